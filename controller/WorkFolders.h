@@ -1,0 +1,30 @@
+#pragma once
+#include <QDate>
+#include <QString>
+
+// The program folder and the work folders inside it.
+namespace WorkFolders {
+
+// The executable's folder when a `maildata` folder stands beside it (a portable copy),
+// otherwise the per-user data folder $XDG_DATA_HOME/ferrowick (~/.local/share/ferrowick).
+QString ProgramFolder(const QString& executableFolder);
+
+// Sets the shared work paths from the program folder and the start date.
+void SetPaths(const QString& programFolder, const QDate& startDate);
+
+// Creates the missing work folders and the placeholder file of an incomplete installation.
+// Returns false when a folder cannot be created (the reason goes to `error`).
+bool RepairInstallation(const QString& programFolder, QString* error = nullptr);
+
+// Creates or empties the day log and writes its first line.
+bool StartDayLog(QString* error = nullptr);
+
+// True when `key` (blanks around it ignored) is a line of the day log. When it is not,
+// appends it as a new line so that the next look-up finds it.
+bool LookUpOrAppend(const QString& key);
+
+// Removes the mail files the mail library left in the receive folder. The placeholder copy
+// guarantees the folder holds at least one *.txt file to delete.
+void PurgeReceiveFolder();
+
+} // namespace WorkFolders

@@ -1,0 +1,51 @@
+#pragma once
+#include "ControllerHost.h"
+#include "ResidentController.h"
+#include "ResidentTimers.h"
+
+#include <QObject>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <array>
+
+class QAction;
+class QMenu;
+
+// The hidden resident object: owns the tray icon, its popup menu and the two one-second
+// timers, and hands every event to ResidentController.
+class fMail_Task final : public QObject, public ControllerHost, public ResidentTimers {
+    Q_OBJECT
+public:
+    fMail_Task(FormHost& forms, MailLibrary& mail, QObject* parent = nullptr);
+    ~fMail_Task() override;
+
+    void Form_Load(const QString& programFolder) { logic_.Form_Load(programFolder); }
+    ResidentController& logic() { return logic_; }
+    QMenu* mnuMain() const { return mnuMain_; }
+    QAction* menuAction(MenuItem item) const { return actions_[static_cast<std::size_t>(item)]; }
+    QSystemTrayIcon& trayIcon() { return tray_; }
+    QTimer& Timer1() { return timer1_; }
+    QTimer& Timer2() { return timer2_; }
+
+    // ControllerHost
+    void HideController() override {}
+    void SetMenuItemEnabled(MenuItem item, bool enabled) override;
+    void RegisterTrayIcon() override;
+    void RemoveTrayIcon() override;
+    void StartTimers() override;
+    QString FindMailClient() override;
+    bool StartMailClient(const QString& client, QString* error) override;
+    void Quit() override;
+
+    // ResidentTimers
+    void SetTimer1Enabled(bool enabled) override;
+    void SetTimer2Enabled(bool enabled) override;
+
+private:
+    QTimer timer1_;
+    QTimer timer2_;
+    QSystemTrayIcon tray_;
+    QMenu* mnuMain_;
+    std::array<QAction*, 5> actions_{};
+    ResidentController logic_;
+};

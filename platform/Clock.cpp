@@ -1,0 +1,10 @@
+#include "Clock.h"
+
+namespace {
+const SystemClock systemClock;
+const Clock* installed = nullptr;
+}
+
+const Clock& Clock::current() { return installed ? *installed : systemClock; }
+
+void Clock::install(const Clock* clock) { installed = clock; }

@@ -1,0 +1,43 @@
+#pragma once
+#include <QString>
+#include <array>
+
+// The settings file maildata.ini and the program-wide work paths. Every read and write of
+// the settings goes through these routines; they keep no cache, so a read sees the last write.
+namespace mReadINI {
+
+// Work paths, fixed at start-up.
+inline QString MailDir;     // receive folder: the mail library leaves fetched mails here as *.txt
+inline QString IniPath;     // the settings file
+inline QString LogPath;     // the day log of this run
+inline QString DummySource; // placeholder delivered with the program, never changed
+inline QString DummyPath;   // its working copy inside the receive folder
+
+// Mails of the last check whose key was already in the day log.
+inline qint16 SeenCount = 0;
+// Display names of accounts 1..5 (index 0 unused).
+inline std::array<QString, 6> AccountName;
+
+constexpr qint16 kDefaultInterval = 5;
+constexpr qint16 kDefaultDisplaySeconds = 10;
+constexpr qint16 kDefaultAutoClose = 0;
+
+void ReadMainSettings(QString& server, QString& user, QString& password, QString& displayName, QString& receiveFolder,
+                      qint16& interval, qint16& displaySeconds);
+void ReadAccountSettings(QString& server, QString& user, QString& password, QString& displayName,
+                         const QString& accountLabel);
+void ReadDisplayFlags(qint16& autoClose);
+void ReadDialogSettings(QString& server, QString& user, QString& password, QString& displayName, QString& intervalText,
+                        QString& displayText, QString& autoCloseText);
+
+// Both return false, with the reason in `error`, when the file could not be written; the
+// keys written before the failure may already be stored.
+bool WriteSettings(const QString& server, const QString& user, const QString& password, const QString& displayName,
+                   const QString& intervalText, const QString& autoCloseText, const QString& displayText,
+                   const QString& accountLabel, QString* error = nullptr);
+bool ClearAccountSettings(const QString& accountLabel, QString* error = nullptr);
+
+// Clears the shared state (tests).
+void ResetForTests();
+
+} // namespace mReadINI

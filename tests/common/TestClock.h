@@ -1,0 +1,21 @@
+#pragma once
+#include "Clock.h"
+
+// A clock that stands still until a test moves it.
+class TestClock final : public Clock {
+public:
+    explicit TestClock(QDateTime start = QDateTime(QDate(2026, 12, 6), QTime(12, 0, 0))) : now_(std::move(start))
+    {
+        Clock::install(this);
+    }
+    ~TestClock() override { Clock::install(nullptr); }
+    TestClock(const TestClock&) = delete;
+    TestClock& operator=(const TestClock&) = delete;
+
+    QDateTime now() const override { return now_; }
+    void set(const QDateTime& when) { now_ = when; }
+    void advance(int seconds) { now_ = now_.addSecs(seconds); }
+
+private:
+    QDateTime now_;
+};

@@ -1,0 +1,76 @@
+#include "FileOps.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+void touch(const QString& path)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("x");
+}
+} // namespace
+
+class TestFileOps : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void deleteTakesTheNameLiterally_data();
+    void deleteTakesTheNameLiterally();
+    void purgeRemovesOnlyTxtFilesDirectlyInFolder();
+};
+
+void TestFileOps::deleteTakesTheNameLiterally_data()
+{
+    QTest::addColumn<QString>("name");       // relative to the receive folder
+    QTest::addColumn<bool>("deleted");
+    QTest::addColumn<QStringList>("survivors"); // relative to the temp dir
+    QTest::newRow("the named file") << "a.txt" << true << QStringList{"maildata/b.txt", "outside.txt"};
+    QTest::newRow("wildcard is no pattern") << "*.txt" << false << QStringList{"maildata/a.txt", "maildata/b.txt"};
+    QTest::newRow("outside the folder") << "../outside.txt" << false << QStringList{"outside.txt"};
+    QTest::newRow("in a subfolder") << "sub/c.txt" << false << QStringList{"maildata/sub/c.txt"};
+    QTest::newRow("a folder") << "sub" << false << QStringList{"maildata/sub/c.txt"};
+    QTest::newRow("missing file") << "gone.txt" << false << QStringList{"maildata/a.txt"};
+    QTest::newRow("empty name") << "" << false << QStringList{"maildata/a.txt"};
+}
+
+void TestFileOps::deleteTakesTheNameLiterally()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, deleted);
+    QFETCH(QStringList, survivors);
+    QTemporaryDir tmp;
+    const QString folder = tmp.filePath(QStringLiteral("maildata"));
+    QDir().mkpath(folder + QStringLiteral("/sub"));
+    for (const char* f : {"maildata/a.txt", "maildata/b.txt", "maildata/sub/c.txt", "outside.txt"}) touch(tmp.filePath(QString::fromLatin1(f)));
+    const QString path = name.isEmpty() ? QString() : folder + u'/' + name;
+    QCOMPARE(FileOps::DeleteFileInFolder(path, folder), deleted);
+    for (const QString& s : survivors) QVERIFY2(QFile::exists(tmp.filePath(s)), qPrintable(s));
+}
+
+void TestFileOps::purgeRemovesOnlyTxtFilesDirectlyInFolder()
+{
+    QTemporaryDir tmp;
+    const QString folder = tmp.filePath(QStringLiteral("maildata"));
+    QDir().mkpath(folder + QStringLiteral("/Dat"));
+    QDir().mkpath(folder + QStringLiteral("/dir.txt"));
+    for (const char* f : {"maildata/m1.txt", "maildata/m2.TXT", "maildata/keep.txt.bak", "maildata/keep.ini",
+                          "maildata/Dat/RevMail.txt", "outside.txt"})
+        touch(tmp.filePath(QString::fromLatin1(f)));
+    QFile::link(tmp.filePath(QStringLiteral("outside.txt")), folder + QStringLiteral("/link.txt"));
+
+    QCOMPARE(FileOps::DeleteTxtFiles(folder), 3);
+    QVERIFY(!QFileInfo(folder + QStringLiteral("/link.txt")).isSymLink());
+    QVERIFY(!QFile::exists(folder + QStringLiteral("/m1.txt")));
+    QVERIFY(!QFile::exists(folder + QStringLiteral("/m2.TXT")));
+    for (const char* f : {"maildata/keep.txt.bak", "maildata/keep.ini", "maildata/Dat/RevMail.txt", "outside.txt"})
+        QVERIFY2(QFile::exists(tmp.filePath(QString::fromLatin1(f))), f);
+    QVERIFY(QDir(folder + QStringLiteral("/dir.txt")).exists());
+    QVERIFY(QFile::exists(tmp.filePath(QStringLiteral("outside.txt"))));
+}
+
+QTEST_GUILESS_MAIN(TestFileOps)
+#include "tst_fileops.moc"
