@@ -1,0 +1,463 @@
+#include "ControllerFakes.h"
+#include "ResidentController.h"
+#include "TestClock.h"
+#include "mM_CHKER.h"
+#include "mReadINI.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+namespace {
+
+QString dayLog()
+{
+    QFile f(mReadINI::LogPath);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+} // namespace
+
+class TestCheckMail : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void startUpPreparesFoldersLogAndFirstCheck();
+    void startUpRepairsIncompleteInstallation();
+    void checkRunsInOrder();
+    void noMail();
+    void slotsAndLabelsFollowAccounts();
+    void dayLogDecidesWhatIsNew_data();
+    void dayLogDecidesWhatIsNew();
+    void sameMailsAgainRefillTablesQuietly();
+    void atMostHundredMailsPerAccount();
+    void tablesNeverWritePastSlotHundred();
+    void cutsCountCharacters_data();
+    void cutsCountCharacters();
+    void unreadableMailIsSkipped();
+    void shortResultClearsStaleSlot();
+    void deleteRemovesOnlyTheNamedFile();
+    void timedCheckCadenceAndCloseTime();
+    void mnuRevChecksAtOnce();
+    void mnuOpenAfterEmptyCheck();
+    void autoClose_data();
+    void autoClose();
+    void mnuEndClosesEverythingInOrder();
+    void mnuMailWithoutHandler();
+
+private:
+    void start(const QByteArray& extraIni = QByteArray());
+    QString mailDir() const { return dir_->path() + QStringLiteral("/maildata"); }
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<TestClock> clock_;
+    Journal journal_;
+    std::unique_ptr<FakeHost> host_;
+    std::unique_ptr<FakeForms> forms_;
+    std::unique_ptr<ScriptedMail> mail_;
+    std::unique_ptr<ResidentController> ctl_;
+};
+
+void TestCheckMail::init()
+{
+    mReadINI::ResetForTests();
+    mM_CHKER::ResetForTests();
+    dir_ = std::make_unique<QTemporaryDir>();
+    clock_ = std::make_unique<TestClock>(QDateTime(QDate(2026, 12, 6), QTime(12, 0, 0)));
+    journal_.entries.clear();
+    host_ = std::make_unique<FakeHost>(journal_);
+    forms_ = std::make_unique<FakeForms>(journal_);
+    mail_ = std::make_unique<ScriptedMail>(journal_);
+    ctl_ = std::make_unique<ResidentController>(*host_, *forms_, *mail_);
+    QDir().mkpath(mailDir() + QStringLiteral("/INI"));
+}
+
+void TestCheckMail::cleanup()
+{
+    ctl_.reset();
+    clock_.reset();
+}
+
+void TestCheckMail::start(const QByteArray& extraIni)
+{
+    QFile ini(mailDir() + QStringLiteral("/INI/maildata.ini"));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[POP]\r\nPOP_SERVER1= s1 \r\nUSER1= u1 \r\nPASS1= p1 \r\nNAME1=会社#\r\n"
+              "POP_SERVER2=s2\r\nUSER2=\" u2\"\r\nPASS2=p2\r\nNAME2=自宅#\r\n"
+              "POP_SERVER3=s3\r\nPOP_SERVER4=s4\r\nPOP_SERVER5=s5\r\n" +
+              extraIni);
+    ini.close();
+    ctl_->Form_Load(dir_->path());
+    journal_.entries.clear();
+}
+
+void TestCheckMail::startUpPreparesFoldersLogAndFirstCheck()
+{
+    QDir().mkpath(mailDir() + QStringLiteral("/Dat"));
+    QFile old(mailDir() + QStringLiteral("/Dat/RevMail20261206.dat"));
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("--- Write Start ---\r\nTime: 12/06 09:00:00\r\n");
+    old.close();
+    QFile leftover(mailDir() + QStringLiteral("/old.txt"));
+    QVERIFY(leftover.open(QIODevice::WriteOnly));
+    leftover.close();
+    QDir().mkpath(mailDir() + QStringLiteral("/keep.txt"));
+    mail_->addMail(mailDir(), QStringLiteral("s2"), mailFields(QStringLiteral("Hi"), QStringLiteral("a@b"), QStringLiteral("2026/12/06 09:00:00")));
+
+    start("[MAIL_REV]\r\nREV_TIMER_MIN=7\r\nUNLOAD_TIMER_SEC=12\r\n");
+
+    QCOMPARE(mReadINI::LogPath, mailDir() + QStringLiteral("/Dat/RevMail20261206.dat"));
+    // A new start forgets the keys of an earlier run the same day.
+    QCOMPARE(dayLog(), QStringLiteral("--- Write Start ---\r\nTime: 12/06 09:00:00\r\n"));
+    QCOMPARE(mM_CHKER::MailCount, 1);
+    QCOMPARE(mReadINI::SeenCount, qint16(0));
+    QCOMPARE(QDir(mailDir()).entryList({QStringLiteral("*.txt")}, QDir::Files), QStringList());
+    QVERIFY(QDir(mailDir() + QStringLiteral("/keep.txt")).exists());
+    QVERIFY(QFile::exists(mailDir() + QStringLiteral("/Dummy/Dummy.txt")));
+    QCOMPARE(mM_CHKER::CloseTimeText(), QStringLiteral("12:00:12"));
+    QCOMPARE(mReadINI::AccountName[1], QStringLiteral("会社"));
+    QCOMPARE(mReadINI::AccountName[2], QStringLiteral("自宅"));
+    QCOMPARE(ctl_->RevTimerMin(), qint16(7));
+}
+
+void TestCheckMail::startUpRepairsIncompleteInstallation()
+{
+    QDir(mailDir()).removeRecursively();
+    ctl_->Form_Load(dir_->path());
+    for (const char* sub : {"INI", "Dat", "Dummy"}) QVERIFY(QDir(mailDir() + u'/' + QLatin1String(sub)).exists());
+    QVERIFY(QFile::exists(mailDir() + QStringLiteral("/Dummy/Dummy.txt")));
+    QVERIFY(dayLog().startsWith(QStringLiteral("--- Write Start ---\r\n")));
+    QCOMPARE(ctl_->RevTimerMin(), qint16(5));
+    QCOMPARE(ctl_->UnloadTimerSec(), qint16(10));
+    QCOMPARE(ctl_->UnloadFlag(), qint16(0));
+}
+
+void TestCheckMail::checkRunsInOrder()
+{
+    start();
+    mail_->addMail(mailDir(), QStringLiteral("s1"), mailFields(QStringLiteral("x"), QStringLiteral("y"), QStringLiteral("2026/12/06 10:00:00")));
+    bool enabledDuringFetch = true;
+    mail_->onRcv = [&] { enabledDuringFetch = enabledDuringFetch && host_->anyMenuItemEnabled(); };
+    ctl_->CheckMail();
+    QVERIFY(!enabledDuringFetch);
+    QVERIFY(host_->allMenuItemsEnabled());
+    const QStringList expected = {
+        "hide", "mnuPropaty=0", "mnuMail=0", "mnuRev=0", "mnuOpen=0", "mnuEnd=0", "tray+",
+        // Account 1 is trimmed; the others go as stored.
+        "rcv:s1|u1|p1|SAVEALL", "rcv:s2| u2|p2|SAVEALL", "rcv:s3|||SAVEALL", "rcv:s4|||SAVEALL", "rcv:s5|||SAVEALL",
+        "show:fMail_Checker", "mnuPropaty=1", "mnuMail=1", "mnuRev=1", "mnuOpen=1", "mnuEnd=1"};
+    QCOMPARE(journal_.entries, expected);
+    QCOMPARE(mail_->lastFolder, mailDir());
+    QCOMPARE(mail_->lastFieldList, QStringLiteral("subject:from:date:nofile:"));
+}
+
+void TestCheckMail::noMail()
+{
+    start();
+    ctl_->CheckMail();
+    QCOMPARE(mM_CHKER::MailCount, 0);
+    QCOMPARE(mM_CHKER::ExtraCount, 0);
+    QCOMPARE(ctl_->NewCount(), 0);
+    QVERIFY(!journal_.entries.contains(QStringLiteral("show:fMail_Checker")));
+}
+
+void TestCheckMail::slotsAndLabelsFollowAccounts()
+{
+    start();
+    for (int i = 0; i < 3; ++i)
+        mail_->addMail(mailDir(), QStringLiteral("s1"), mailFields(QStringLiteral("a%1").arg(i), QStringLiteral("x"), QStringLiteral("2026/12/06 10:00:0%1").arg(i)));
+    for (int i = 0; i < 2; ++i)
+        mail_->addMail(mailDir(), QStringLiteral("s3"), mailFields(QStringLiteral("c%1").arg(i), QStringLiteral("x"), QStringLiteral("2026/12/06 11:00:0%1").arg(i)));
+    ctl_->CheckMail();
+    QCOMPARE(mM_CHKER::MailCount, 5);
+    QCOMPARE(mM_CHKER::ExtraCount, 0);
+    QCOMPARE(mM_CHKER::MailIndex, 0);
+    const QStringList labels = {mM_CHKER::MailAccount[1], mM_CHKER::MailAccount[2], mM_CHKER::MailAccount[3],
+                                mM_CHKER::MailAccount[4], mM_CHKER::MailAccount[5]};
+    QCOMPARE(labels, (QStringList{"1", "1", "1", "3", "3"}));
+    QCOMPARE(mM_CHKER::MailSubject[4], QStringLiteral("Subject: c0"));
+    QCOMPARE(mM_CHKER::MailTime[5], QStringLiteral("Time: 12/06 11:00:01"));
+    QCOMPARE(mM_CHKER::MailBody[1], QStringLiteral("本文"));
+}
+
+void TestCheckMail::dayLogDecidesWhatIsNew_data()
+{
+    QTest::addColumn<QStringList>("dates");
+    QTest::addColumn<QStringList>("alreadyLogged");
+    QTest::addColumn<int>("seen");
+    QTest::addColumn<int>("extra");
+    QTest::addColumn<bool>("shown");
+    const QStringList seven = {"2026/12/06 10:00:01", "2026/12/06 10:00:02", "2026/12/06 10:00:03", "2026/12/06 10:00:04",
+                               "2026/12/06 10:00:05", "2026/12/06 10:00:06", "2026/12/06 10:00:07"};
+    QTest::newRow("seven, two logged") << seven << QStringList{"Time: 12/06 10:00:02", "  Time: 12/06 10:00:06  "} << 2 << 2 << true;
+    QTest::newRow("same key twice") << QStringList{"2026/12/06 10:00:01", "2026/12/06 10:00:01"} << QStringList{} << 1 << 0 << true;
+    QTest::newRow("all logged") << QStringList{"2026/12/06 10:00:01"} << QStringList{"Time: 12/06 10:00:01"} << 1 << 0 << false;
+}
+
+void TestCheckMail::dayLogDecidesWhatIsNew()
+{
+    QFETCH(QStringList, dates);
+    QFETCH(QStringList, alreadyLogged);
+    QFETCH(int, seen);
+    QFETCH(int, extra);
+    QFETCH(bool, shown);
+    start();
+    QFile log(mReadINI::LogPath);
+    QVERIFY(log.open(QIODevice::Append));
+    for (const QString& key : alreadyLogged) log.write(key.toUtf8() + "\r\n");
+    log.close();
+    for (const QString& d : dates) mail_->addMail(mailDir(), QStringLiteral("s2"), mailFields(QStringLiteral("s"), QStringLiteral("f"), d));
+    ctl_->CheckMail();
+    QCOMPARE(mM_CHKER::MailCount, int(dates.size()));
+    QCOMPARE(int(mReadINI::SeenCount), seen);
+    QCOMPARE(ctl_->NewCount(), int(dates.size()) - seen);
+    QCOMPARE(mM_CHKER::ExtraCount, extra);
+    QCOMPARE(journal_.entries.contains(QStringLiteral("show:fMail_Checker")), shown);
+    // Every key is in the log exactly once, each line ended by CR LF.
+    const QString text = dayLog();
+    for (const QString& d : dates) {
+        const QString key = QStringLiteral("Time: ") + QDateTime::fromString(d, QStringLiteral("yyyy/MM/dd HH:mm:ss")).toString(QStringLiteral("MM/dd HH:mm:ss"));
+        QVERIFY2(text.contains(key), qPrintable(key));
+    }
+    QVERIFY(text.endsWith(QStringLiteral("\r\n")));
+}
+
+void TestCheckMail::sameMailsAgainRefillTablesQuietly()
+{
+    start();
+    QStringList refsFirst;
+    for (int i = 0; i < 3; ++i)
+        mail_->addMail(mailDir(), QStringLiteral("s1"), mailFields(QStringLiteral("s%1").arg(i), QStringLiteral("f"), QStringLiteral("2026/12/06 10:00:0%1").arg(i)));
+    ctl_->CheckMail();
+    QCOMPARE(ctl_->NewCount(), 3);
+    mM_CHKER::PageOffset = 2;
+    mM_CHKER::MailSubject.fill(QString());
+    mail_->clear();
+    journal_.entries.clear();
+    for (int i = 0; i < 3; ++i)
+        mail_->addMail(mailDir(), QStringLiteral("s1"), mailFields(QStringLiteral("s%1").arg(i), QStringLiteral("f"), QStringLiteral("2026/12/06 10:00:0%1").arg(i)));
+    ctl_->CheckMail();
+    QCOMPARE(ctl_->NewCount(), 0);
+    QCOMPARE(int(mReadINI::SeenCount), 3);
+    QCOMPARE(mM_CHKER::PageOffset, 0);
+    QCOMPARE(mM_CHKER::MailSubject[3], QStringLiteral("Subject: s2"));
+    QVERIFY(!journal_.entries.contains(QStringLiteral("show:fMail_Checker")));
+}
+
+void TestCheckMail::atMostHundredMailsPerAccount()
+{
+    start();
+    QStringList refs;
+    for (int i = 0; i < 150; ++i)
+        refs << mail_->addMail(mailDir(), QStringLiteral("s4"), mailFields(QStringLiteral("n"), QStringLiteral("f"), QStringLiteral("2026/12/06 10:%1:%2").arg(i / 60, 2, 10, QChar(u'0')).arg(i % 60, 2, 10, QChar(u'0'))));
+    ctl_->CheckMail();
+    QCOMPARE(mM_CHKER::MailCount, 150);
+    QCOMPARE(mail_->reads.size(), 100);
+    QCOMPARE(mail_->reads.last(), refs[99]);
+    QVERIFY(!QFile::exists(refs[99]));
+    QVERIFY(QFile::exists(refs[100])); // left for the purge
+    QCOMPARE(mM_CHKER::ExtraCount, 145);
+}
+
+void TestCheckMail::tablesNeverWritePastSlotHundred()
+{
+    start();
+    // 120 readable mails over three accounts.
+    for (int k = 1; k <= 3; ++k)
+        for (int i = 0; i < 40; ++i)
+            mail_->addMail(mailDir(), QStringLiteral("s%1").arg(k),
+                           mailFields(QStringLiteral("k%1m%2").arg(k).arg(i), QStringLiteral("f"), QStringLiteral("2026/12/0%1 10:00:%2").arg(k).arg(i, 2, 10, QChar(u'0'))));
+    ctl_->CheckMail();
+    QCOMPARE(mM_CHKER::MailCount, 120);
+    QCOMPARE(mM_CHKER::MailSubject[100], QStringLiteral("Subject: k3m19"));
+    QCOMPARE(mM_CHKER::MailIndex, 0);
+    QCOMPARE(QDir(mailDir()).entryList({QStringLiteral("m*.txt")}, QDir::Files), QStringList());
+    // The mails beyond the tables are remembered too, so a second check announces nothing.
+    mail_->clear();
+    for (int k = 1; k <= 3; ++k)
+        for (int i = 0; i < 40; ++i)
+            mail_->addMail(mailDir(), QStringLiteral("s%1").arg(k),
+                           mailFields(QStringLiteral("k%1m%2").arg(k).arg(i), QStringLiteral("f"), QStringLiteral("2026/12/0%1 10:00:%2").arg(k).arg(i, 2, 10, QChar(u'0'))));
+    ctl_->CheckMail();
+    QCOMPARE(int(mReadINI::SeenCount), 120);
+    QCOMPARE(ctl_->NewCount(), 0);
+}
+
+void TestCheckMail::cutsCountCharacters_data()
+{
+    QTest::addColumn<QString>("subject");
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("subjectLine");
+    QTest::addColumn<QString>("fromLine");
+    QTest::newRow("blank and twenty letters") << QStringLiteral(" abcdefghijklmnopqrst") << QStringLiteral("a@b")
+                                              << QStringLiteral("Subject: abcdefghijk") << QStringLiteral("From: a@b");
+    QTest::newRow("japanese sender over 26")
+        << QStringLiteral("会議の件について再送します")
+        << QStringLiteral("株式会社フェロウィック営業本部第一営業部長の山田太郎 <yamada@example.jp>")
+        << QStringLiteral("Subject:会議の件について再送しま")
+        << QStringLiteral("From: 株式会社フェロウィック営業本部第一営業部長の山田太郎");
+    QTest::newRow("surrogate pairs are one character")
+        << QStringLiteral("\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600")
+        << QStringLiteral("x")
+        << QStringLiteral("Subject:\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600")
+        << QStringLiteral("From: x");
+}
+
+void TestCheckMail::cutsCountCharacters()
+{
+    QFETCH(QString, subject);
+    QFETCH(QString, from);
+    QFETCH(QString, subjectLine);
+    QFETCH(QString, fromLine);
+    start();
+    // The library's element is "subject: " + value, so the value keeps one leading blank.
+    mail_->addMail(mailDir(), QStringLiteral("s1"), {QStringLiteral("subject:") + subject, QStringLiteral("from: ") + from,
+                                                    QStringLiteral("date: 2026/12/06 10:00:00"), QStringLiteral("nofile: "), QStringLiteral("body:b")});
+    ctl_->CheckMail();
+    QCOMPARE(mM_CHKER::MailSubject[1], subjectLine);
+    QCOMPARE(mM_CHKER::MailFrom[1], fromLine);
+}
+
+void TestCheckMail::unreadableMailIsSkipped()
+{
+    start();
+    const QString bad = mail_->addMail(mailDir(), QStringLiteral("s1"), {});
+    mail_->failRead(bad);
+    mail_->addMail(mailDir(), QStringLiteral("s1"), mailFields(QStringLiteral("ok"), QStringLiteral("f"), QStringLiteral("2026/12/06 10:00:00")));
+    ctl_->CheckMail();
+    QCOMPARE(mM_CHKER::MailCount, 2);
+    QCOMPARE(mM_CHKER::MailSubject[1], QStringLiteral("Subject: ok"));
+    QCOMPARE(dayLog().count(QStringLiteral("Time:")), 1);
+    QVERIFY(!QFile::exists(bad));
+}
+
+void TestCheckMail::shortResultClearsStaleSlot()
+{
+    start();
+    mail_->addMail(mailDir(), QStringLiteral("s1"), mailFields(QStringLiteral("old"), QStringLiteral("f"), QStringLiteral("2026/12/06 10:00:00")));
+    ctl_->CheckMail();
+    mail_->clear();
+    mail_->addMail(mailDir(), QStringLiteral("s1"), {QStringLiteral("subject: new")});
+    ctl_->CheckMail();
+    QCOMPARE(mM_CHKER::MailSubject[1], QStringLiteral("Subject: new"));
+    QCOMPARE(mM_CHKER::MailTime[1], QString());
+    QCOMPARE(mM_CHKER::MailAccount[1], QString());
+    // The stale key of the first check was not taken for this mail.
+    QCOMPARE(int(mReadINI::SeenCount), 0);
+}
+
+void TestCheckMail::deleteRemovesOnlyTheNamedFile()
+{
+    start();
+    QFile outside(dir_->path() + QStringLiteral("/victim.txt"));
+    QVERIFY(outside.open(QIODevice::WriteOnly));
+    outside.close();
+    const QString keep = mail_->addMail(mailDir(), QStringLiteral("s9"), {});
+    ctl_->DeleteMailFile(mailDir() + QStringLiteral("/../victim.txt"));
+    ctl_->DeleteMailFile(mailDir() + QStringLiteral("/*.txt"));
+    QVERIFY(outside.exists());
+    QVERIFY(QFile::exists(keep));
+    ctl_->DeleteMailFile(keep);
+    QVERIFY(!QFile::exists(keep));
+}
+
+void TestCheckMail::timedCheckCadenceAndCloseTime()
+{
+    start("[MAIL_REV]\r\nREV_TIMER_MIN=5\r\nUNLOAD_TIMER_SEC=10\r\n");
+    for (int tick = 1; tick <= 4; ++tick) {
+        clock_->advance(1);
+        ctl_->Timer1_Timer();
+        QCOMPARE(int(ctl_->TickCount()), tick);
+    }
+    QVERIFY(!journal_.entries.contains(QStringLiteral("hide")));
+    clock_->advance(1);
+    ctl_->Timer1_Timer();
+    QVERIFY(journal_.entries.contains(QStringLiteral("hide")));
+    QCOMPARE(int(ctl_->TickCount()), 0);
+    QCOMPARE(mM_CHKER::CloseTimeText(), QStringLiteral("12:00:15"));
+}
+
+void TestCheckMail::mnuRevChecksAtOnce()
+{
+    start("[MAIL_REV]\r\nREV_TIMER_MIN=5\r\n");
+    for (int i = 0; i < 5; ++i) ctl_->Timer1_Timer();
+    QCOMPARE(journal_.entries.count(QStringLiteral("hide")), 1);
+    ctl_->mnuRev_Click();
+    QCOMPARE(journal_.entries.count(QStringLiteral("hide")), 2);
+    QCOMPARE(int(ctl_->TickCount()), 0);
+}
+
+void TestCheckMail::mnuOpenAfterEmptyCheck()
+{
+    start("[MAIL_REV]\r\nUNLOAD_TIMER_SEC=30\r\n");
+    mM_CHKER::PageOffset = 3;
+    clock_->advance(100);
+    ctl_->mnuOpen_Click();
+    QCOMPARE(journal_.entries, QStringList{QStringLiteral("show:fMail_Checker")});
+    QCOMPARE(mM_CHKER::PageOffset, 0);
+    QCOMPARE(mM_CHKER::CloseTimeText(), QStringLiteral("12:02:10"));
+}
+
+void TestCheckMail::autoClose_data()
+{
+    QTest::addColumn<int>("flag");
+    QTest::addColumn<QDateTime>("openedAt");
+    QTest::addColumn<int>("secondsLater");
+    QTest::addColumn<bool>("closed");
+    const QDateTime noon(QDate(2026, 12, 6), QTime(12, 0, 0));
+    const QDateTime lateNight(QDate(2026, 12, 6), QTime(23, 59, 55));
+    QTest::newRow("flag off") << 0 << noon << 60 << false;
+    QTest::newRow("flag on, before") << 1 << noon << 9 << false;
+    QTest::newRow("flag on, reached") << 1 << noon << 10 << true;
+    QTest::newRow("across midnight, before") << 1 << lateNight << 5 << false;
+    QTest::newRow("across midnight, 00:00:04") << 1 << lateNight << 9 << false;
+    QTest::newRow("across midnight, 00:00:05") << 1 << lateNight << 10 << true;
+}
+
+void TestCheckMail::autoClose()
+{
+    QFETCH(int, flag);
+    QFETCH(QDateTime, openedAt);
+    QFETCH(int, secondsLater);
+    QFETCH(bool, closed);
+    start(QStringLiteral("[MAIL_REV]\r\nREV_TIMER_MIN=60\r\nUNLOAD_TIMER_SEC=10\r\n[ABOUT_PALAM]\r\nUNLOAD_FLAG=%1\r\n").arg(flag).toLatin1());
+    clock_->set(openedAt);
+    ctl_->mnuOpen_Click();
+    forms_->Show(FormId::fMail_Top);
+    forms_->Show(FormId::fMail_1);
+    journal_.entries.clear();
+    clock_->advance(secondsLater);
+    ctl_->Timer2_Timer();
+    const QStringList closing = {"unload:fMail_1", "unload:fMail_Top", "unload:fMail_Checker"};
+    QCOMPARE(journal_.entries, closed ? closing : QStringList());
+}
+
+void TestCheckMail::mnuEndClosesEverythingInOrder()
+{
+    start();
+    for (FormId f : {FormId::fMail_Checker, FormId::fMail_Body, FormId::fMail_Bot, FormId::fMail_Top, FormId::fMail_2, FormId::fMail_1})
+        forms_->Show(f);
+    journal_.entries.clear();
+    ctl_->mnuEnd_Click();
+    const QStringList expected = {"unload:fMail_1", "unload:fMail_2", "unload:fMail_Top", "unload:fMail_Bot",
+                                  "unload:fMail_Body", "unload:fMail_Checker", "tray-", "quit"};
+    QCOMPARE(journal_.entries, expected);
+}
+
+void TestCheckMail::mnuMailWithoutHandler()
+{
+    start();
+    forms_->Show(FormId::fMail_Checker);
+    forms_->Show(FormId::fMail_Top);
+    journal_.entries.clear();
+    ctl_->mnuMail_Click();
+    // The stack stays; only the notifier goes.
+    QCOMPARE(journal_.entries, (QStringList{"start:", "unload:fMail_Checker", "hide"}));
+}
+
+QTEST_GUILESS_MAIN(TestCheckMail)
+#include "tst_checkmail.moc"
