@@ -181,41 +181,48 @@ QString GetString(const QString& section, const QString& key, const QString& pat
 
 bool WriteString(const QString& section, const QString& key, const QString& value, const QString& path, QString* error)
 {
+    return WriteStrings({{section, key, value}}, path, error);
+}
+
+bool WriteStrings(const QList<Entry>& entries, const QString& path, QString* error)
+{
     RawFile raw = readRaw(path);
     if (!raw.exists && QFileInfo::exists(path)) {
         if (error) *error = QStringLiteral("cannot read %1").arg(path);
         return false;
     }
-    QString cleanValue = value;
-    // A line break in a value would start a new line of the file.
-    cleanValue.replace(u'\r', u' ').replace(u'\n', u' ');
-
     Encoding encoding = raw.exists ? raw.encoding : Encoding::Cp932;
     QList<Line> lines = splitLines(raw.bytes, encoding);
     const QByteArray eol = (!lines.isEmpty() && !lines.front().eol.isEmpty()) ? lines.front().eol : QByteArray("\r\n");
 
-    // A text CP932 cannot hold turns the file into UTF-8 rather than losing characters.
-    if (encoding == Encoding::Cp932) {
-        QByteArray probe;
-        if (!TextCodec::EncodeCp932(section + key + cleanValue, probe)) {
-            for (Line& line : lines) line.content = TextCodec::DecodeCp932(line.content).toUtf8();
-            encoding = Encoding::Utf8;
-        }
-    }
+    for (const Entry& entry : entries) {
+        QString value = entry.value;
+        // A line break in a value would start a new line of the file.
+        value.replace(u'\r', u' ').replace(u'\n', u' ');
 
-    const QByteArray keyLine = encodeText(key + u'=' + cleanValue, encoding);
-    const Location loc = locate(lines, encoding, section, key);
-    if (loc.keyLine >= 0) {
-        lines[loc.keyLine].content = keyLine;
-        if (lines[loc.keyLine].eol.isEmpty()) lines[loc.keyLine].eol = eol;
-    } else if (loc.sectionLine >= 0) {
-        Line& before = lines[loc.lastSectionEntry];
-        if (before.eol.isEmpty()) before.eol = eol;
-        lines.insert(loc.lastSectionEntry + 1, {keyLine, eol});
-    } else {
-        if (!lines.isEmpty() && lines.back().eol.isEmpty()) lines.back().eol = eol;
-        lines.append({encodeText(u'[' + section + u']', encoding), eol});
-        lines.append({keyLine, eol});
+        // A text CP932 cannot hold turns the file into UTF-8 rather than losing characters.
+        if (encoding == Encoding::Cp932) {
+            QByteArray probe;
+            if (!TextCodec::EncodeCp932(entry.section + entry.key + value, probe)) {
+                for (Line& line : lines) line.content = TextCodec::DecodeCp932(line.content).toUtf8();
+                encoding = Encoding::Utf8;
+            }
+        }
+
+        const QByteArray keyLine = encodeText(entry.key + u'=' + value, encoding);
+        const Location loc = locate(lines, encoding, entry.section, entry.key);
+        if (loc.keyLine >= 0) {
+            lines[loc.keyLine].content = keyLine;
+            if (lines[loc.keyLine].eol.isEmpty()) lines[loc.keyLine].eol = eol;
+        } else if (loc.sectionLine >= 0) {
+            Line& before = lines[loc.lastSectionEntry];
+            if (before.eol.isEmpty()) before.eol = eol;
+            lines.insert(loc.lastSectionEntry + 1, {keyLine, eol});
+        } else {
+            if (!lines.isEmpty() && lines.back().eol.isEmpty()) lines.back().eol = eol;
+            lines.append({encodeText(u'[' + entry.section + u']', encoding), eol});
+            lines.append({keyLine, eol});
+        }
     }
 
     QByteArray out;

@@ -1,4 +1,5 @@
 #pragma once
+#include <QList>
 #include <QString>
 
 // An INI reader/writer with the semantics Windows' private-profile functions give a program:
@@ -20,6 +21,16 @@ QString GetString(const QString& section, const QString& key, const QString& pat
 // the old file is then left as it was.
 bool WriteString(const QString& section, const QString& key, const QString& value, const QString& path,
                  QString* error = nullptr);
+
+struct Entry {
+    QString section;
+    QString key;
+    QString value;
+};
+
+// Writes several keys in order as one replacement of the file: either all of them are
+// stored or, on failure, none.
+bool WriteStrings(const QList<Entry>& entries, const QString& path, QString* error = nullptr);
 
 // Test seam: makes the next writes fail after `bytes` bytes, as a full disk would.
 // A negative value switches the fault off.

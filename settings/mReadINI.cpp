@@ -45,22 +45,6 @@ void readAccount(const QString& label, QString& server, QString& user, QString& 
     displayName = readName(QStringLiteral("NAME") + label);
 }
 
-// Writes each key in turn and stops at the first failure, so the caller learns of it.
-class Writer {
-public:
-    explicit Writer(QString* error) : error_(error) {}
-    Writer& put(const QString& section, const QString& key, const QString& value)
-    {
-        if (ok_) ok_ = ProfileIni::WriteString(section, key, value, IniPath, error_);
-        return *this;
-    }
-    bool ok() const { return ok_; }
-
-private:
-    QString* error_;
-    bool ok_ = true;
-};
-
 } // namespace
 
 void ReadMainSettings(QString& server, QString& user, QString& password, QString& displayName, QString& receiveFolder,
@@ -97,25 +81,24 @@ bool WriteSettings(const QString& server, const QString& user, const QString& pa
                    const QString& accountLabel, QString* error)
 {
     using TextUtil::TrimSpaces;
-    Writer w(error);
-    w.put(kPop, QStringLiteral("POP_SERVER") + accountLabel, TrimSpaces(server))
-        .put(kPop, QStringLiteral("USER") + accountLabel, TrimSpaces(user))
-        .put(kPop, QStringLiteral("PASS") + accountLabel, TrimSpaces(password))
-        .put(kPop, QStringLiteral("NAME") + accountLabel, TrimSpaces(displayName) + u'#')
-        .put(kMailRev, QStringLiteral("REV_TIMER_MIN"), TrimSpaces(intervalText))
-        .put(kMailRev, QStringLiteral("UNLOAD_TIMER_SEC"), TrimSpaces(displayText))
-        .put(kAboutPalam, QStringLiteral("UNLOAD_FLAG"), TrimSpaces(autoCloseText));
-    return w.ok();
+    // One replacement of the file, so a failure never leaves half an account behind.
+    return ProfileIni::WriteStrings({{kPop, QStringLiteral("POP_SERVER") + accountLabel, TrimSpaces(server)},
+                                     {kPop, QStringLiteral("USER") + accountLabel, TrimSpaces(user)},
+                                     {kPop, QStringLiteral("PASS") + accountLabel, TrimSpaces(password)},
+                                     {kPop, QStringLiteral("NAME") + accountLabel, TrimSpaces(displayName) + u'#'},
+                                     {kMailRev, QStringLiteral("REV_TIMER_MIN"), TrimSpaces(intervalText)},
+                                     {kMailRev, QStringLiteral("UNLOAD_TIMER_SEC"), TrimSpaces(displayText)},
+                                     {kAboutPalam, QStringLiteral("UNLOAD_FLAG"), TrimSpaces(autoCloseText)}},
+                                    IniPath, error);
 }
 
 bool ClearAccountSettings(const QString& accountLabel, QString* error)
 {
-    Writer w(error);
-    w.put(kPop, QStringLiteral("POP_SERVER") + accountLabel, QString())
-        .put(kPop, QStringLiteral("USER") + accountLabel, QString())
-        .put(kPop, QStringLiteral("PASS") + accountLabel, QString())
-        .put(kPop, QStringLiteral("NAME") + accountLabel, QString());
-    return w.ok();
+    return ProfileIni::WriteStrings({{kPop, QStringLiteral("POP_SERVER") + accountLabel, QString()},
+                                     {kPop, QStringLiteral("USER") + accountLabel, QString()},
+                                     {kPop, QStringLiteral("PASS") + accountLabel, QString()},
+                                     {kPop, QStringLiteral("NAME") + accountLabel, QString()}},
+                                    IniPath, error);
 }
 
 void ResetForTests()

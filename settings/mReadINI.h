@@ -31,7 +31,7 @@ void ReadDialogSettings(QString& server, QString& user, QString& password, QStri
                         QString& displayText, QString& autoCloseText);
 
 // Both return false, with the reason in `error`, when the file could not be written; the
-// keys written before the failure may already be stored.
+// file is then unchanged.
 bool WriteSettings(const QString& server, const QString& user, const QString& password, const QString& displayName,
                    const QString& intervalText, const QString& autoCloseText, const QString& displayText,
                    const QString& accountLabel, QString* error = nullptr);
