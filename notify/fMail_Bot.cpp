@@ -1,0 +1,56 @@
+#include "fMail_Bot.h"
+
+#include "Assets.h"
+#include "Control.h"
+#include "Forms.h"
+#include "JapaneseFont.h"
+#include "Layout.h"
+#include "ScreenMetrics.h"
+#include "SetRgn.h"
+#include "mM_CHKER.h"
+#include "mReadINI.h"
+
+namespace notify {
+
+fMail_Bot::fMail_Bot() : NotifyForm(FormId::fMail_Bot, 2340, 645, false)
+{
+    image3_ = AddPicture(QStringLiteral("Image3"), 1560, 120, 390, 375, Assets::ScrollButton);
+    image1_ = AddPicture(QStringLiteral("Image1"), 180, 120, 1350, 375, Assets::StripFooter);
+    lblDate_ = AddCaption(QStringLiteral("lblDate"), 240, 210, 1275, 195, JapaneseUiFont(9.75), Qt::white,
+                          Qt::AlignHCenter | Qt::AlignTop);
+    image3_->setCursor(Qt::PointingHandCursor);
+    connect(image3_, &Control::clicked, this, &fMail_Bot::Image3_Click);
+}
+
+void fMail_Bot::Form_Load()
+{
+    QString server, user, password, folder;
+    qint16 interval = 0;
+    mReadINI::ReadMainSettings(server, user, password, mReadINI::AccountName[1], folder, interval, unloadTimerSec_);
+    SetRgn::ShapeWindow(*this);
+    const auto corner = layout::FooterCorner(ScreenMetrics::ScreenWidthTwips(), ScreenMetrics::ScreenHeightTwips());
+    PlaceAt(corner.left, corner.top);
+    lblDate_->setCaption(layout::FooterCaption(mM_CHKER::ExtraCount));
+    SetRgn::MakeTopmost(*this);
+}
+
+void fMail_Bot::Image3_Click() { ScrollCards(); }
+
+void fMail_Bot::ScrollCards()
+{
+    mM_CHKER::SetCloseTimeFromNow(unloadTimerSec_);
+    const layout::ScrollStep step = layout::NextScroll(mM_CHKER::ExtraCount, mM_CHKER::PageOffset);
+    CloseCards();
+    mM_CHKER::PageOffset = step.pageOffset;
+    lblDate_->setCaption(step.caption);
+    mM_CHKER::StackTop =
+        layout::StackTopText(ScreenMetrics::ScreenHeightTwips() - layout::kFullStackHeaderDistance);
+    for (int k = 1; k <= 5; ++k) Forms::current().Show(CardForm(k));
+}
+
+void fMail_Bot::CloseCards()
+{
+    for (int k = 1; k <= 5; ++k) Forms::current().Unload(CardForm(k));
+}
+
+} // namespace notify

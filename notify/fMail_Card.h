@@ -1,0 +1,36 @@
+#pragma once
+#include "NotifyForm.h"
+
+namespace notify {
+
+// Mail card k (fMail_1 .. fMail_5): shows slot PageOffset + k of the last check's tables.
+// A click anywhere on it opens the detail window for that mail.
+class fMail_Card final : public NotifyForm {
+    Q_OBJECT
+public:
+    explicit fMail_Card(int k);
+
+    int k() const { return k_; }
+    void Form_Load() override;
+    void Image1_Click();
+
+    Control* lblAcount() const { return lblAcount_; }
+    Control* lblNo() const { return lblNo_; }
+    Control* lblDate() const { return lblDate_; }
+    Control* lblFrom() const { return lblFrom_; }
+    Control* lblTitle() const { return lblTitle_; }
+    Control* Image1() const { return image1_; }
+
+private:
+    qint64 slot() const;
+
+    int k_;
+    Control* image1_;
+    Control* lblAcount_;
+    Control* lblNo_;
+    Control* lblDate_;
+    Control* lblFrom_;
+    Control* lblTitle_;
+};
+
+} // namespace notify

@@ -1,0 +1,64 @@
+#include "fMail_Checker.h"
+
+#include "Assets.h"
+#include "Control.h"
+#include "Forms.h"
+#include "Layout.h"
+#include "ScreenMetrics.h"
+#include "SetRgn.h"
+#include "mM_CHKER.h"
+#include "mReadINI.h"
+
+namespace notify {
+
+fMail_Checker::fMail_Checker() : NotifyForm(FormId::fMail_Checker, 1725, 1920, true)
+{
+    image1_ = AddPicture(QStringLiteral("Image1"), 480, 870, 570, 720, Assets::PostBox);
+    image2_ = AddPicture(QStringLiteral("Image2"), 720, 1590, 105, 270, Assets::Post);
+    image3_ = AddPicture(QStringLiteral("Image3"), 510, 1860, 540, 30, Assets::BaseLine);
+    image1_->setCursor(Qt::PointingHandCursor);
+    connect(image1_, &Control::clicked, this, &fMail_Checker::Image1_Click);
+}
+
+void fMail_Checker::Form_Load()
+{
+    QString server, user, password, folder;
+    qint16 interval = 0;
+    mReadINI::ReadMainSettings(server, user, password, mReadINI::AccountName[1], folder, interval, unloadTimerSec_);
+    SetRgn::ShapeWindow(*this);
+    const auto corner =
+        layout::NotifierCorner(ScreenMetrics::ScreenWidthTwips(), ScreenMetrics::ScreenHeightTwips());
+    PlaceAt(corner.left, corner.top);
+    SetRgn::MakeTopmost(*this);
+}
+
+void fMail_Checker::Image1_Click()
+{
+    Forms& forms = Forms::current();
+    if (forms.IsVisible(FormId::fMail_Top)) {
+        CloseStack();
+        forms.Unload(FormId::fMail_Checker);
+        return;
+    }
+    mM_CHKER::SetCloseTimeFromNow(unloadTimerSec_);
+    ShowStack();
+    SetRgn::SetActiveWindow(*this);
+}
+
+void fMail_Checker::CloseStack()
+{
+    Forms& forms = Forms::current();
+    for (int k = 1; k <= 5; ++k) forms.Unload(CardForm(k));
+    forms.Unload(FormId::fMail_Top);
+    forms.Unload(FormId::fMail_Bot);
+}
+
+void fMail_Checker::ShowStack()
+{
+    CloseStack();
+    const layout::StackLayout stack = layout::StackLayoutFor(mM_CHKER::MailCount);
+    mM_CHKER::StackTop = layout::StackTopText(ScreenMetrics::ScreenHeightTwips() - stack.headerDistance);
+    for (FormId form : stack.windows) Forms::current().Show(form);
+}
+
+} // namespace notify

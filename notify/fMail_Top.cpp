@@ -1,0 +1,32 @@
+#include "fMail_Top.h"
+
+#include "Assets.h"
+#include "Control.h"
+#include "JapaneseFont.h"
+#include "Layout.h"
+#include "ScreenMetrics.h"
+#include "SetRgn.h"
+#include "mM_CHKER.h"
+
+namespace notify {
+
+fMail_Top::fMail_Top() : NotifyForm(FormId::fMail_Top, 2340, 615, false)
+{
+    image1_ = AddPicture(QStringLiteral("Image1"), 180, 120, 1950, 375, Assets::StripHeader);
+    lblDate_ = AddCaption(QStringLiteral("lblDate"), 210, 210, 1905, 195, JapaneseUiFont(9.75), Qt::white,
+                          Qt::AlignHCenter | Qt::AlignTop);
+}
+
+void fMail_Top::Form_Load()
+{
+    SetRgn::ShapeWindow(*this);
+    double top = y() * ScreenMetrics::TwipsPerPixelY();
+    bool ok = false;
+    const qint64 stackTop = mM_CHKER::StackTop.toLongLong(&ok);
+    if (ok) top = double(stackTop);
+    PlaceAt(layout::StackLeft(ScreenMetrics::ScreenWidthTwips()), top);
+    lblDate_->setCaption(layout::HeaderCaption(mM_CHKER::MailCount));
+    SetRgn::MakeTopmost(*this);
+}
+
+} // namespace notify
