@@ -1,0 +1,512 @@
+#include "Charset.h"
+
+#include <glib.h>
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <vector>
+
+namespace maillib::charset {
+namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+bool IsAscii(std::string_view s)
+{
+    for (unsigned char c : s)
+        if (c >= 0x80)
+            return false;
+    return true;
+}
+
+bool HasJisEscape(std::string_view s)
+{
+    return s.find("\x1b$B") != std::string_view::npos || s.find("\x1b$@") != std::string_view::npos ||
+           s.find("\x1b$(D") != std::string_view::npos || s.find("\x1b(I") != std::string_view::npos;
+}
+
+// Converts with iconv; invalid input becomes U+FFFD. Returns false when the
+// charset is unknown to iconv or (strict) when anything had to be replaced.
+bool IconvConvert(std::string_view in, const char* from, std::string& out, bool strict)
+{
+    iconv_t cd = iconv_open("UTF-8", from);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
+    out.clear();
+    out.reserve(in.size() * 3 / 2 + 16);
+    std::vector<char> inBuf(in.begin(), in.end());
+    char* inPtr = inBuf.data();
+    size_t inLeft = inBuf.size();
+    char buf[4096];
+    bool clean = true;
+    while (true) {
+        char* outPtr = buf;
+        size_t outLeft = sizeof buf;
+        size_t rc = inLeft ? iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) : iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+        out.append(buf, static_cast<size_t>(outPtr - buf));
+        if (rc != static_cast<size_t>(-1)) {
+            if (inLeft == 0)
+                break;
+            continue;
+        }
+        if (errno == E2BIG)
+            continue;
+        // EILSEQ or EINVAL (truncated sequence): replace one byte and go on.
+        clean = false;
+        if (strict)
+            break;
+        out.append(kReplacement);
+        if (inLeft == 0)
+            break;
+        ++inPtr;
+        --inLeft;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    iconv_close(cd);
+    return !strict || clean;
+}
+
+std::string NormaliseLabel(std::string_view label)
+{
+    std::string l = Lower(Trim(label));
+    // RFC 2231 language suffix: charset*lang
+    if (auto star = l.find('*'); star != std::string::npos)
+        l.resize(star);
+    if (l.size() >= 2 && l.front() == '"' && l.back() == '"')
+        l = l.substr(1, l.size() - 2);
+    return l;
+}
+
+bool IsShiftJisLabel(const std::string& l)
+{
+    static const char* const labels[] = {"shift_jis", "shift-jis", "x-sjis", "sjis", "windows-31j", "ms_kanji",
+                                         "cp932", "ms932", "x-ms-cp932", "csshiftjis", "csWindows31J", "shift_jisx0213"};
+    for (const char* s : labels)
+        if (l == Lower(s))
+            return true;
+    return false;
+}
+
+bool IsEucJpLabel(const std::string& l)
+{
+    return l == "euc-jp" || l == "eucjp" || l == "x-euc-jp" || l == "x-euc" || l == "euc_jp" ||
+           l == "cseucpkdfmtjapanese" || l == "euc-jp-ms" || l == "cp51932";
+}
+
+bool IsIso2022JpLabel(const std::string& l)
+{
+    return l.rfind("iso-2022-jp", 0) == 0 || l == "csiso2022jp" || l == "cp50220" || l == "cp50221" ||
+           l == "cp50222" || l == "jis" || l == "iso2022jp";
+}
+
+bool IsUtf8Label(const std::string& l)
+{
+    return l == "utf-8" || l == "utf8" || l == "us-ascii" || l == "ascii" || l == "ansi_x3.4-1968" || l.empty() ||
+           l == "unknown-8bit" || l == "x-unknown" || l == "x-user-defined" || l == "default" || l == "7bit" ||
+           l == "8bit";
+}
+
+size_t CountHalfwidthKana(std::string_view utf8)
+{
+    // U+FF61..U+FF9F are EF BD A1..EF BD BF and EF BE 80..EF BE 9F.
+    size_t n = 0;
+    for (size_t i = 0; i + 2 < utf8.size(); ++i) {
+        auto a = static_cast<unsigned char>(utf8[i]), b = static_cast<unsigned char>(utf8[i + 1]),
+             c = static_cast<unsigned char>(utf8[i + 2]);
+        if (a == 0xEF && ((b == 0xBD && c >= 0xA1) || (b == 0xBE && c <= 0x9F)))
+            ++n;
+    }
+    return n;
+}
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::string DecodeBase64Lenient(std::string_view in)
+{
+    std::string out;
+    uint32_t acc = 0;
+    int bits = 0;
+    for (char ch : in) {
+        int v;
+        if (ch >= 'A' && ch <= 'Z')
+            v = ch - 'A';
+        else if (ch >= 'a' && ch <= 'z')
+            v = ch - 'a' + 26;
+        else if (ch >= '0' && ch <= '9')
+            v = ch - '0' + 52;
+        else if (ch == '+')
+            v = 62;
+        else if (ch == '/')
+            v = 63;
+        else if (ch == '=')
+            break;
+        else
+            continue;
+        acc = (acc << 6) | static_cast<uint32_t>(v);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out.push_back(static_cast<char>((acc >> bits) & 0xFF));
+        }
+    }
+    return out;
+}
+
+std::string DecodeQWord(std::string_view in)
+{
+    std::string out;
+    for (size_t i = 0; i < in.size(); ++i) {
+        char c = in[i];
+        if (c == '_') {
+            out.push_back(' ');
+        } else if (c == '=' && i + 2 < in.size() && HexValue(in[i + 1]) >= 0 &&
+                   HexValue(in[i + 2]) >= 0) {
+            out.push_back(static_cast<char>(HexValue(in[i + 1]) * 16 + HexValue(in[i + 2])));
+            i += 2;
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+struct Piece {
+    bool encoded = false;
+    std::string charset;  // normalised, for encoded pieces
+    std::string bytes;
+};
+
+bool IsCharsetChar(char c)
+{
+    auto u = static_cast<unsigned char>(c);
+    return u > 0x20 && u < 0x7F && c != '?' && c != '(' && c != ')' && c != '<' && c != '>' && c != '"' &&
+           c != ',' && c != ';';
+}
+
+// Parses "=?cs?E?text?=" at pos; an unterminated word runs to the next blank.
+bool ParseEncodedWord(std::string_view s, size_t pos, size_t& end, Piece& piece)
+{
+    if (s.compare(pos, 2, "=?") != 0)
+        return false;
+    size_t p = pos + 2;
+    size_t csStart = p;
+    while (p < s.size() && IsCharsetChar(s[p]) && p - csStart < 64)
+        ++p;
+    if (p == csStart || p >= s.size() || s[p] != '?')
+        return false;
+    std::string cs(s.substr(csStart, p - csStart));
+    ++p;
+    if (p + 1 >= s.size() || s[p + 1] != '?')
+        return false;
+    char enc = static_cast<char>(s[p] | 0x20);
+    if (enc != 'b' && enc != 'q')
+        return false;
+    p += 2;
+    size_t textStart = p;
+    size_t close = s.find("?=", p);
+    size_t blank = s.find_first_of(" \t\r\n", p);
+    std::string_view text;
+    if (close != std::string_view::npos && (blank == std::string_view::npos || close < blank || enc == 'q')) {
+        text = s.substr(textStart, close - textStart);
+        end = close + 2;
+    } else {
+        size_t stop = blank == std::string_view::npos ? s.size() : blank;
+        text = s.substr(textStart, stop - textStart);
+        end = stop;
+    }
+    piece.encoded = true;
+    piece.charset = NormaliseLabel(cs);
+    piece.bytes = enc == 'b' ? DecodeBase64Lenient(text) : DecodeQWord(text);
+    return true;
+}
+
+}  // namespace
+
+std::string Trim(std::string_view s)
+{
+    size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r' || s[b] == '\n'))
+        ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n'))
+        --e;
+    return std::string(s.substr(b, e - b));
+}
+
+std::string Lower(std::string_view s)
+{
+    std::string r(s);
+    for (char& c : r)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return r;
+}
+
+bool IsValidUtf8(std::string_view s)
+{
+    return g_utf8_validate(s.data(), static_cast<gssize>(s.size()), nullptr) != 0;
+}
+
+std::string MakeValidUtf8(std::string_view s)
+{
+    if (IsValidUtf8(s))
+        return std::string(s);
+    std::string out;
+    out.reserve(s.size());
+    const char* p = s.data();
+    const char* end = s.data() + s.size();
+    while (p < end) {
+        const char* bad = nullptr;
+        g_utf8_validate(p, end - p, &bad);
+        out.append(p, static_cast<size_t>(bad - p));
+        if (bad >= end)
+            break;
+        if (*bad == '\0')
+            out.push_back('\0');  // g_utf8_validate stops at NUL; keep it for the caller to strip
+        else
+            out.append(kReplacement);
+        p = bad + 1;
+    }
+    return out;
+}
+
+std::string StripControls(std::string_view s, std::string_view keep)
+{
+    std::string out;
+    out.reserve(s.size());
+    for (char c : s) {
+        auto u = static_cast<unsigned char>(c);
+        if ((u < 0x20 || u == 0x7F) && keep.find(c) == std::string_view::npos)
+            continue;
+        out.push_back(c);
+    }
+    return out;
+}
+
+std::string Iso2022JpToUtf8(std::string_view in)
+{
+    enum class Set { Ascii, Kana, Jis0208, Jis0212 };
+    Set set = Set::Ascii;
+    bool shiftOut = false;
+    std::string sjis;  // pending text in CP932
+    std::string out;
+    auto flush = [&] {
+        if (sjis.empty())
+            return;
+        std::string conv;
+        if (!IconvConvert(sjis, "CP932", conv, false))
+            conv = MakeValidUtf8(sjis);
+        out += conv;
+        sjis.clear();
+    };
+    for (size_t i = 0; i < in.size(); ++i) {
+        auto c = static_cast<unsigned char>(in[i]);
+        if (c == 0x1B) {
+            std::string_view rest = in.substr(i + 1);
+            size_t len = 0;
+            if (rest.rfind("$B", 0) == 0 || rest.rfind("$@", 0) == 0) {
+                set = Set::Jis0208;
+                len = 2;
+            } else if (rest.rfind("$(D", 0) == 0) {
+                set = Set::Jis0212;
+                len = 3;
+            } else if (rest.rfind("$(Q", 0) == 0 || rest.rfind("$(O", 0) == 0) {
+                set = Set::Jis0208;  // JIS X 0213 plane 1: its common part equals JIS X 0208
+                len = 3;
+            } else if (rest.rfind("(B", 0) == 0 || rest.rfind("(J", 0) == 0 || rest.rfind("(H", 0) == 0) {
+                set = Set::Ascii;
+                len = 2;
+            } else if (rest.rfind("(I", 0) == 0) {
+                set = Set::Kana;
+                len = 2;
+            } else if (rest.rfind("&@", 0) == 0) {
+                len = 2;  // JIS X 0208-1990 announcer; the designation follows
+            }
+            if (len) {
+                i += len;
+                continue;
+            }
+            continue;  // unknown escape: drop the ESC byte
+        }
+        if (c == 0x0E) {
+            shiftOut = true;
+            continue;
+        }
+        if (c == 0x0F) {
+            shiftOut = false;
+            continue;
+        }
+        if (c == '\r' || c == '\n') {
+            // A line end resets to ASCII in well-formed text; be lenient with broken senders.
+            sjis.push_back(static_cast<char>(c));
+            set = Set::Ascii;
+            continue;
+        }
+        if ((shiftOut || set == Set::Kana) && c >= 0x21 && c <= 0x5F) {
+            sjis.push_back(static_cast<char>(c | 0x80));
+            continue;
+        }
+        if ((set == Set::Jis0208 || set == Set::Jis0212) && c >= 0x21 && c <= 0x7E && i + 1 < in.size()) {
+            auto c2 = static_cast<unsigned char>(in[i + 1]);
+            if (c2 >= 0x21 && c2 <= 0x7E) {
+                ++i;
+                if (set == Set::Jis0208) {
+                    unsigned s1 = ((c + 1u) >> 1) + (c <= 0x5E ? 0x70u : 0xB0u);
+                    unsigned s2 = c2 + ((c & 1u) ? (c2 >= 0x60 ? 0x20u : 0x1Fu) : 0x7Eu);
+                    sjis.push_back(static_cast<char>(s1));
+                    sjis.push_back(static_cast<char>(s2));
+                } else {
+                    flush();
+                    const char euc[] = {static_cast<char>(0x8F), static_cast<char>(c | 0x80),
+                                        static_cast<char>(c2 | 0x80)};
+                    std::string conv;
+                    if (IconvConvert(std::string_view(euc, 3), "EUC-JP", conv, true))
+                        out += conv;
+                    else
+                        out.append(kReplacement);
+                }
+                continue;
+            }
+        }
+        sjis.push_back(static_cast<char>(c));
+    }
+    flush();
+    return MakeValidUtf8(out);
+}
+
+std::string GuessToUtf8(std::string_view bytes)
+{
+    if (HasJisEscape(bytes))
+        return Iso2022JpToUtf8(bytes);
+    if (IsAscii(bytes) || IsValidUtf8(bytes))
+        return std::string(bytes);
+    std::string sjis, euc;
+    bool sjisOk = IconvConvert(bytes, "CP932", sjis, true);
+    bool eucOk = IconvConvert(bytes, "EUC-JP-MS", euc, true);
+    if (sjisOk && eucOk) {
+        // EUC-JP kanji and kana pairs read as CP932 mostly come out as
+        // half-width katakana, which real CP932 text rarely is made of.
+        return CountHalfwidthKana(sjis) > CountHalfwidthKana(euc) ? euc : sjis;
+    }
+    if (sjisOk)
+        return sjis;
+    if (eucOk)
+        return euc;
+    IconvConvert(bytes, "CP932", sjis, false);
+    return MakeValidUtf8(sjis);
+}
+
+std::string ToUtf8(std::string_view bytes, std::string_view charsetLabel)
+{
+    std::string l = NormaliseLabel(charsetLabel);
+    if (HasJisEscape(bytes) && l.rfind("utf-16", 0) != 0 && l.rfind("utf-32", 0) != 0)
+        return Iso2022JpToUtf8(bytes);
+    if (IsAscii(bytes))
+        return std::string(bytes);
+    if (IsUtf8Label(l) || IsIso2022JpLabel(l)) {
+        if (l == "utf-8" || l == "utf8") {
+            // A UTF-8 text cut inside its last character is still UTF-8.
+            const char* bad = nullptr;
+            g_utf8_validate(bytes.data(), static_cast<gssize>(bytes.size()), &bad);
+            if (bad && bytes.size() - static_cast<size_t>(bad - bytes.data()) < 4 &&
+                (static_cast<unsigned char>(*bad) & 0xC0) == 0xC0)
+                return MakeValidUtf8(bytes);
+        }
+        return GuessToUtf8(bytes);  // 8-bit text under a 7-bit or UTF-8 label: senders lie
+    }
+    std::string out;
+    if (IsShiftJisLabel(l)) {
+        if (!IconvConvert(bytes, "CP932", out, true)) {
+            if (IsValidUtf8(bytes))
+                return std::string(bytes);
+            IconvConvert(bytes, "CP932", out, false);
+        }
+        return MakeValidUtf8(out);
+    }
+    if (IsEucJpLabel(l)) {
+        if (!IconvConvert(bytes, "EUC-JP-MS", out, true) && !IconvConvert(bytes, "EUC-JP", out, true)) {
+            if (IsValidUtf8(bytes))
+                return std::string(bytes);
+            IconvConvert(bytes, "EUC-JP-MS", out, false);
+        }
+        return MakeValidUtf8(out);
+    }
+    // Labels are ASCII tokens; anything else is not worth handing to iconv.
+    bool sane = !l.empty() && l.size() < 40;
+    for (char c : l)
+        if (!(g_ascii_isalnum(c) || c == '-' || c == '_' || c == '.' || c == ':'))
+            sane = false;
+    if (sane && IconvConvert(bytes, l.c_str(), out, false))
+        return MakeValidUtf8(out);
+    return GuessToUtf8(bytes);
+}
+
+std::string DecodeEncodedWords(std::string_view s)
+{
+    std::vector<Piece> pieces;
+    size_t i = 0;
+    std::string plain;
+    auto pushPlain = [&] {
+        if (!plain.empty()) {
+            pieces.push_back(Piece{false, {}, plain});
+            plain.clear();
+        }
+    };
+    while (i < s.size()) {
+        size_t end = 0;
+        Piece w;
+        if (s[i] == '=' && ParseEncodedWord(s, i, end, w)) {
+            // Blanks between two encoded-words are not part of the text.
+            if (!pieces.empty() && pieces.back().encoded && !plain.empty() &&
+                plain.find_first_not_of(" \t\r\n") == std::string::npos)
+                plain.clear();
+            pushPlain();
+            pieces.push_back(std::move(w));
+            i = end;
+            continue;
+        }
+        plain.push_back(s[i]);
+        ++i;
+    }
+    pushPlain();
+
+    std::string out;
+    for (size_t k = 0; k < pieces.size();) {
+        if (!pieces[k].encoded) {
+            out += pieces[k].bytes;
+            ++k;
+            continue;
+        }
+        // Join adjacent words of one charset: a character may be split between them.
+        std::string bytes = pieces[k].bytes;
+        size_t j = k + 1;
+        while (j < pieces.size() && pieces[j].encoded && pieces[j].charset == pieces[k].charset)
+            bytes += pieces[j++].bytes;
+        out += ToUtf8(bytes, pieces[k].charset);
+        k = j;
+    }
+    return MakeValidUtf8(out);
+}
+
+std::string DecodeHeader(std::string_view raw)
+{
+    std::string unfolded;
+    unfolded.reserve(raw.size());
+    for (char c : raw)
+        if (c != '\r' && c != '\n')
+            unfolded.push_back(c == '\t' ? ' ' : c);
+    std::string text = IsAscii(unfolded) && !HasJisEscape(unfolded) ? unfolded : GuessToUtf8(unfolded);
+    std::string decoded = DecodeEncodedWords(text);
+    return Trim(StripControls(decoded, ""));
+}
+
+}  // namespace maillib::charset

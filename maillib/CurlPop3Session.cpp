@@ -1,0 +1,263 @@
+#include "Charset.h"
+#include "Pop3Session.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <poll.h>
+
+namespace maillib {
+namespace {
+
+constexpr size_t kMaxListingBytes = 16u * 1024 * 1024;
+
+void InitCurl()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct Sink {
+    std::string* out = nullptr;
+    size_t cap = 0;
+    bool abortOverCap = false;
+    bool overflow = false;
+};
+
+size_t WriteCallback(char* data, size_t size, size_t count, void* user)
+{
+    auto* sink = static_cast<Sink*>(user);
+    size_t n = size * count;
+    size_t room = sink->cap > sink->out->size() ? sink->cap - sink->out->size() : 0;
+    if (n > room) {
+        sink->overflow = true;
+        if (sink->abortOverCap)
+            return 0;
+        sink->out->append(data, room);
+        return n;
+    }
+    sink->out->append(data, n);
+    return n;
+}
+
+std::string Sanitise(std::string_view s)
+{
+    std::string t = charset::Trim(charset::StripControls(charset::MakeValidUtf8(s), ""));
+    if (t.size() > 160)
+        t = charset::MakeValidUtf8(t.substr(0, 160)) + "...";
+    return t;
+}
+
+class CurlPop3Session final : public Pop3Session {
+public:
+    explicit CurlPop3Session(const SessionOptions& o) : opts_(o)
+    {
+        InitCurl();
+        curl_ = curl_easy_init();
+        if (!curl_)
+            return;
+        curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(curl_, CURLOPT_URL, opts_.server.Url().c_str());
+        curl_easy_setopt(curl_, CURLOPT_PROTOCOLS_STR, "pop3,pop3s");
+        curl_easy_setopt(curl_, CURLOPT_USERNAME, opts_.user.c_str());
+        curl_easy_setopt(curl_, CURLOPT_PASSWORD, opts_.password.c_str());
+        curl_easy_setopt(curl_, CURLOPT_USE_SSL, opts_.server.security == ServerSpec::Security::Plain
+                                                     ? static_cast<long>(CURLUSESSL_NONE)
+                                                     : static_cast<long>(CURLUSESSL_ALL));
+        curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYHOST, 2L);
+        if (!opts_.caFile.empty()) {
+            // CAINFO replaces the default bundle; the system's hashed directory
+            // (curl's default CAPATH) keeps the public CAs trusted alongside.
+            curl_easy_setopt(curl_, CURLOPT_CAINFO, opts_.caFile.c_str());
+            char* capath = nullptr;
+            curl_easy_getinfo(curl_, CURLINFO_CAPATH, &capath);
+            curl_easy_setopt(curl_, CURLOPT_CAPATH, capath ? capath : "/etc/ssl/certs");
+        }
+        curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, errbuf_);
+        curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, &WriteCallback);
+        curl_easy_setopt(curl_, CURLOPT_VERBOSE, 1L);
+        curl_easy_setopt(curl_, CURLOPT_DEBUGFUNCTION, &DebugCallback);
+        curl_easy_setopt(curl_, CURLOPT_DEBUGDATA, this);
+    }
+
+    ~CurlPop3Session() override { Quit(); }
+
+    Pop3Reply Uidl(std::string& out) override { return Perform("UIDL", out, kMaxListingBytes, true); }
+    Pop3Reply List(std::string& out) override { return Perform("", out, kMaxListingBytes, true); }
+    Pop3Reply Top(unsigned long n, unsigned long lines, size_t byteCap, std::string& out) override
+    {
+        return Perform("TOP " + std::to_string(n) + " " + std::to_string(lines), out, byteCap, false);
+    }
+
+    void Quit() override
+    {
+        if (!curl_)
+            return;
+        // QUIT is sent on cleanup; its reply must not outwait the account's bound.
+        long secs = std::clamp<long>(static_cast<long>(RemainingMs() / 1000), 1L, 2L);
+        curl_easy_setopt(curl_, CURLOPT_SERVER_RESPONSE_TIMEOUT, secs);
+        curl_easy_setopt(curl_, CURLOPT_TIMEOUT_MS, secs * 1000L);
+        curl_easy_cleanup(curl_);
+        curl_ = nullptr;
+    }
+
+    std::optional<long> LoginDelaySeconds() const override { return loginDelay_; }
+
+private:
+    long long RemainingMs() const
+    {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(opts_.deadline -
+                                                                     std::chrono::steady_clock::now())
+            .count();
+    }
+
+    static int DebugCallback(CURL*, curl_infotype type, char* data, size_t size, void* user)
+    {
+        auto* self = static_cast<CurlPop3Session*>(user);
+        std::string_view text(data, size);
+        if (type == CURLINFO_HEADER_OUT) {
+            // Only the verb: PASS, AUTH and APOP lines carry credentials.
+            std::string line = charset::Trim(text);
+            self->lastCommand_ = charset::Lower(line.substr(0, line.find(' ')));
+        } else if (type == CURLINFO_HEADER_IN) {
+            std::string line = charset::Trim(text);
+            if (line.rfind("-ERR", 0) == 0 && self->errReply_.empty()) {
+                // The first refusal of a request; curl's own QUIT follows it.
+                self->errReply_ = line;
+                self->errCommand_ = self->lastCommand_;
+            }
+            std::string upper = line;
+            std::transform(upper.begin(), upper.end(), upper.begin(),
+                           [](char c) { return static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c); });
+            if (upper.rfind("LOGIN-DELAY ", 0) == 0) {
+                std::string digits = upper.substr(12);
+                if (!digits.empty() && digits.size() < 9 &&
+                    digits.find_first_not_of("0123456789") == std::string::npos)
+                    self->loginDelay_ = std::stol(digits);
+            }
+        }
+        return 0;
+    }
+
+    // curl ends a multi-line reply at end of stream as if it were complete. A
+    // server that spoke properly leaves nothing unread after its reply, so a
+    // readable (or closed) socket means the reply was cut short.
+    bool ConnectionClosedEarly()
+    {
+        curl_socket_t sock = CURL_SOCKET_BAD;
+        if (curl_easy_getinfo(curl_, CURLINFO_ACTIVESOCKET, &sock) != CURLE_OK || sock == CURL_SOCKET_BAD)
+            return true;
+        pollfd p{sock, POLLIN, 0};
+        return ::poll(&p, 1, 0) > 0;
+    }
+
+    Pop3Reply Perform(const std::string& request, std::string& out, size_t cap, bool abortOverCap)
+    {
+        Pop3Reply reply;
+        out.clear();
+        if (!curl_) {
+            reply.kind = Pop3Reply::Kind::Failed;
+            reply.reason = "cannot start a curl session";
+            return reply;
+        }
+        long long remaining = RemainingMs();
+        if (remaining <= 0) {
+            reply.kind = Pop3Reply::Kind::Failed;
+            reply.reason = "timed out (the account's time bound was used up)";
+            return reply;
+        }
+        // Options stay set on the handle: reset every one a request may leave behind.
+        curl_easy_setopt(curl_, CURLOPT_CUSTOMREQUEST, request.empty() ? nullptr : request.c_str());
+        curl_easy_setopt(curl_, CURLOPT_NOBODY, 0L);
+        curl_easy_setopt(curl_, CURLOPT_DIRLISTONLY, 0L);
+        curl_easy_setopt(curl_, CURLOPT_TIMEOUT_MS, static_cast<long>(remaining));
+        curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT_MS,
+                         static_cast<long>(std::min<long long>(remaining, opts_.connectBound.count())));
+        curl_easy_setopt(curl_, CURLOPT_SERVER_RESPONSE_TIMEOUT,
+                         static_cast<long>(std::max<long long>(1, (remaining + 999) / 1000)));
+        Sink sink{&out, cap, abortOverCap, false};
+        curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &sink);
+        errbuf_[0] = '\0';
+        errReply_.clear();
+        errCommand_.clear();
+        lastCommand_.clear();
+        CURLcode rc = curl_easy_perform(curl_);
+        if (rc == CURLE_OK && ConnectionClosedEarly())
+            rc = CURLE_PARTIAL_FILE;
+        if (rc == CURLE_OK)
+            return reply;
+        reply.kind = Pop3Reply::Kind::Failed;
+        const bool errReply = !errReply_.empty();
+        const std::string& cmd = errCommand_;
+        if (errReply && errReply_.find("[LOGIN-DELAY]") != std::string::npos)
+            reply.loginDelay = true;
+        std::string server = errReply ? " (server said: " + Sanitise(errReply_) + ")" : std::string();
+        switch (rc) {
+        case CURLE_WEIRD_SERVER_REPLY:
+            if (errReply && (cmd == "uidl" || cmd == "top" || cmd == "list")) {
+                if (cmd == "uidl")
+                    reply.kind = Pop3Reply::Kind::ServerErr;
+                reply.reason = "the server refused " + charset::Lower(request.empty() ? "LIST" : request) + server;
+            } else if (errReply && (cmd == "pass" || cmd == "user" || cmd == "apop" ||
+                                    cmd == "auth")) {
+                reply.reason = "login refused" + server;
+            } else if (errReply && cmd.empty()) {
+                reply.reason = "the server refused the connection" + server;
+            } else if (errReply && cmd == "stls") {
+                reply.reason = "the server refused STLS; credentials not sent" + server;
+            } else {
+                reply.reason = "unexpected server reply" + server;
+            }
+            break;
+        case CURLE_LOGIN_DENIED:
+            reply.reason = "login refused" + server;
+            break;
+        case CURLE_USE_SSL_FAILED:
+            reply.reason = "the server offers no STLS; credentials not sent";
+            break;
+        case CURLE_PEER_FAILED_VERIFICATION:
+            reply.reason = std::string("the server certificate is not trusted (") + errbuf_ + ")";
+            break;
+        case CURLE_PARTIAL_FILE:
+            reply.reason = "the connection closed inside a reply";
+            break;
+        case CURLE_OPERATION_TIMEDOUT:
+            reply.reason = "timed out";
+            break;
+        case CURLE_COULDNT_CONNECT:
+            reply.reason = "cannot connect";
+            break;
+        case CURLE_COULDNT_RESOLVE_HOST:
+            reply.reason = "unknown host";
+            break;
+        case CURLE_WRITE_ERROR:
+            reply.reason = sink.overflow ? "listing too long" : "write error";
+            break;
+        default:
+            reply.reason = std::string(curl_easy_strerror(rc)) + (errbuf_[0] ? std::string(": ") + errbuf_ : "") + server;
+            break;
+        }
+        reply.reason = Sanitise(reply.reason);
+        return reply;
+    }
+
+    SessionOptions opts_;
+    CURL* curl_ = nullptr;
+    char errbuf_[CURL_ERROR_SIZE] = {};
+    std::string lastCommand_;
+    std::string errReply_;
+    std::string errCommand_;
+    std::optional<long> loginDelay_;
+};
+
+}  // namespace
+
+std::unique_ptr<Pop3Session> MakeCurlSession(const SessionOptions& options)
+{
+    return std::make_unique<CurlPop3Session>(options);
+}
+
+}  // namespace maillib

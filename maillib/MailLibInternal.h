@@ -1,0 +1,41 @@
+// Knobs and hooks for tests, the benchmark and the command-line tool.
+#pragma once
+
+#include "Pop3Session.h"
+
+#include <chrono>
+#include <cstddef>
+
+namespace maillib::internal {
+
+struct Limits {
+    std::chrono::milliseconds connect{10000};  // connect, greeting and login
+    std::chrono::milliseconds total{30000};    // the whole account, bodies included
+    std::chrono::milliseconds backoffBase{30000};
+    std::chrono::milliseconds backoffMax{600000};
+    std::chrono::milliseconds loginDelayFallback{60000};  // when a server refuses with [LOGIN-DELAY] and no figure
+    size_t sizeCap = 256 * 1024;                          // bytes kept of one mail
+    unsigned long truncatedBodyLines = 300;               // body lines fetched of a mail over the cap
+    size_t cacheBudget = 64u * 1024 * 1024;               // cached mail bytes per account
+};
+
+Limits GetLimits();
+void SetLimits(const Limits& limits);
+
+// Forgets every cached mail, back-off and login delay.
+void ResetState();
+
+// Replaces the curl transport (nullptr restores it).
+void SetSessionFactory(SessionFactory factory);
+
+struct AccountStats {
+    size_t cachedMails = 0;
+    size_t cachedBytes = 0;
+    int failures = 0;  // consecutive
+};
+AccountStats StatsFor(const std::string& server, const std::string& user);
+
+// File name (not path) a mail of an account is saved under.
+std::string MailFileName(const std::string& accountKey, const std::string& uid);
+
+}  // namespace maillib::internal

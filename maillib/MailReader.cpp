@@ -1,0 +1,700 @@
+#include "MailReader.h"
+
+#include "Charset.h"
+
+#include <gmime/gmime.h>
+
+#include <fstream>
+#include <map>
+#include <mutex>
+
+namespace maillib {
+namespace {
+
+using charset::DecodeHeader;
+using charset::Lower;
+using charset::Trim;
+
+constexpr size_t kMaxMailFileBytes = 32u * 1024 * 1024;
+
+void InitGMime()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { g_mime_init(); });
+}
+
+template <typename T>
+struct GObjectPtr {
+    T* p = nullptr;
+    explicit GObjectPtr(T* ptr) : p(ptr) {}
+    ~GObjectPtr()
+    {
+        if (p)
+            g_object_unref(p);
+    }
+    GObjectPtr(const GObjectPtr&) = delete;
+    GObjectPtr& operator=(const GObjectPtr&) = delete;
+};
+
+std::vector<std::string> RawHeaders(GMimeObject* obj, const char* name)
+{
+    std::vector<std::string> out;
+    GMimeHeaderList* list = g_mime_object_get_header_list(obj);
+    if (!list)
+        return out;
+    int n = g_mime_header_list_get_count(list);
+    for (int i = 0; i < n; ++i) {
+        GMimeHeader* h = g_mime_header_list_get_header_at(list, i);
+        const char* hn = g_mime_header_get_name(h);
+        const char* raw = g_mime_header_get_raw_value(h);
+        if (hn && raw && g_ascii_strcasecmp(hn, name) == 0)
+            out.emplace_back(raw);
+    }
+    return out;
+}
+
+std::string FirstRawHeader(GMimeObject* obj, const char* name)
+{
+    auto all = RawHeaders(obj, name);
+    return all.empty() ? std::string() : all.front();
+}
+
+// ---- addresses --------------------------------------------------------------
+
+// Splits at top-level commas, outside quotes, comments and angle brackets.
+std::vector<std::string> SplitAddresses(const std::string& s)
+{
+    std::vector<std::string> out;
+    std::string cur;
+    bool quoted = false;
+    int comment = 0, angle = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        char c = s[i];
+        if (quoted) {
+            if (c == '\\' && i + 1 < s.size()) {
+                cur += c;
+                cur += s[++i];
+                continue;
+            }
+            if (c == '"')
+                quoted = false;
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == '(') {
+            ++comment;
+        } else if (c == ')' && comment > 0) {
+            --comment;
+        } else if (c == '<' && comment == 0) {
+            ++angle;
+        } else if (c == '>' && angle > 0 && comment == 0) {
+            --angle;
+        } else if (c == ',' && !comment && !angle) {
+            out.push_back(cur);
+            cur.clear();
+            continue;
+        }
+        cur += c;
+    }
+    out.push_back(cur);
+    return out;
+}
+
+std::string CollapseBlanks(const std::string& s)
+{
+    std::string out;
+    bool blank = false;
+    for (char c : s) {
+        if (c == ' ' || c == '\t') {
+            blank = true;
+            continue;
+        }
+        if (blank && !out.empty())
+            out += ' ';
+        blank = false;
+        out += c;
+    }
+    return out;
+}
+
+std::string FormatMailbox(const std::string& m)
+{
+    std::string name, addr, comment;
+    bool quoted = false;
+    int depth = 0;
+    size_t lt = std::string::npos, gt = std::string::npos;
+    std::string outside;  // text outside comments and quotes markers
+    for (size_t i = 0; i < m.size(); ++i) {
+        char c = m[i];
+        if (quoted) {
+            if (c == '\\' && i + 1 < m.size()) {
+                outside += m[++i];
+                continue;
+            }
+            if (c == '"') {
+                quoted = false;
+                continue;
+            }
+            outside += c;
+            continue;
+        }
+        if (depth > 0) {
+            if (c == '(')
+                ++depth;
+            else if (c == ')' && --depth == 0)
+                continue;
+            comment += c;
+            continue;
+        }
+        if (c == '"') {
+            quoted = true;
+            continue;
+        }
+        if (c == '(') {
+            depth = 1;
+            if (!comment.empty())
+                comment += ' ';
+            continue;
+        }
+        if (c == '<' && lt == std::string::npos)
+            lt = outside.size();
+        if (c == '>' && lt != std::string::npos)
+            gt = outside.size();
+        outside += c;
+    }
+    if (lt != std::string::npos) {
+        size_t end = gt == std::string::npos ? outside.size() : gt;
+        addr = Trim(outside.substr(lt + 1, end - lt - 1));
+        name = outside.substr(0, lt);
+        if (gt != std::string::npos)
+            name += outside.substr(gt + 1);
+    } else {
+        addr = Trim(outside);
+        name = comment;
+    }
+    // Drop an obsolete source route "@a,@b:user@host".
+    if (auto colon = addr.find(':'); colon != std::string::npos && !addr.empty() && addr[0] == '@')
+        addr = addr.substr(colon + 1);
+    addr = CollapseBlanks(Trim(addr));
+    name = CollapseBlanks(Trim(charset::DecodeEncodedWords(Trim(name))));
+    if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
+        name = Trim(name.substr(1, name.size() - 2));
+    if (name.empty() || name == addr)
+        return addr;
+    if (addr.empty())
+        return name;
+    return name + " <" + addr + ">";
+}
+
+std::string FormatAddressHeader(const std::string& raw)
+{
+    std::string unfolded;
+    for (char c : raw)
+        if (c != '\r' && c != '\n')
+            unfolded += c == '\t' ? ' ' : c;
+    // Raw 8-bit or JIS text becomes UTF-8 first: CP932 trail bytes can look like '\\'.
+    std::string text = charset::GuessToUtf8(unfolded);
+    std::string out;
+    for (const auto& m : SplitAddresses(text)) {
+        std::string f = FormatMailbox(m);
+        if (f.empty())
+            continue;
+        if (!out.empty())
+            out += ", ";
+        out += f;
+    }
+    return Trim(charset::StripControls(out, ""));
+}
+
+// ---- dates ------------------------------------------------------------------
+
+// GMime reads "JST" as UTC; the zone is +0900.
+std::string FixZoneNames(const std::string& raw)
+{
+    std::string out;
+    int depth = 0;
+    size_t i = 0;
+    while (i < raw.size()) {
+        char c = raw[i];
+        if (c == '(')
+            ++depth;
+        else if (c == ')' && depth > 0)
+            --depth;
+        if (depth == 0 && (i == 0 || raw[i - 1] == ' ' || raw[i - 1] == '\t') && raw.size() - i >= 3 &&
+            g_ascii_strncasecmp(raw.c_str() + i, "JST", 3) == 0 &&
+            (i + 3 == raw.size() || std::string_view(" \t\r\n(").find(raw[i + 3]) != std::string_view::npos)) {
+            out += "+0900";
+            i += 3;
+            continue;
+        }
+        out += c;
+        ++i;
+    }
+    return out;
+}
+
+GDateTime* ParseDate(const std::string& raw)
+{
+    std::string text = Trim(charset::StripControls(FixZoneNames(raw), ""));
+    if (text.empty())
+        return nullptr;
+    GDateTime* dt = g_mime_utils_header_decode_date(text.c_str());
+    if (!dt)
+        return nullptr;
+    int year = g_date_time_get_year(dt);
+    if (year < 1900 || year > 9999) {
+        g_date_time_unref(dt);
+        return nullptr;
+    }
+    return dt;
+}
+
+std::string FormatLocal(GDateTime* dt)
+{
+    GDateTime* local = g_date_time_to_local(dt);
+    if (!local)
+        return {};
+    gchar* s = g_date_time_format(local, "%Y/%m/%d %H:%M:%S");
+    std::string out = s ? s : "";
+    g_free(s);
+    g_date_time_unref(local);
+    return out;
+}
+
+std::string MailDate(GMimeObject* msg)
+{
+    std::string raw = FirstRawHeader(msg, "Date");
+    if (GDateTime* dt = ParseDate(raw)) {
+        std::string out = FormatLocal(dt);
+        g_date_time_unref(dt);
+        return out;
+    }
+    // The newest Received: stamp is the same for the same mail at every check.
+    GDateTime* best = nullptr;
+    for (const auto& r : RawHeaders(msg, "Received")) {
+        auto semi = r.rfind(';');
+        if (semi == std::string::npos)
+            continue;
+        GDateTime* dt = ParseDate(r.substr(semi + 1));
+        if (!dt)
+            continue;
+        if (!best || g_date_time_compare(dt, best) > 0) {
+            if (best)
+                g_date_time_unref(best);
+            best = dt;
+        } else {
+            g_date_time_unref(dt);
+        }
+    }
+    if (!best)
+        return {};
+    std::string out = FormatLocal(best);
+    g_date_time_unref(best);
+    return out;
+}
+
+// ---- parameters (RFC 2231 and the encoded-word habit) ------------------------
+
+std::string PercentDecode(const std::string& s)
+{
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size() && g_ascii_isxdigit(s[i + 1]) && g_ascii_isxdigit(s[i + 2])) {
+            out += static_cast<char>(g_ascii_xdigit_value(s[i + 1]) * 16 + g_ascii_xdigit_value(s[i + 2]));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+// Returns the decoded value of parameter `want` in a raw header value.
+std::string HeaderParam(const std::string& raw, const std::string& want)
+{
+    std::string text;
+    for (char c : raw)
+        if (c != '\r' && c != '\n')
+            text += c;
+    struct Segment {
+        std::string value;
+        bool encoded = false;
+    };
+    std::map<int, Segment> segments;
+    std::string plain;
+    bool havePlain = false, haveExtended = false;
+    size_t i = text.find(';');
+    while (i != std::string::npos && i < text.size()) {
+        ++i;
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+            ++i;
+        size_t eq = text.find('=', i);
+        size_t semi = text.find(';', i);
+        if (eq == std::string::npos || (semi != std::string::npos && semi < eq)) {
+            i = semi;
+            continue;
+        }
+        std::string key = Lower(Trim(text.substr(i, eq - i)));
+        size_t v = eq + 1;
+        while (v < text.size() && (text[v] == ' ' || text[v] == '\t'))
+            ++v;
+        std::string value;
+        if (v < text.size() && text[v] == '"') {
+            ++v;
+            while (v < text.size() && text[v] != '"') {
+                if (text[v] == '\\' && v + 1 < text.size())
+                    ++v;
+                value += text[v++];
+            }
+            i = text.find(';', v);
+        } else {
+            size_t stop = text.find(';', v);
+            value = Trim(text.substr(v, stop == std::string::npos ? std::string::npos : stop - v));
+            i = stop;
+        }
+        if (key == want) {
+            plain = value;
+            havePlain = true;
+        } else if (key.rfind(want + "*", 0) == 0) {
+            std::string rest = key.substr(want.size() + 1);
+            bool encoded = !rest.empty() && rest.back() == '*';
+            if (encoded)
+                rest.pop_back();
+            int index = 0;
+            if (!rest.empty()) {
+                if (rest.size() > 4 || rest.find_first_not_of("0123456789") != std::string::npos)
+                    continue;
+                index = std::stoi(rest);
+            } else {
+                encoded = true;  // "name*=" is the single extended form
+            }
+            segments[index] = Segment{value, encoded};
+            haveExtended = true;
+        }
+    }
+    if (haveExtended) {
+        std::string cs, bytes;
+        bool first = true;
+        for (auto& [idx, seg] : segments) {
+            std::string v = seg.value;
+            if (first && seg.encoded) {
+                auto q1 = v.find('\'');
+                auto q2 = q1 == std::string::npos ? std::string::npos : v.find('\'', q1 + 1);
+                if (q2 != std::string::npos) {
+                    cs = v.substr(0, q1);
+                    v = v.substr(q2 + 1);
+                }
+            }
+            first = false;
+            bytes += seg.encoded ? PercentDecode(v) : v;
+        }
+        std::string out = cs.empty() ? charset::GuessToUtf8(bytes) : charset::ToUtf8(bytes, cs);
+        return Trim(charset::StripControls(charset::DecodeEncodedWords(out), ""));
+    }
+    if (havePlain)
+        return DecodeHeader(plain);
+    return {};
+}
+
+// ---- body -------------------------------------------------------------------
+
+struct Walk {
+    GMimePart* plain = nullptr;
+    GMimePart* html = nullptr;
+    std::vector<std::string> names;
+};
+
+std::string PartFilename(GMimeObject* obj)
+{
+    std::string name = HeaderParam(FirstRawHeader(obj, "Content-Disposition"), "filename");
+    if (name.empty())
+        name = HeaderParam(FirstRawHeader(obj, "Content-Type"), "name");
+    return name;
+}
+
+void WalkParts(GMimeObject* obj, Walk& w, int depth)
+{
+    if (!obj || depth > 64)
+        return;
+    if (GMIME_IS_MULTIPART(obj)) {
+        GMimeMultipart* mp = GMIME_MULTIPART(obj);
+        int n = g_mime_multipart_get_count(mp);
+        for (int i = 0; i < n; ++i)
+            WalkParts(g_mime_multipart_get_part(mp, i), w, depth + 1);
+        return;
+    }
+    std::string filename = PartFilename(obj);
+    GMimeContentDisposition* disp = g_mime_object_get_content_disposition(obj);
+    bool attachment = disp && g_mime_content_disposition_is_attachment(disp);
+    if (GMIME_IS_PART(obj) && !attachment && filename.empty()) {
+        GMimeContentType* ct = g_mime_object_get_content_type(obj);
+        if (ct && g_mime_content_type_is_type(ct, "text", "plain") && !w.plain) {
+            w.plain = GMIME_PART(obj);
+            return;
+        }
+        if (ct && g_mime_content_type_is_type(ct, "text", "html") && !w.html) {
+            w.html = GMIME_PART(obj);
+            return;
+        }
+    }
+    if (!filename.empty())
+        w.names.push_back(filename);
+}
+
+std::string PartBytes(GMimePart* part)
+{
+    GMimeDataWrapper* content = g_mime_part_get_content(part);
+    if (!content)
+        return {};
+    GMimeStream* mem = g_mime_stream_mem_new();
+    g_mime_data_wrapper_write_to_stream(content, mem);
+    GByteArray* arr = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem));
+    std::string out(reinterpret_cast<const char*>(arr->data), arr->len);
+    g_object_unref(mem);
+    return out;
+}
+
+std::string PartText(GMimePart* part)
+{
+    std::string bytes = PartBytes(part);
+    const char* cs = g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset");
+    return charset::ToUtf8(bytes, cs ? cs : "");
+}
+
+std::string NormaliseLineEnds(const std::string& s)
+{
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\r') {
+            out += '\n';
+            if (i + 1 < s.size() && s[i + 1] == '\n')
+                ++i;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+std::string Join(const std::vector<std::string>& v, const char* sep)
+{
+    std::string out;
+    for (const auto& s : v) {
+        if (!out.empty())
+            out += sep;
+        out += s;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string HtmlToText(std::string_view html)
+{
+    static const std::map<std::string, std::string> entities = {
+        {"amp", "&"},    {"lt", "<"},      {"gt", ">"},        {"quot", "\""},     {"apos", "'"},
+        {"nbsp", " "},   {"copy", "©"},    {"reg", "®"},       {"yen", "¥"},       {"hellip", "…"},
+        {"mdash", "—"},  {"ndash", "–"},   {"laquo", "«"},     {"raquo", "»"},     {"middot", "·"},
+        {"times", "×"},  {"divide", "÷"},  {"trade", "™"},     {"bull", "•"},      {"rsquo", "’"},
+        {"lsquo", "‘"},  {"rdquo", "”"},   {"ldquo", "“"},     {"euro", "€"},      {"deg", "°"},
+        {"ensp", " "},   {"emsp", " "},    {"thinsp", " "},    {"zwnj", ""},       {"zwj", ""}};
+    std::string out;
+    size_t i = 0;
+    auto lowerTagName = [&](size_t p) {
+        std::string name;
+        while (p < html.size() && (g_ascii_isalnum(html[p]) || html[p] == '/' || html[p] == '!'))
+            name += static_cast<char>(g_ascii_tolower(html[p++]));
+        return name;
+    };
+    bool pendingSpace = false;
+    auto newline = [&] {
+        while (!out.empty() && out.back() == ' ')
+            out.pop_back();
+        out += '\n';
+        pendingSpace = false;
+    };
+    while (i < html.size()) {
+        char c = html[i];
+        if (c == '<') {
+            std::string name = lowerTagName(i + 1);
+            if (name.rfind("!--", 0) == 0) {
+                size_t end = html.find("-->", i + 4);
+                i = end == std::string_view::npos ? html.size() : end + 3;
+                continue;
+            }
+            size_t end = html.find('>', i);
+            if (end == std::string_view::npos)
+                break;
+            if (name == "script" || name == "style" || name == "head" || name == "title") {
+                std::string closeTag = "</" + name;
+                size_t p = end;
+                size_t close = std::string_view::npos;
+                while (p < html.size()) {
+                    size_t lt = html.find("</", p);
+                    if (lt == std::string_view::npos)
+                        break;
+                    if (g_ascii_strncasecmp(html.data() + lt, closeTag.c_str(), closeTag.size()) == 0) {
+                        close = lt;
+                        break;
+                    }
+                    p = lt + 2;
+                }
+                if (close == std::string_view::npos) {
+                    i = html.size();
+                    continue;
+                }
+                size_t closeEnd = html.find('>', close);
+                i = closeEnd == std::string_view::npos ? html.size() : closeEnd + 1;
+                continue;
+            }
+            std::string bare = name[0] == '/' ? name.substr(1) : name;
+            if (bare == "br" || bare == "p" || bare == "div" || bare == "tr" || bare == "li" || bare == "h1" ||
+                bare == "h2" || bare == "h3" || bare == "h4" || bare == "table" || bare == "blockquote" ||
+                bare == "ul" || bare == "ol" || bare == "hr") {
+                newline();
+            } else if (bare == "td" || bare == "th") {
+                pendingSpace = true;
+            }
+            i = end + 1;
+            continue;
+        }
+        if (c == '&') {
+            size_t semi = html.find(';', i);
+            if (semi != std::string_view::npos && semi - i <= 10) {
+                std::string ent(html.substr(i + 1, semi - i - 1));
+                std::string rep;
+                bool ok = false;
+                if (!ent.empty() && ent[0] == '#') {
+                    unsigned long cp = 0;
+                    bool hex = ent.size() > 1 && (ent[1] == 'x' || ent[1] == 'X');
+                    std::string digits = ent.substr(hex ? 2 : 1);
+                    if (!digits.empty() && digits.size() <= 7 &&
+                        digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") ==
+                            std::string::npos) {
+                        cp = std::stoul(digits, nullptr, hex ? 16 : 10);
+                        if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+                            cp = 0xFFFD;
+                        char buf[8];
+                        int n = g_unichar_to_utf8(static_cast<gunichar>(cp), buf);
+                        rep.assign(buf, static_cast<size_t>(n));
+                        ok = true;
+                    }
+                } else if (auto it = entities.find(ent); it != entities.end()) {
+                    rep = it->second;
+                    ok = true;
+                }
+                if (ok) {
+                    if (pendingSpace && !out.empty() && out.back() != '\n')
+                        out += ' ';
+                    pendingSpace = false;
+                    out += rep;
+                    i = semi + 1;
+                    continue;
+                }
+            }
+        }
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+            pendingSpace = true;
+            ++i;
+            continue;
+        }
+        if (pendingSpace && !out.empty() && out.back() != '\n')
+            out += ' ';
+        pendingSpace = false;
+        out += c;
+        ++i;
+    }
+    // At most one blank line in a row; no blanks at line starts.
+    std::string tidy;
+    int newlines = 0;
+    for (char ch : out) {
+        if (ch == '\n') {
+            if (++newlines <= 2)
+                tidy += ch;
+            continue;
+        }
+        if (ch == ' ' && (tidy.empty() || tidy.back() == '\n'))
+            continue;
+        newlines = 0;
+        tidy += ch;
+    }
+    return Trim(tidy);
+}
+
+MailFields ParseMail(std::string_view bytes)
+{
+    InitGMime();
+    MailFields f;
+    GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
+    GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.p));
+    g_mime_parser_set_format(parser.p, GMIME_FORMAT_MESSAGE);
+    GObjectPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.p, nullptr));
+    if (!message.p) {
+        f.body = charset::StripControls(NormaliseLineEnds(charset::GuessToUtf8(bytes)), "\n\t");
+        return f;
+    }
+    GMimeObject* msg = GMIME_OBJECT(message.p);
+    f.subject = DecodeHeader(FirstRawHeader(msg, "Subject"));
+    f.from = FormatAddressHeader(FirstRawHeader(msg, "From"));
+    f.date = MailDate(msg);
+
+    Walk w;
+    WalkParts(g_mime_message_get_mime_part(message.p), w, 0);
+    f.attachments = Join(w.names, ",");
+    std::string body;
+    if (w.plain)
+        body = PartText(w.plain);
+    else if (w.html)
+        body = HtmlToText(NormaliseLineEnds(PartText(w.html)));
+    f.body = charset::StripControls(NormaliseLineEnds(body), "\n\t");
+    return f;
+}
+
+std::optional<std::vector<std::string>> FieldsToList(const MailFields& f, std::string_view fieldList)
+{
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (start < fieldList.size()) {
+        size_t colon = fieldList.find(':', start);
+        std::string name = Lower(Trim(fieldList.substr(start, colon == std::string_view::npos ? std::string_view::npos
+                                                                                             : colon - start)));
+        start = colon == std::string_view::npos ? fieldList.size() : colon + 1;
+        if (name.empty())
+            continue;
+        std::string value;
+        if (name == "subject")
+            value = f.subject;
+        else if (name == "from")
+            value = f.from;
+        else if (name == "date")
+            value = f.date;
+        else if (name == "nofile")
+            value = f.attachments;
+        else if (name == "body")
+            continue;  // always last
+        out.push_back(name + ": " + value);
+    }
+    out.push_back("body:" + f.body);
+    return out;
+}
+
+std::optional<std::vector<std::string>> ReadMailFile(const std::string& path, std::string_view fieldList)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    std::string data;
+    char buf[65536];
+    while (in.read(buf, sizeof buf) || in.gcount() > 0) {
+        data.append(buf, static_cast<size_t>(in.gcount()));
+        if (data.size() > kMaxMailFileBytes) {
+            data.resize(kMaxMailFileBytes);
+            break;
+        }
+    }
+    if (in.bad())
+        return std::nullopt;
+    return FieldsToList(ParseMail(data), fieldList);
+}
+
+}  // namespace maillib

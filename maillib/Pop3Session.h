@@ -1,0 +1,55 @@
+// The POP3 dialogue of one check, behind a seam: the receiver asks for UIDL,
+// LIST and TOP; the session owns the connection and closes it with QUIT.
+#pragma once
+
+#include "ServerSpec.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace maillib {
+
+struct Pop3Reply {
+    enum class Kind {
+        Ok,
+        ServerErr,  // the server answered the command itself with -ERR; the session goes on later
+        Failed      // connection, TLS, login, timeout or protocol failure
+    };
+    Kind kind = Kind::Ok;
+    std::string reason;       // for the one stderr line; never holds credentials
+    bool loginDelay = false;  // the server refused a login as too early ([LOGIN-DELAY])
+    bool ok() const { return kind == Kind::Ok; }
+};
+
+struct SessionOptions {
+    ServerSpec server;
+    std::string user;
+    std::string password;
+    std::string caFile;  // extra trusted certificates, or empty
+    std::chrono::steady_clock::time_point deadline;
+    std::chrono::milliseconds connectBound{10000};
+};
+
+class Pop3Session {
+public:
+    virtual ~Pop3Session() = default;
+    // Multi-line bodies, dot-unstuffed, CRLF kept.
+    virtual Pop3Reply Uidl(std::string& out) = 0;
+    virtual Pop3Reply List(std::string& out) = 0;
+    // TOP n lines; bytes beyond byteCap are read and dropped.
+    virtual Pop3Reply Top(unsigned long n, unsigned long lines, size_t byteCap, std::string& out) = 0;
+    // Sends QUIT (if a connection is open) and closes it.
+    virtual void Quit() = 0;
+    // The LOGIN-DELAY the server announced, in seconds.
+    virtual std::optional<long> LoginDelaySeconds() const = 0;
+};
+
+using SessionFactory = std::function<std::unique_ptr<Pop3Session>(const SessionOptions&)>;
+
+std::unique_ptr<Pop3Session> MakeCurlSession(const SessionOptions& options);
+
+}  // namespace maillib

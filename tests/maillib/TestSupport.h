@@ -1,0 +1,74 @@
+// Helpers shared by the mail library tests.
+#pragma once
+
+#include "MailLib.h"
+
+#include <QDir>
+#include <QString>
+#include <QStringList>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+
+inline maillib::MailList Receive(std::string server, std::string user, std::string password, const QString& folder)
+{
+    std::string mode = "SAVEALL", dir = folder.toStdString();
+    return maillib::RcvMail(server, user, password, mode, dir);
+}
+
+inline maillib::MailList Read(const std::string& ref)
+{
+    std::string r = ref, fields = "subject:from:date:nofile:", folder = "/tmp";
+    return maillib::ReadMail(r, fields, folder);
+}
+
+inline QStringList FilesIn(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// Captures what is written to stderr while it lives.
+class StderrCapture {
+public:
+    StderrCapture()
+    {
+        std::fflush(stderr);
+        file_ = std::tmpfile();
+        saved_ = ::dup(2);
+        ::dup2(::fileno(file_), 2);
+    }
+    ~StderrCapture()
+    {
+        restore();
+        if (file_)
+            std::fclose(file_);
+    }
+    StderrCapture(const StderrCapture&) = delete;
+    StderrCapture& operator=(const StderrCapture&) = delete;
+    std::string text()
+    {
+        restore();
+        std::string out;
+        std::rewind(file_);
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0)
+            out.append(buf, n);
+        return out;
+    }
+
+private:
+    void restore()
+    {
+        if (saved_ < 0)
+            return;
+        std::fflush(stderr);
+        ::dup2(saved_, 2);
+        ::close(saved_);
+        saved_ = -1;
+    }
+    std::FILE* file_ = nullptr;
+    int saved_ = -1;
+};

@@ -1,0 +1,119 @@
+// ReadMail on a corpus of small mails, one per decoding case, each with the
+// fields it must give; plus the server text forms and unreadable files.
+#include "ServerSpec.h"
+#include "TestSupport.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestMailDecode : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void corpus_data()
+    {
+        QTest::addColumn<QString>("mail");
+        QTest::addColumn<QString>("expected");
+        QDir dir(qEnvironmentVariable("FW_MAIL_CORPUS"));
+        const QStringList mails = dir.entryList({"*.eml"}, QDir::Files, QDir::Name);
+        QVERIFY2(mails.size() >= 20, "corpus missing (FW_MAIL_CORPUS)");
+        for (const auto& m : mails) {
+            QString base = m.chopped(4);
+            QTest::newRow(qPrintable(base)) << dir.filePath(m) << dir.filePath(base + ".expected");
+        }
+    }
+
+    void corpus()
+    {
+        QFETCH(QString, mail);
+        QFETCH(QString, expected);
+        QFile f(expected);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QString want = QString::fromUtf8(f.readAll());
+        auto fields = Read(mail.toStdString());
+        QVERIFY(fields);
+        QCOMPARE(fields->size(), size_t(5));
+        const QStringList lines = want.split('\n');
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(QString::fromStdString((*fields)[static_cast<size_t>(i)]), lines[i]);
+        QVERIFY(lines[4] == "body:");
+        QCOMPARE(QString::fromStdString((*fields)[4]), "body:" + want.section('\n', 5));
+    }
+
+    void unreadableFiles_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("missing") << "/nonexistent/fw-0.txt";
+        QTest::newRow("directory") << "/tmp";
+        QTest::newRow("empty name") << "";
+    }
+
+    void unreadableFiles()
+    {
+        QFETCH(QString, path);
+        QVERIFY(!Read(path.toStdString()));
+    }
+
+    void arbitraryBytesStillGiveFiveFields()
+    {
+        QTemporaryDir dir;
+        QString path = dir.filePath("junk.txt");
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray("\x00\xff\xfe=?x?B?////?=\r\n\r\n\x1b$B\x7f", 22));
+        f.close();
+        auto fields = Read(path.toStdString());
+        QVERIFY(fields);
+        QCOMPARE(fields->size(), size_t(5));
+        for (const auto& e : *fields)
+            QVERIFY(QString::fromUtf8(e.data(), static_cast<qsizetype>(e.size())).toUtf8().toStdString() == e);
+    }
+
+    void argumentsAreLeftUnchanged()
+    {
+        std::string ref = " /nonexistent ", fields = "subject:from:date:nofile:", folder = "/tmp";
+        maillib::ReadMail(ref, fields, folder);
+        QCOMPARE(ref, std::string(" /nonexistent "));
+        std::string server = "  ", user = "u", pw = "p", mode = "SAVEALL";
+        maillib::RcvMail(server, user, pw, mode, folder);
+        QCOMPARE(server, std::string("  "));
+        QCOMPARE(pw, std::string("p"));
+    }
+
+    void serverForms_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("label");  // empty: rejected
+        QTest::newRow("host") << "mail.example.jp" << "pop3s://mail.example.jp:995";
+        QTest::newRow("host:995") << "mail.example.jp:995" << "pop3s://mail.example.jp:995";
+        QTest::newRow("host:110") << "mail.example.jp:110" << "pop3://mail.example.jp:110";
+        QTest::newRow("host:other") << "mail.example.jp:1110" << "pop3://mail.example.jp:1110";
+        QTest::newRow("pop3s") << "pop3s://mail.example.jp" << "pop3s://mail.example.jp:995";
+        QTest::newRow("pop3s:port") << "POP3S://mail.example.jp:2995/" << "pop3s://mail.example.jp:2995";
+        QTest::newRow("pop3") << "pop3://mail.example.jp" << "pop3://mail.example.jp:110";
+        QTest::newRow("pop3:995 stays STLS") << "pop3://mail.example.jp:995" << "pop3://mail.example.jp:995";
+        QTest::newRow("insecure") << "insecure-pop3://127.0.0.1" << "insecure-pop3://127.0.0.1:110";
+        QTest::newRow("ipv6") << "[::1]:995" << "pop3s://[::1]:995";
+        QTest::newRow("blanks") << "  mail.example.jp  " << "pop3s://mail.example.jp:995";
+        QTest::newRow("imap scheme") << "imap://mail.example.jp" << "";
+        QTest::newRow("path") << "pop3s://mail.example.jp/x" << "";
+        QTest::newRow("userinfo") << "pop3s://u@mail.example.jp" << "";
+        QTest::newRow("port 0") << "mail.example.jp:0" << "";
+        QTest::newRow("port text") << "mail.example.jp:pop" << "";
+        QTest::newRow("blank inside") << "mail example.jp" << "";
+        QTest::newRow("empty") << "" << "";
+    }
+
+    void serverForms()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, label);
+        auto spec = maillib::ParseServer(text.toStdString());
+        QCOMPARE(spec ? QString::fromStdString(spec->Label()) : QString(), label);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMailDecode)
+#include "tst_maildecode.moc"

@@ -1,0 +1,243 @@
+// RcvMail and fwmail against a real dovecot on loopback (tests/fixtures/dovecot-fixture).
+#include "MailLibInternal.h"
+#include "TestSupport.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+namespace {
+
+QString Env(const char* name)
+{
+    return qEnvironmentVariable(name);
+}
+
+QMap<QString, QString> FixtureEnv()
+{
+    QMap<QString, QString> env;
+    QFile f(Env("FW_DOVECOT_STATE") + "/env");
+    if (!f.open(QIODevice::ReadOnly))
+        return env;
+    for (const QString& line : QString::fromUtf8(f.readAll()).split('\n')) {
+        int eq = line.indexOf('=');
+        if (eq > 0)
+            env[line.left(eq)] = line.mid(eq + 1);
+    }
+    return env;
+}
+
+}  // namespace
+
+class TestPop3Dovecot : public QObject {
+    Q_OBJECT
+
+private:
+    QMap<QString, QString> env_;
+    QTemporaryDir dir_;
+
+    std::string pop3s() const { return "pop3s://127.0.0.1:" + env_["POP3S_PORT"].toStdString(); }
+    std::string stls() const { return "localhost:" + env_["POP3_PORT"].toStdString(); }
+
+    void deliver(const QString& user, const QStringList& files)
+    {
+        QProcess p;
+        p.start(Env("FW_DOVECOT_FIXTURE"), QStringList{"deliver", Env("FW_DOVECOT_STATE"), user} + files);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
+    }
+
+    QStringList demoMails() const
+    {
+        QDir d(Env("FW_DEMO_MAILS"));
+        QStringList out;
+        for (const auto& f : d.entryList({"*.eml"}, QDir::Files, QDir::Name))
+            out << d.filePath(f);
+        return out;
+    }
+
+    // The counters dovecot logged for the user's last session, once it has logged them.
+    QString lastLogout(const QString& user, int sessionsBefore, int* sessions = nullptr)
+    {
+        QRegularExpression re("pop3\\(" + user + "\\).*Logged out (in=.*)$",
+                              QRegularExpression::MultilineOption);
+        for (int i = 0; i < 100; ++i) {
+            QFile f(env_["LOG_FILE"]);
+            if (f.open(QIODevice::ReadOnly)) {
+                QString text = QString::fromUtf8(f.readAll());
+                QString last;
+                int n = 0;
+                for (auto it = re.globalMatch(text); it.hasNext();) {
+                    last = it.next().captured(1);
+                    ++n;
+                }
+                if (n > sessionsBefore) {
+                    if (sessions)
+                        *sessions = n;
+                    return last;
+                }
+            }
+            QThread::msleep(20);
+        }
+        return {};
+    }
+
+    int sessionCount(const QString& user)
+    {
+        int n = 0;
+        QString s = lastLogout(user, -1, &n);
+        return s.isEmpty() ? 0 : n;
+    }
+
+    void clearFolder()
+    {
+        for (const auto& f : FilesIn(dir_.path()))
+            QFile::remove(dir_.filePath(f));
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        env_ = FixtureEnv();
+        QVERIFY2(!env_.isEmpty(), "the dovecot fixture is not running (see maillib_dovecot_start)");
+        QVERIFY(QDir(dir_.path()).mkpath("INI"));
+        QVERIFY(QFile::copy(env_["CA_FILE"], dir_.filePath("INI/cacert.pem")));
+        maillib::internal::ResetState();
+    }
+
+    void init() { clearFolder(); }
+
+    void firstSteadyAndNewMail()
+    {
+        deliver("user1", demoMails());
+        int before = sessionCount("user1");
+        auto refs = Receive(pop3s(), "user1", "pass1", dir_.path());
+        QVERIFY(refs);
+        QCOMPARE(refs->size(), size_t(demoMails().size()));
+        QStringList subjects;
+        for (const auto& r : *refs) {
+            auto f = Read(r);
+            QVERIFY(f);
+            subjects << QString::fromStdString((*f)[0]);
+            QVERIFY(QFile::remove(QString::fromStdString(r)));
+        }
+        QVERIFY(subjects.contains("subject: 来週の定例会議について"));
+        QVERIFY(subjects.contains("subject: ①請求書送付のご案内（第Ⅲ四半期）"));
+        QString first = lastLogout("user1", before);
+        QVERIFY2(first.contains(QString("top=%1/").arg(refs->size())), qPrintable(first));
+        QVERIFY2(first.contains("retr=0/0") && first.contains("del=0/"), qPrintable(first));
+
+        // Unchanged mailbox: no message content crosses the wire.
+        auto again = Receive(pop3s(), "user1", "pass1", dir_.path());
+        QVERIFY(again);
+        QCOMPARE(*again, *refs);
+        QString steady = lastLogout("user1", before + 1);
+        QVERIFY2(steady.contains("top=0/0 retr=0/0 del=0/"), qPrintable(steady));
+        clearFolder();
+
+        // A new mail is picked up, and only it is fetched.
+        deliver("user1", {demoMails().first()});
+        auto third = Receive(pop3s(), "user1", "pass1", dir_.path());
+        QVERIFY(third);
+        QCOMPARE(third->size(), refs->size() + 1);
+        QString newMail = lastLogout("user1", before + 2);
+        QVERIFY2(newMail.contains("top=1/") && newMail.contains("retr=0/0 del=0/"), qPrintable(newMail));
+    }
+
+    void stlsListener()
+    {
+        deliver("user2", demoMails().mid(0, 2));
+        auto refs = Receive(stls(), "user2", "pass2", dir_.path());
+        QVERIFY(refs);
+        QCOMPARE(refs->size(), size_t(2));
+    }
+
+    void failuresAreClean_data()
+    {
+        QTest::addColumn<QString>("ca");  // "", "other"
+        QTest::addColumn<QString>("password");
+        QTest::newRow("no CA file") << "" << "pass3";
+        QTest::newRow("wrong CA") << "other" << "pass3";
+        QTest::newRow("wrong password") << "right" << "wrong";
+    }
+
+    void failuresAreClean()
+    {
+        QFETCH(QString, ca);
+        QFETCH(QString, password);
+        maillib::internal::ResetState();
+        deliver("user3", demoMails().mid(0, 1));
+        QTemporaryDir folder;
+        if (!ca.isEmpty()) {
+            QDir(folder.path()).mkpath("INI");
+            QVERIFY(QFile::copy(ca == "other" ? env_["OTHER_CA_FILE"] : env_["CA_FILE"],
+                                folder.filePath("INI/cacert.pem")));
+        }
+        StderrCapture err;
+        auto refs = Receive(pop3s(), "user3", password.toStdString(), folder.path());
+        std::string log = err.text();
+        QVERIFY(!refs);
+        QCOMPARE(FilesIn(folder.path()), QStringList());
+        QVERIFY2(log.find(pop3s()) != std::string::npos, log.c_str());
+        QVERIFY(log.find(password.toStdString()) == std::string::npos);
+    }
+
+    void fwmailCheck()
+    {
+        deliver("user4", demoMails());
+        QProcess p;
+        p.start(Env("FW_FWMAIL"), {"check", "--json", "--password-stdin", "--cafile", env_["CA_FILE"],
+                                   QString::fromStdString(pop3s()), "user4"});
+        p.write("pass4\n");
+        p.closeWriteChannel();
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 0);
+        auto doc = QJsonDocument::fromJson(p.readAllStandardOutput());
+        QVERIFY(doc.isArray());
+        QCOMPARE(doc.array().size(), demoMails().size());
+        QJsonObject first = doc.array().first().toObject();
+        QCOMPARE(first["subject"].toString(), QString("来週の定例会議について"));
+        QCOMPARE(first["from"].toString(), QString("山田 太郎 <taro.yamada@example.co.jp>"));
+        QCOMPARE(first["date"].toString(), QString("2024/03/05 09:15:00"));
+        QVERIFY(first["body"].toString().contains("第2会議室"));
+        QVERIFY(first.contains("nofile"));
+    }
+
+    void fwmailExitCodes_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<int>("code");
+        QTest::newRow("wrong password") << QStringList{"check", "--password-stdin", "--cafile", "CA", "SERVER", "user5"}
+                                        << QByteArray("nope\n") << 1;
+        QTest::newRow("password as argument") << QStringList{"check", "SERVER", "user5", "pass5"} << QByteArray() << 2;
+        QTest::newRow("unknown command") << QStringList{"fetch"} << QByteArray() << 2;
+        QTest::newRow("read missing file") << QStringList{"read", "/nonexistent.eml"} << QByteArray() << 1;
+    }
+
+    void fwmailExitCodes()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, input);
+        QFETCH(int, code);
+        args.replaceInStrings("SERVER", QString::fromStdString(pop3s()));
+        args.replaceInStrings(QRegularExpression("^CA$"), env_["CA_FILE"]);
+        QProcess p;
+        p.start(Env("FW_FWMAIL"), args);
+        p.write(input);
+        p.closeWriteChannel();
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), code);
+        QVERIFY(!p.readAllStandardError().contains("nope"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPop3Dovecot)
+#include "tst_pop3dovecot.moc"

@@ -1,0 +1,382 @@
+// RcvMail against a scripted POP3 server: the exact dialogue, faults, bounds.
+#include "FakePop3Server.h"
+#include "MailLibInternal.h"
+#include "TestSupport.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kUser = "u@example.jp";
+
+std::string Mail(int i, const std::string& body = "body\r\n")
+{
+    return "From: sender" + std::to_string(i) + "@example.com\r\nSubject: mail " + std::to_string(i) +
+           "\r\nDate: Tue, 05 Mar 2024 09:15:00 +0900\r\n\r\n" + body;
+}
+
+QStringList Q(const std::vector<std::string>& v)
+{
+    QStringList out;
+    for (const auto& s : v)
+        out << QString::fromStdString(s);
+    return out;
+}
+
+std::string Plain(const FakePop3Server& s)
+{
+    return "insecure-pop3://127.0.0.1:" + std::to_string(s.port());
+}
+
+std::string FileBytes(const std::string& path)
+{
+    QFile f(QString::fromStdString(path));
+    if (!f.open(QIODevice::ReadOnly))
+        return "<unreadable>";
+    QByteArray b = f.readAll();
+    return std::string(b.constData(), static_cast<size_t>(b.size()));
+}
+
+}  // namespace
+
+class TestPop3Fake : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        maillib::internal::ResetState();
+        maillib::internal::Limits l;
+        l.connect = 1000ms;
+        l.total = 1500ms;
+        l.backoffBase = 150ms;
+        l.backoffMax = 500ms;
+        l.sizeCap = 64 * 1024;
+        l.truncatedBodyLines = 3;
+        maillib::internal::SetLimits(l);
+        QVERIFY(dir_.isValid());
+        for (const auto& f : FilesIn(dir_.path()))
+            QDir(dir_.path()).remove(f);
+    }
+
+    void firstCheckThenSteadyState()
+    {
+        FakePop3Server s;
+        s.setMails({{"uid-a", Mail(1)}, {"uid-b", Mail(2)}});
+        QVERIFY(s.start());
+        auto refs = Receive(Plain(s), kUser, "secret", dir_.path());
+        QVERIFY(refs);
+        QCOMPARE(refs->size(), size_t(2));
+        QCOMPARE(Q(s.lastTranscript()), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "LIST",
+                                                      "TOP 1 1000000", "TOP 2 1000000", "QUIT"}));
+        QCOMPARE(FileBytes((*refs)[0]), Mail(1));
+        QCOMPARE(FileBytes((*refs)[1]), Mail(2));
+        for (const auto& r : *refs)
+            QVERIFY(QFile::remove(QString::fromStdString(r)));  // what the program does after reading
+
+        // Unchanged mailbox: UIDL only, and the files are there again.
+        auto again = Receive(Plain(s), kUser, "secret", dir_.path());
+        QVERIFY(again);
+        QCOMPARE(*again, *refs);
+        QCOMPARE(Q(s.lastTranscript()), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "QUIT"}));
+        QCOMPARE(FileBytes((*again)[1]), Mail(2));
+
+        // One mail gone, one new: only the new one is fetched; the gone one leaves the cache.
+        s.setMails({{"uid-b", Mail(2)}, {"uid-c", Mail(3)}});
+        auto third = Receive(Plain(s), kUser, "secret", dir_.path());
+        QVERIFY(third);
+        QCOMPARE(third->size(), size_t(2));
+        QCOMPARE(Q(s.lastTranscript()),
+                 QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "LIST", "TOP 2 1000000", "QUIT"}));
+        QCOMPARE(FileBytes((*third)[0]), Mail(2));
+        QCOMPARE(FileBytes((*third)[1]), Mail(3));
+        QCOMPARE(maillib::internal::StatsFor(Plain(s), kUser).cachedMails, size_t(2));
+    }
+
+    void faults_data()
+    {
+        QTest::addColumn<QString>("form");  // "plain" or "stls"
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QStringList>("transcript");
+        QTest::addColumn<int>("maxMs");
+
+        const QStringList login{"CAPA", "USER u@example.jp", "PASS secret"};
+        QTest::newRow("-ERR at greeting") << "plain" << "greeting" << QStringList() << 1000;
+        QTest::newRow("-ERR at login") << "plain" << "login" << login << 1000;
+        QTest::newRow("-ERR at TOP") << "plain" << "top" << (login + QStringList{"UIDL", "LIST", "TOP 1 1000000"})
+                                     << 1000;
+        QTest::newRow("drop inside a TOP reply")
+            << "plain" << "drop" << (login + QStringList{"UIDL", "LIST", "TOP 1 1000000"}) << 1000;
+        QTest::newRow("UIDL reply without terminator")
+            << "plain" << "unterminated" << (login + QStringList{"UIDL"}) << 2500;
+        QTest::newRow("never answers") << "plain" << "silent" << QStringList() << 2500;
+        QTest::newRow("no STLS offered") << "stls" << "nostls" << QStringList{"CAPA"} << 1000;
+        QTest::newRow("STLS refused") << "stls" << "stlsrefused" << QStringList{"CAPA", "STLS"} << 1000;
+        QTest::newRow("reply injected after STLS") << "stls" << "inject" << QStringList{"CAPA", "STLS"} << 2500;
+    }
+
+    void faults()
+    {
+        QFETCH(QString, form);
+        QFETCH(QString, fault);
+        QFETCH(QStringList, transcript);
+        QFETCH(int, maxMs);
+
+        FakePop3Server s;
+        s.setMails({{"uid-a", Mail(1)}, {"uid-b", Mail(2)}});
+        if (fault == "greeting")
+            s.greeting = "-ERR go away";
+        if (fault == "login")
+            s.password = "other";
+        if (fault == "silent")
+            s.silent = true;
+        if (form == "stls" && fault != "nostls")
+            s.capabilities.push_back("STLS");
+        s.hook = [fault](const std::string& cmd, int) -> std::optional<FakeReply> {
+            if (fault == "top" && cmd.rfind("TOP", 0) == 0)
+                return FakeReply{"-ERR cannot\r\n"};
+            if (fault == "drop" && cmd.rfind("TOP", 0) == 0)
+                return FakeReply{"+OK\r\nFrom: a@b\r\nSubject: half", true};
+            if (fault == "unterminated" && cmd == "UIDL")
+                return FakeReply{"+OK\r\n1 uid-a\r\n", false, true};
+            if (fault == "stlsrefused" && cmd == "STLS")
+                return FakeReply{"-ERR not now\r\n"};
+            if (fault == "inject" && cmd == "STLS")
+                return FakeReply{"+OK Begin TLS\r\n+OK injected\r\n"};
+            return std::nullopt;
+        };
+        QVERIFY(s.start());
+        std::string server = form == "plain" ? Plain(s) : "127.0.0.1:" + std::to_string(s.port());
+
+        StderrCapture err;
+        QElapsedTimer t;
+        t.start();
+        auto refs = Receive(server, kUser, "secret", dir_.path());
+        qint64 ms = t.elapsed();
+        std::string log = err.text();
+        QVERIFY(!refs);
+        QVERIFY2(ms < maxMs, qPrintable(QString("took %1 ms").arg(ms)));
+        QCOMPARE(FilesIn(dir_.path()), QStringList());  // nothing half-written, no temporary left
+        QStringList got = s.connections() ? Q(s.transcripts().front()) : QStringList();
+        got.removeAll("QUIT");
+        got.removeAll("<binary>");
+        QCOMPARE(got, transcript);
+        // One line naming the server, never the password.
+        QCOMPARE(std::count(log.begin(), log.end(), '\n'), 1L);
+        QVERIFY2(log.find("127.0.0.1:" + std::to_string(s.port())) != std::string::npos, log.c_str());
+        QVERIFY2(log.find("secret") == std::string::npos, log.c_str());
+    }
+
+    void backoffAfterFailure()
+    {
+        FakePop3Server s;
+        s.password = "other";
+        QVERIFY(s.start());
+        StderrCapture err;
+        QVERIFY(!Receive(Plain(s), kUser, "secret", dir_.path()));
+        QCOMPARE(s.connections(), 1);
+        // Within the back-off: no connection, no noise.
+        QVERIFY(!Receive(Plain(s), kUser, "secret", dir_.path()));
+        QCOMPARE(s.connections(), 1);
+        QThread::msleep(200);
+        QVERIFY(!Receive(Plain(s), kUser, "secret", dir_.path()));
+        QCOMPARE(s.connections(), 2);
+        // The delay doubled (300 ms): 200 ms later it still holds.
+        QThread::msleep(200);
+        QVERIFY(!Receive(Plain(s), kUser, "secret", dir_.path()));
+        QCOMPARE(s.connections(), 2);
+        QThread::msleep(150);
+        s.password = "secret";
+        QVERIFY(Receive(Plain(s), kUser, "secret", dir_.path()));
+        QCOMPARE(s.connections(), 3);
+        std::string log = err.text();
+        QCOMPARE(std::count(log.begin(), log.end(), '\n'), 2L);
+    }
+
+    void unconfiguredAccountDoesNothing()
+    {
+        StderrCapture err;
+        QVERIFY(!Receive("", "", "", dir_.path()));
+        QVERIFY(!Receive("   ", "user", "pw", dir_.path()));
+        QCOMPARE(err.text(), std::string());
+    }
+
+    void noUidlFallsBackToHeaders()
+    {
+        FakePop3Server s;
+        s.setMails({{"x", Mail(1)}, {"y", Mail(2)}});
+        s.hook = [](const std::string& cmd, int) -> std::optional<FakeReply> {
+            if (cmd == "UIDL")
+                return FakeReply{"-ERR no UIDL here\r\n"};
+            return std::nullopt;
+        };
+        QVERIFY(s.start());
+        auto refs = Receive(Plain(s), kUser, "secret", dir_.path());
+        QVERIFY(refs);
+        QCOMPARE(refs->size(), size_t(2));
+        QCOMPARE(FileBytes((*refs)[1]), Mail(2));
+        QCOMPARE(Q(s.lastTranscript()), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "LIST", "TOP 1 0",
+                                                      "TOP 2 0", "TOP 1 1000000", "TOP 2 1000000", "QUIT"}));
+        // Next check: headers identify the mails again, bodies come from the cache.
+        auto again = Receive(Plain(s), kUser, "secret", dir_.path());
+        QVERIFY(again);
+        QCOMPARE(*again, *refs);
+        QCOMPARE(Q(s.lastTranscript()),
+                 QStringList({"CAPA", "USER u@example.jp", "PASS secret", "LIST", "TOP 1 0", "TOP 2 0", "QUIT"}));
+    }
+
+    void awkwardTraffic_data()
+    {
+        QTest::addColumn<bool>("byteAtATime");
+        QTest::addColumn<QByteArray>("body");
+        std::string longLine(64 * 1024, 'x');
+        std::string nul = std::string("with\0NUL\0bytes\r\n", 16);
+        QTest::newRow("one byte at a time") << true << QByteArray("line one\r\n.dot-stuffed line\r\n");
+        QTest::newRow("64 KiB line") << false << QByteArray::fromStdString(longLine.substr(0, 60000) + "\r\n");
+        QTest::newRow("NUL bytes") << false << QByteArray::fromStdString(nul);
+    }
+
+    void awkwardTraffic()
+    {
+        QFETCH(bool, byteAtATime);
+        QFETCH(QByteArray, body);
+        maillib::internal::Limits l = maillib::internal::GetLimits();
+        l.total = 10000ms;
+        maillib::internal::SetLimits(l);
+        FakePop3Server s;
+        s.byteAtATime = byteAtATime;
+        std::string mail = Mail(1, body.toStdString());
+        s.setMails({{"u1", mail}});
+        QVERIFY(s.start());
+        auto refs = Receive(Plain(s), kUser, "secret", dir_.path());
+        QVERIFY(refs);
+        QCOMPARE(refs->size(), size_t(1));
+        QCOMPARE(FileBytes((*refs)[0]), mail);
+        auto fields = Read((*refs)[0]);
+        QVERIFY(fields);
+        QCOMPARE(QString::fromStdString((*fields)[0]), QString("subject: mail 1"));
+    }
+
+    void longHeaderLineOverTheCap()
+    {
+        // A single 64 KiB+ header line: the saved file stops at the cap.
+        FakePop3Server s;
+        std::string mail = "Subject: big\r\nX-Long: " + std::string(70 * 1024, 'y') + "\r\n\r\nbody\r\n";
+        s.setMails({{"u1", mail}});
+        QVERIFY(s.start());
+        auto refs = Receive(Plain(s), kUser, "secret", dir_.path());
+        QVERIFY(refs);
+        QCOMPARE(FileBytes((*refs)[0]), mail.substr(0, 64 * 1024));
+        QCOMPARE(Q(s.lastTranscript())[5], QString("TOP 1 3"));  // over the cap: headers and 3 body lines
+    }
+
+    void bigMailIsTruncated()
+    {
+        FakePop3Server s;
+        std::string body;
+        for (int i = 0; i < 2000; ++i)
+            body += "line " + std::to_string(i) + " of an attachment in base64 AAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\r\n";
+        s.setMails({{"big", Mail(1, body)}, {"small", Mail(2)}});
+        QVERIFY(s.start());
+        auto refs = Receive(Plain(s), kUser, "secret", dir_.path());
+        QVERIFY(refs);
+        QCOMPARE(Q(s.lastTranscript()), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "LIST",
+                                                      "TOP 1 3", "TOP 2 1000000", "QUIT"}));
+        std::string saved = FileBytes((*refs)[0]);
+        QVERIFY(saved.size() < 1024);
+        QVERIFY(saved.find("line 2 of") != std::string::npos);
+        QVERIFY(saved.find("line 3 of") == std::string::npos);
+    }
+
+    void tenThousandMessages()
+    {
+        maillib::internal::Limits l = maillib::internal::GetLimits();
+        l.total = 60000ms;
+        maillib::internal::SetLimits(l);
+        FakePop3Server s;
+        std::vector<FakeMail> mails;
+        for (int i = 0; i < 10000; ++i)
+            mails.push_back({"m" + std::to_string(i), "Subject: " + std::to_string(i) + "\r\n\r\nx\r\n"});
+        s.setMails(mails);
+        QVERIFY(s.start());
+        // 20,000 file writes: keep them in memory when the machine allows.
+        QTemporaryDir shm(QDir("/dev/shm").exists() ? "/dev/shm/fw-maillib-XXXXXX" : QString());
+        QVERIFY(shm.isValid());
+        auto refs = Receive(Plain(s), kUser, "secret", shm.path());
+        QVERIFY(refs);
+        QCOMPARE(refs->size(), size_t(10000));
+        QCOMPARE(FileBytes((*refs)[9999]), std::string("Subject: 9999\r\n\r\nx\r\n"));
+        QCOMPARE(FilesIn(shm.path()).size(), qsizetype(10000));
+        // Steady state costs one UIDL, whatever the mailbox size.
+        auto again = Receive(Plain(s), kUser, "secret", shm.path());
+        QVERIFY(again);
+        QCOMPARE(again->size(), size_t(10000));
+        QCOMPARE(s.lastTranscript().size(), size_t(5));
+    }
+
+    void hostileUidlsNeverReachPaths()
+    {
+        FakePop3Server s;
+        s.setMails({{"../x", Mail(1)}, {"*", Mail(2)}, {"a/b", Mail(3)}, {"a/b", Mail(4)}, {"..", Mail(5)}});
+        QVERIFY(s.start());
+        QTemporaryDir outer;
+        QDir(outer.path()).mkdir("recv");
+        QString recv = outer.path() + "/recv";
+        auto refs = Receive(Plain(s), kUser, "secret", recv);
+        QVERIFY(refs);
+        QCOMPARE(refs->size(), size_t(5));
+        QStringList files = FilesIn(recv);
+        QCOMPARE(files.size(), qsizetype(5));  // a repeated UIDL still gets its own file
+        for (const auto& f : files)
+            QVERIFY2(QRegularExpression("^fw-[0-9a-f]{32}\\.txt$").match(f).hasMatch(), qPrintable(f));
+        QCOMPARE(FilesIn(outer.path()), QStringList());  // nothing escaped the folder
+        for (size_t i = 0; i < refs->size(); ++i)
+            QCOMPARE(FileBytes((*refs)[i]), Mail(static_cast<int>(i) + 1));
+    }
+
+    void loginDelayAnswersFromCache()
+    {
+        FakePop3Server s;
+        s.capabilities.push_back("LOGIN-DELAY 60");
+        s.setMails({{"a", Mail(1)}});
+        QVERIFY(s.start());
+        auto refs = Receive(Plain(s), kUser, "secret", dir_.path());
+        QVERIFY(refs);
+        QVERIFY(QFile::remove(QString::fromStdString((*refs)[0])));
+        auto again = Receive(Plain(s), kUser, "secret", dir_.path());
+        QCOMPARE(s.connections(), 1);  // not before the delay has passed
+        QVERIFY(again);
+        QCOMPARE(*again, *refs);
+        QCOMPARE(FileBytes((*again)[0]), Mail(1));
+    }
+
+    void loginDelayRefusal()
+    {
+        FakePop3Server s;
+        s.setMails({{"a", Mail(1)}});
+        QVERIFY(s.start());
+        QVERIFY(Receive(Plain(s), kUser, "secret", dir_.path()));
+        s.hook = [](const std::string& cmd, int) -> std::optional<FakeReply> {
+            if (cmd.rfind("PASS", 0) == 0)
+                return FakeReply{"-ERR [LOGIN-DELAY] wait a while\r\n"};
+            return std::nullopt;
+        };
+        auto cached = Receive(Plain(s), kUser, "secret", dir_.path());
+        QVERIFY(cached);  // the last list, from the cache
+        QCOMPARE(cached->size(), size_t(1));
+        QVERIFY(Receive(Plain(s), kUser, "secret", dir_.path()));
+        QCOMPARE(s.connections(), 2);
+    }
+
+private:
+    QTemporaryDir dir_;
+};
+
+QTEST_GUILESS_MAIN(TestPop3Fake)
+#include "tst_pop3fake.moc"
