@@ -63,7 +63,7 @@ public:
         curl_easy_setopt(curl_, CURLOPT_PROTOCOLS_STR, "pop3,pop3s");
         curl_easy_setopt(curl_, CURLOPT_USERNAME, opts_.user.c_str());
         curl_easy_setopt(curl_, CURLOPT_PASSWORD, opts_.password.c_str());
-        curl_easy_setopt(curl_, CURLOPT_USE_SSL, opts_.server.security == ServerSpec::Security::Plain
+        curl_easy_setopt(curl_, CURLOPT_USE_SSL, opts_.server.security == ServerAddress::Security::Plain
                                                      ? static_cast<long>(CURLUSESSL_NONE)
                                                      : static_cast<long>(CURLUSESSL_ALL));
         curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYPEER, 1L);

@@ -2,7 +2,7 @@
 // LIST and TOP; the session owns the connection and closes it with QUIT.
 #pragma once
 
-#include "ServerSpec.h"
+#include "ServerAddress.h"
 
 #include <chrono>
 #include <cstdint>
@@ -26,7 +26,7 @@ struct Pop3Reply {
 };
 
 struct SessionOptions {
-    ServerSpec server;
+    ServerAddress server;
     std::string user;
     std::string password;
     std::string caFile;  // extra trusted certificates, or empty

@@ -2,7 +2,7 @@
 #include "MailLib.h"
 #include "MailLibInternal.h"
 #include "MailReader.h"
-#include "ServerSpec.h"
+#include "ServerAddress.h"
 
 #include <glib.h>
 
@@ -59,7 +59,7 @@ std::string Sha256Hex(std::string_view data)
     return out;
 }
 
-std::string AccountKey(const ServerSpec& spec, const std::string& user)
+std::string AccountKey(const ServerAddress& spec, const std::string& user)
 {
     return spec.Label() + "\n" + user;
 }
@@ -219,7 +219,7 @@ MailList WriteFiles(const std::string& folder, const std::string& key, const std
     return refs;
 }
 
-MailList Check(const ServerSpec& spec, const std::string& user, const std::string& password,
+MailList Check(const ServerAddress& spec, const std::string& user, const std::string& password,
                const std::string& folder)
 {
     auto& reg = Reg();

@@ -1,6 +1,6 @@
 // ReadMail on a corpus of small mails, one per decoding case, each with the
 // fields it must give; plus the server text forms and unreadable files.
-#include "ServerSpec.h"
+#include "ServerAddress.h"
 #include "TestSupport.h"
 
 #include <QDirIterator>

@@ -7,7 +7,7 @@
 
 namespace maillib {
 
-struct ServerSpec {
+struct ServerAddress {
     enum class Security { ImplicitTls, StartTls, Plain };
     Security security = Security::ImplicitTls;
     std::string host;  // IPv6 literals without brackets
@@ -20,6 +20,6 @@ struct ServerSpec {
 // host, host:995, pop3s://host[:port]   implicit TLS (995)
 // host:PORT, pop3://host[:port]         STLS required (110)
 // insecure-pop3://host[:port]           no TLS at all (110)
-std::optional<ServerSpec> ParseServer(std::string_view text, std::string* error = nullptr);
+std::optional<ServerAddress> ParseServer(std::string_view text, std::string* error = nullptr);
 
 }  // namespace maillib

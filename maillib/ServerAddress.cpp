@@ -1,4 +1,4 @@
-#include "ServerSpec.h"
+#include "ServerAddress.h"
 
 #include "Charset.h"
 
@@ -12,7 +12,7 @@ bool Fail(std::string* error, const char* why)
     return false;
 }
 
-bool ParseHostPort(std::string_view s, ServerSpec& spec, bool& hasPort, std::string* error)
+bool ParseHostPort(std::string_view s, ServerAddress& spec, bool& hasPort, std::string* error)
 {
     hasPort = false;
     std::string_view portText;
@@ -58,13 +58,13 @@ bool ParseHostPort(std::string_view s, ServerSpec& spec, bool& hasPort, std::str
 
 }  // namespace
 
-std::string ServerSpec::Url() const
+std::string ServerAddress::Url() const
 {
     std::string h = host.find(':') != std::string::npos ? "[" + host + "]" : host;
     return std::string(security == Security::ImplicitTls ? "pop3s://" : "pop3://") + h + ":" + std::to_string(port) + "/";
 }
 
-std::string ServerSpec::Label() const
+std::string ServerAddress::Label() const
 {
     std::string h = host.find(':') != std::string::npos ? "[" + host + "]" : host;
     const char* scheme = security == Security::ImplicitTls ? "pop3s://"
@@ -73,22 +73,22 @@ std::string ServerSpec::Label() const
     return scheme + h + ":" + std::to_string(port);
 }
 
-std::optional<ServerSpec> ParseServer(std::string_view text, std::string* error)
+std::optional<ServerAddress> ParseServer(std::string_view text, std::string* error)
 {
     std::string t = charset::Trim(text);
-    ServerSpec spec;
+    ServerAddress spec;
     std::string_view rest = t;
     std::string lower = charset::Lower(t);
     bool schemed = false;
     int defaultPort = 995;
     struct Scheme {
         const char* prefix;
-        ServerSpec::Security security;
+        ServerAddress::Security security;
         int port;
     };
-    static const Scheme schemes[] = {{"pop3s://", ServerSpec::Security::ImplicitTls, 995},
-                                     {"pop3://", ServerSpec::Security::StartTls, 110},
-                                     {"insecure-pop3://", ServerSpec::Security::Plain, 110}};
+    static const Scheme schemes[] = {{"pop3s://", ServerAddress::Security::ImplicitTls, 995},
+                                     {"pop3://", ServerAddress::Security::StartTls, 110},
+                                     {"insecure-pop3://", ServerAddress::Security::Plain, 110}};
     for (const auto& s : schemes) {
         std::string_view p = s.prefix;
         if (lower.rfind(p, 0) == 0) {
@@ -115,7 +115,7 @@ std::optional<ServerSpec> ParseServer(std::string_view text, std::string* error)
     if (!hasPort)
         spec.port = defaultPort;
     if (!schemed)
-        spec.security = spec.port == 995 ? ServerSpec::Security::ImplicitTls : ServerSpec::Security::StartTls;
+        spec.security = spec.port == 995 ? ServerAddress::Security::ImplicitTls : ServerAddress::Security::StartTls;
     return spec;
 }
 
