@@ -59,9 +59,9 @@ std::string Sha256Hex(std::string_view data)
     return out;
 }
 
-std::string AccountKey(const ServerAddress& spec, const std::string& user)
+std::string AccountKey(const ServerAddress& address, const std::string& user)
 {
-    return spec.Label() + "\n" + user;
+    return address.Label() + "\n" + user;
 }
 
 void Report(const std::string& label, const std::string& user, const std::string& reason)
@@ -219,13 +219,13 @@ MailList WriteFiles(const std::string& folder, const std::string& key, const std
     return refs;
 }
 
-MailList Check(const ServerAddress& spec, const std::string& user, const std::string& password,
+MailList Check(const ServerAddress& address, const std::string& user, const std::string& password,
                const std::string& folder)
 {
     auto& reg = Reg();
     std::lock_guard lock(reg.mutex);
     const internal::Limits limits = reg.limits;
-    const std::string key = AccountKey(spec, user);
+    const std::string key = AccountKey(address, user);
     AccountState& st = reg.accounts[key];
     const auto now = Clock::now();
 
@@ -246,12 +246,12 @@ MailList Check(const ServerAddress& spec, const std::string& user, const std::st
             return std::nullopt;
         MailList cachedRefs = WriteFiles(folder, key, st.lastOrder, st, {}, error);
         if (!cachedRefs)
-            Report(spec.Label(), user, error);
+            Report(address.Label(), user, error);
         return cachedRefs;
     }
 
     SessionOptions opts;
-    opts.server = spec;
+    opts.server = address;
     opts.user = user;
     opts.password = password;
     opts.caFile = CaFileFor(folder);
@@ -271,7 +271,7 @@ MailList Check(const ServerAddress& spec, const std::string& user, const std::st
             }
         }
         RecordFailure(st, limits, now);
-        Report(spec.Label(), user, r.reason);
+        Report(address.Label(), user, r.reason);
         return std::nullopt;
     };
 
@@ -359,7 +359,7 @@ MailList Check(const ServerAddress& spec, const std::string& user, const std::st
 
     MailList refs = WriteFiles(folder, key, order, st, uncached, error);
     if (!refs)
-        Report(spec.Label(), user, error);
+        Report(address.Label(), user, error);
     return refs;
 }
 
@@ -394,11 +394,11 @@ void SetSessionFactory(SessionFactory factory)
 AccountStats StatsFor(const std::string& server, const std::string& user)
 {
     AccountStats stats;
-    auto spec = ParseServer(server);
-    if (!spec)
+    auto address = ParseServer(server);
+    if (!address)
         return stats;
     std::lock_guard lock(Reg().mutex);
-    auto it = Reg().accounts.find(AccountKey(*spec, charset::Trim(user)));
+    auto it = Reg().accounts.find(AccountKey(*address, charset::Trim(user)));
     if (it == Reg().accounts.end())
         return stats;
     stats.cachedMails = it->second.mails.size();
@@ -427,22 +427,22 @@ MailList RcvMail(std::string& server, std::string& user, std::string& password, 
         if (serverText.empty() || userText.empty())
             return std::nullopt;  // an unconfigured account
         std::string error;
-        auto spec = ParseServer(serverText, &error);
-        if (!spec) {
+        auto address = ParseServer(serverText, &error);
+        if (!address) {
             Report(charset::StripControls(serverText, ""), userText, error);
             return std::nullopt;
         }
         if (charset::Trim(mode) != "SAVEALL") {
-            Report(spec->Label(), userText, "unsupported mode");
+            Report(address->Label(), userText, "unsupported mode");
             return std::nullopt;
         }
         std::string dir = charset::Trim(folder);
         struct stat st {};
         if (dir.empty() || ::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-            Report(spec->Label(), userText, "the receive folder does not exist");
+            Report(address->Label(), userText, "the receive folder does not exist");
             return std::nullopt;
         }
-        return Check(*spec, userText, password, dir);
+        return Check(*address, userText, password, dir);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "maillib: check failed: %s\n", e.what());
         return std::nullopt;

@@ -12,7 +12,7 @@ bool Fail(std::string* error, const char* why)
     return false;
 }
 
-bool ParseHostPort(std::string_view s, ServerAddress& spec, bool& hasPort, std::string* error)
+bool ParseHostPort(std::string_view s, ServerAddress& parsed, bool& hasPort, std::string* error)
 {
     hasPort = false;
     std::string_view portText;
@@ -20,8 +20,8 @@ bool ParseHostPort(std::string_view s, ServerAddress& spec, bool& hasPort, std::
         size_t close = s.find(']');
         if (close == std::string_view::npos)
             return Fail(error, "unclosed '[' in server address");
-        spec.host = std::string(s.substr(1, close - 1));
-        if (spec.host.empty() || spec.host.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos)
+        parsed.host = std::string(s.substr(1, close - 1));
+        if (parsed.host.empty() || parsed.host.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos)
             return Fail(error, "invalid IPv6 address");
         std::string_view rest = s.substr(close + 1);
         if (!rest.empty()) {
@@ -32,14 +32,14 @@ bool ParseHostPort(std::string_view s, ServerAddress& spec, bool& hasPort, std::
         }
     } else {
         size_t colon = s.find(':');
-        spec.host = std::string(s.substr(0, colon));
+        parsed.host = std::string(s.substr(0, colon));
         if (colon != std::string_view::npos) {
             portText = s.substr(colon + 1);
             hasPort = true;
         }
-        if (spec.host.empty() || spec.host.size() > 253)
+        if (parsed.host.empty() || parsed.host.size() > 253)
             return Fail(error, "missing or overlong host name");
-        for (char c : spec.host) {
+        for (char c : parsed.host) {
             bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
                       c == '-' || c == '_';
             if (!ok)
@@ -49,8 +49,8 @@ bool ParseHostPort(std::string_view s, ServerAddress& spec, bool& hasPort, std::
     if (hasPort) {
         if (portText.empty() || portText.size() > 5 || portText.find_first_not_of("0123456789") != std::string_view::npos)
             return Fail(error, "invalid port");
-        spec.port = std::stoi(std::string(portText));
-        if (spec.port < 1 || spec.port > 65535)
+        parsed.port = std::stoi(std::string(portText));
+        if (parsed.port < 1 || parsed.port > 65535)
             return Fail(error, "port out of range");
     }
     return true;
@@ -76,7 +76,7 @@ std::string ServerAddress::Label() const
 std::optional<ServerAddress> ParseServer(std::string_view text, std::string* error)
 {
     std::string t = charset::Trim(text);
-    ServerAddress spec;
+    ServerAddress parsed;
     std::string_view rest = t;
     std::string lower = charset::Lower(t);
     bool schemed = false;
@@ -92,7 +92,7 @@ std::optional<ServerAddress> ParseServer(std::string_view text, std::string* err
     for (const auto& s : schemes) {
         std::string_view p = s.prefix;
         if (lower.rfind(p, 0) == 0) {
-            spec.security = s.security;
+            parsed.security = s.security;
             defaultPort = s.port;
             rest = rest.substr(p.size());
             schemed = true;
@@ -110,13 +110,13 @@ std::optional<ServerAddress> ParseServer(std::string_view text, std::string* err
         return std::nullopt;
     }
     bool hasPort = false;
-    if (!ParseHostPort(rest, spec, hasPort, error))
+    if (!ParseHostPort(rest, parsed, hasPort, error))
         return std::nullopt;
     if (!hasPort)
-        spec.port = defaultPort;
+        parsed.port = defaultPort;
     if (!schemed)
-        spec.security = spec.port == 995 ? ServerAddress::Security::ImplicitTls : ServerAddress::Security::StartTls;
-    return spec;
+        parsed.security = parsed.port == 995 ? ServerAddress::Security::ImplicitTls : ServerAddress::Security::StartTls;
+    return parsed;
 }
 
 }  // namespace maillib

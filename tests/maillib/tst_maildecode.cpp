@@ -110,8 +110,8 @@ private Q_SLOTS:
     {
         QFETCH(QString, text);
         QFETCH(QString, label);
-        auto spec = maillib::ParseServer(text.toStdString());
-        QCOMPARE(spec ? QString::fromStdString(spec->Label()) : QString(), label);
+        auto address = maillib::ParseServer(text.toStdString());
+        QCOMPARE(address ? QString::fromStdString(address->Label()) : QString(), label);
     }
 };
 
