@@ -34,51 +34,40 @@ bool IsValidUtf8(const QByteArray& bytes)
 
 bool HasUtf8Bom(const QByteArray& bytes) { return bytes.startsWith("\xEF\xBB\xBF"); }
 
-QString DecodeCp932(const QByteArray& bytes)
-{
-    Iconv cv("UTF-8", "CP932");
-    if (!cv.valid()) return QString::fromLatin1(bytes);
-    QByteArray out;
-    out.reserve(bytes.size() * 3 / 2 + 4);
-    QByteArray in = bytes;
-    char* src = in.data();
-    size_t srcLeft = static_cast<size_t>(in.size());
-    char buf[1024];
-    while (srcLeft > 0) {
-        char* dst = buf;
-        size_t dstLeft = sizeof buf;
-        const size_t rc = iconv(cv.get(), &src, &srcLeft, &dst, &dstLeft);
-        out.append(buf, static_cast<qsizetype>(dst - buf));
-        if (rc == static_cast<size_t>(-1)) {
-            if (errno == E2BIG) continue;
-            // Invalid or truncated sequence: mark it and resynchronise after one byte.
-            out.append("\xEF\xBF\xBD");
-            ++src;
-            --srcLeft;
-            iconv(cv.get(), nullptr, nullptr, nullptr, nullptr);
-        }
-    }
-    return QString::fromUtf8(out);
-}
-
-bool EncodeCp932(const QString& text, QByteArray& out)
+// Converts all of `in`. An invalid sequence either becomes U+FFFD and the conversion goes on
+// after one byte (`replaceInvalid`), or ends it with false.
+static bool convert(const char* to, const char* from, const QByteArray& in, bool replaceInvalid, QByteArray& out)
 {
     out.clear();
-    Iconv cv("CP932", "UTF-8");
+    Iconv cv(to, from);
     if (!cv.valid()) return false;
-    QByteArray in = text.toUtf8();
-    char* src = in.data();
-    size_t srcLeft = static_cast<size_t>(in.size());
+    QByteArray input = in;
+    char* src = input.data();
+    size_t srcLeft = static_cast<size_t>(input.size());
     char buf[1024];
     while (srcLeft > 0) {
         char* dst = buf;
         size_t dstLeft = sizeof buf;
         const size_t rc = iconv(cv.get(), &src, &srcLeft, &dst, &dstLeft);
         out.append(buf, static_cast<qsizetype>(dst - buf));
-        if (rc == static_cast<size_t>(-1) && errno != E2BIG) return false;
+        if (rc != static_cast<size_t>(-1) || errno == E2BIG) continue;
+        if (!replaceInvalid) return false;
+        out.append("\xEF\xBF\xBD");
+        ++src;
+        --srcLeft;
+        iconv(cv.get(), nullptr, nullptr, nullptr, nullptr);
     }
     return true;
 }
+
+QString DecodeCp932(const QByteArray& bytes)
+{
+    QByteArray utf8;
+    if (!convert("UTF-8", "CP932", bytes, true, utf8)) return QString::fromLatin1(bytes);
+    return QString::fromUtf8(utf8);
+}
+
+bool EncodeCp932(const QString& text, QByteArray& out) { return convert("CP932", "UTF-8", text.toUtf8(), false, out); }
 
 QByteArray EncodeCp932OrUtf8(const QString& text)
 {
