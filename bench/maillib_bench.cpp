@@ -273,7 +273,7 @@ int main(int argc, char** argv)
     std::printf("  %-34s %7.1f ms %14.0f\n", "first check", first.ms, first.bytes);
     std::printf("  %-34s %7.1f ms %14.0f\n", "steady-state check (nothing new)", steady.ms, steady.bytes);
     std::printf("  %-34s %7.1f ms %14.0f\n", "bare connect+login+UIDL+QUIT", bare.ms, bare.bytes);
-    std::printf("  %-34s %7.1f ms\n", "  of which writing the mail files", files.ms);
+    std::printf("  %-34s %7.1f ms\n", "  writing the 100 files afresh, alone", files.ms);
     std::printf("  steady / bare: time %.2fx, bytes %.2fx (target <= 1.10x)\n", steady.ms / bare.ms,
                 steady.bytes / bare.bytes);
     double perBig = (first.bytes - static_cast<double>(smallBytes)) / (kAccounts * 2);

@@ -23,7 +23,18 @@ using Clock = std::chrono::steady_clock;
 
 struct Cached {
     std::string content;
+    // A hard link to the first file written for this mail, in the folder's cache; later
+    // checks link it back in instead of writing the mail again. Empty when there is none.
+    std::string shadow;
 };
+
+// Hard links this process keeps; removed when the mail leaves the cache and at exit.
+void DropShadow(Cached& mail)
+{
+    if (!mail.shadow.empty())
+        ::unlink(mail.shadow.c_str());
+    mail.shadow.clear();
+}
 
 struct AccountState {
     std::map<std::string, Cached> mails;  // by UIDL (or header identity)
@@ -42,6 +53,14 @@ struct Registry {
     std::map<std::string, AccountState> accounts;
     internal::Limits limits;
     SessionFactory factory;
+    std::set<std::string> preparedCaches;  // cache folders emptied by this process
+
+    ~Registry()
+    {
+        for (auto& [key, st] : accounts)
+            for (auto& [id, mail] : st.mails)
+                DropShadow(mail);
+    }
 };
 
 Registry& Reg()
@@ -195,21 +214,64 @@ void RecordFailure(AccountState& st, const internal::Limits& limits, Clock::time
     st.retryAt = now + st.backoff;
 }
 
-MailList WriteFiles(const std::string& folder, const std::string& key, const std::vector<std::string>& order,
-                    const AccountState& st, const std::map<std::string, std::string>& uncached, std::string& error)
+// The folder's cache of hard links: private, and emptied of what an earlier process left.
+std::string CacheFolder(Registry& reg, const std::string& folder)
 {
+    std::string cache = JoinPath(folder, ".fw-cache");
+    if (reg.preparedCaches.insert(cache).second) {
+        ::mkdir(cache.c_str(), 0700);
+        if (GDir* dir = g_dir_open(cache.c_str(), 0, nullptr)) {
+            while (const gchar* name = g_dir_read_name(dir))
+                ::unlink(JoinPath(cache, name).c_str());
+            g_dir_close(dir);
+        }
+    }
+    return cache;
+}
+
+// Puts the mail file in place: a link to the cached copy when there is one, else a new file,
+// which then becomes the cached copy. Unchanged mailboxes thus cost no writes of mail data.
+bool PlaceFile(const std::string& folder, const std::string& cache, const std::string& name, Cached* cached,
+               const std::string& content, std::string& error)
+{
+    const std::string finalPath = JoinPath(folder, name);
+    if (cached && !cached->shadow.empty()) {
+        ::unlink(finalPath.c_str());
+        if (::link(cached->shadow.c_str(), finalPath.c_str()) == 0)
+            return true;
+        DropShadow(*cached);  // the copy is gone or links are unsupported: write it anew
+    }
+    if (!SaveFile(folder, name, content, error))
+        return false;
+    if (cached) {
+        std::string shadow = JoinPath(cache, name);
+        ::unlink(shadow.c_str());
+        if (::link(finalPath.c_str(), shadow.c_str()) == 0)
+            cached->shadow = std::move(shadow);
+    }
+    return true;
+}
+
+MailList WriteFiles(Registry& reg, const std::string& folder, const std::string& key,
+                    const std::vector<std::string>& order, AccountState& st,
+                    const std::map<std::string, std::string>& uncached, std::string& error)
+{
+    const std::string cache = CacheFolder(reg, folder);
     std::vector<std::string> refs;
     refs.reserve(order.size());
     for (const auto& id : order) {
+        Cached* cached = nullptr;
         const std::string* content = nullptr;
-        if (auto it = st.mails.find(id); it != st.mails.end())
-            content = &it->second.content;
-        else if (auto u = uncached.find(id); u != uncached.end())
+        if (auto it = st.mails.find(id); it != st.mails.end()) {
+            cached = &it->second;
+            content = &cached->content;
+        } else if (auto u = uncached.find(id); u != uncached.end()) {
             content = &u->second;
+        }
         if (!content)
             continue;
         std::string name = internal::MailFileName(key, id);
-        if (!SaveFile(folder, name, *content, error)) {
+        if (!PlaceFile(folder, cache, name, cached, *content, error)) {
             for (const auto& r : refs)
                 ::unlink(r.c_str());
             return std::nullopt;
@@ -244,7 +306,7 @@ MailList Check(const ServerAddress& address, const std::string& user, const std:
     if (now < st.loginAllowedAt) {
         if (!st.haveLastOrder)
             return std::nullopt;
-        MailList cachedRefs = WriteFiles(folder, key, st.lastOrder, st, {}, error);
+        MailList cachedRefs = WriteFiles(reg, folder, key, st.lastOrder, st, {}, error);
         if (!cachedRefs)
             Report(address.Label(), user, error);
         return cachedRefs;
@@ -267,7 +329,7 @@ MailList Check(const ServerAddress& address, const std::string& user, const std:
             st.loginAllowedAt = now + (secs > 0 ? std::chrono::milliseconds(secs * 1000) : limits.loginDelayFallback);
             if (st.haveLastOrder) {
                 std::string werr;
-                return WriteFiles(folder, key, st.lastOrder, st, {}, werr);
+                return WriteFiles(reg, folder, key, st.lastOrder, st, {}, werr);
             }
         }
         RecordFailure(st, limits, now);
@@ -328,7 +390,7 @@ MailList Check(const ServerAddress& address, const std::string& user, const std:
             return fail(r);
         if (st.cachedBytes + content.size() <= limits.cacheBudget) {
             st.cachedBytes += content.size();
-            st.mails[e.id] = Cached{std::move(content)};
+            st.mails[e.id] = Cached{std::move(content), {}};
         } else {
             uncached[e.id] = std::move(content);
         }
@@ -347,6 +409,7 @@ MailList Check(const ServerAddress& address, const std::string& user, const std:
     for (auto it = st.mails.begin(); it != st.mails.end();) {
         if (!present.count(it->first)) {
             st.cachedBytes -= it->second.content.size();
+            DropShadow(it->second);
             it = st.mails.erase(it);
         } else {
             ++it;
@@ -357,7 +420,7 @@ MailList Check(const ServerAddress& address, const std::string& user, const std:
     st.lastOrder = order;
     st.haveLastOrder = true;
 
-    MailList refs = WriteFiles(folder, key, order, st, uncached, error);
+    MailList refs = WriteFiles(reg, folder, key, order, st, uncached, error);
     if (!refs)
         Report(address.Label(), user, error);
     return refs;
@@ -382,7 +445,11 @@ void SetLimits(const Limits& limits)
 void ResetState()
 {
     std::lock_guard lock(Reg().mutex);
+    for (auto& [key, st] : Reg().accounts)
+        for (auto& [id, mail] : st.mails)
+            DropShadow(mail);
     Reg().accounts.clear();
+    Reg().preparedCaches.clear();
 }
 
 void SetSessionFactory(SessionFactory factory)
