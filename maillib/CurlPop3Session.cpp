@@ -11,6 +11,10 @@
 namespace maillib {
 namespace {
 
+// A server may ask for a pause between logins; more than an hour is not a pause.
+constexpr long kMaxLoginDelaySeconds = 3600;
+
+
 constexpr size_t kMaxListingBytes = 16u * 1024 * 1024;
 
 void InitCurl()
@@ -132,11 +136,15 @@ private:
             std::string upper = line;
             std::transform(upper.begin(), upper.end(), upper.begin(),
                            [](char c) { return static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c); });
+            // Each capability list replaces the one before: after STLS only the one sent over
+            // TLS counts, so nothing injected in clear text can stall the account.
+            if (upper.rfind("+OK", 0) == 0 && self->lastCommand_ == "capa")
+                self->loginDelay_.reset();
             if (upper.rfind("LOGIN-DELAY ", 0) == 0) {
                 std::string digits = upper.substr(12);
                 if (!digits.empty() && digits.size() < 9 &&
                     digits.find_first_not_of("0123456789") == std::string::npos)
-                    self->loginDelay_ = std::stol(digits);
+                    self->loginDelay_ = std::min(std::stol(digits), kMaxLoginDelaySeconds);
             }
         }
         return 0;

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <set>
 
 namespace maillib {
 namespace {
@@ -517,7 +518,7 @@ std::string HtmlToText(std::string_view html)
         char c = html[i];
         if (c == '<') {
             std::string name = lowerTagName(i + 1);
-            if (name.rfind("!--", 0) == 0) {
+            if (html.compare(i, 4, "<!--") == 0) {
                 size_t end = html.find("-->", i + 4);
                 i = end == std::string_view::npos ? html.size() : end + 3;
                 continue;
@@ -621,10 +622,61 @@ std::string HtmlToText(std::string_view html)
     return Trim(tidy);
 }
 
-MailFields ParseMail(std::string_view bytes)
+// GMime parses address lists in time that grows with the square of their length, so a
+// spam mail with a huge To: would freeze the check. The fields nobody reads are dropped
+// from the message's header block and the others cut to a sane length before parsing.
+std::string TameHeaders(std::string_view bytes)
+{
+    static const std::set<std::string> unread = {
+        "to", "cc", "bcc", "reply-to", "sender", "resent-to", "resent-cc", "resent-bcc", "resent-from",
+        "resent-sender", "mail-followup-to", "mail-reply-to", "disposition-notification-to", "return-receipt-to"};
+    constexpr size_t kMaxField = 8192;
+    size_t headerEnd = bytes.size();
+    for (size_t p = 0; p < bytes.size();) {
+        size_t nl = bytes.find('\n', p);
+        size_t lineEnd = nl == std::string_view::npos ? bytes.size() : nl;
+        std::string_view line = bytes.substr(p, lineEnd - p);
+        if (line.empty() || line == "\r") {
+            headerEnd = p;
+            break;
+        }
+        p = nl == std::string_view::npos ? bytes.size() : nl + 1;
+    }
+    std::string out;
+    out.reserve(bytes.size());
+    for (size_t p = 0; p < headerEnd;) {
+        // One field: its first line and the folded lines after it.
+        size_t end = p;
+        do {
+            size_t nl = bytes.find('\n', end);
+            end = nl == std::string_view::npos || nl + 1 > headerEnd ? headerEnd : nl + 1;
+        } while (end < headerEnd && (bytes[end] == ' ' || bytes[end] == '\t'));
+        std::string_view field = bytes.substr(p, end - p);
+        p = end;
+        std::string name(field.substr(0, std::min(field.find(':'), field.size())));
+        for (char& ch : name)
+            ch = static_cast<char>(g_ascii_tolower(ch));
+        while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
+            name.pop_back();
+        if (unread.count(name))
+            continue;
+        if (field.size() > kMaxField) {
+            out.append(field.substr(0, kMaxField));
+            out += "\r\n";
+        } else {
+            out.append(field);
+        }
+    }
+    out.append(bytes.substr(headerEnd));
+    return out;
+}
+
+MailFields ParseMail(std::string_view original)
 {
     InitGMime();
     MailFields f;
+    const std::string tamed = TameHeaders(original);
+    const std::string_view bytes = tamed;
     GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size()));
     GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.p));
     g_mime_parser_set_format(parser.p, GMIME_FORMAT_MESSAGE);

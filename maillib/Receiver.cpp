@@ -53,7 +53,7 @@ struct Registry {
     std::map<std::string, AccountState> accounts;
     internal::Limits limits;
     SessionFactory factory;
-    std::set<std::string> preparedCaches;  // cache folders emptied by this process
+    std::map<std::string, bool> preparedCaches;  // cache folders seen by this process: usable?
 
     ~Registry()
     {
@@ -88,6 +88,29 @@ void Report(const std::string& label, const std::string& user, const std::string
     std::fprintf(stderr, "maillib: %s (user %s): %s\n", label.c_str(), charset::StripControls(user, "").c_str(),
                  reason.c_str());
 }
+
+// A misconfigured account fails the same way at every check; say so once.
+void ReportOnce(const std::string& label, const std::string& user, const std::string& reason)
+{
+    static std::set<std::string> said;
+    if (said.insert(label + '\n' + user + '\n' + reason).second)
+        Report(label, user, reason);
+}
+
+// What of an unparsable server text may be shown: the host-like part, never what a user may
+// have typed before an '@' or after a blank (a password, say).
+std::string RedactServerText(const std::string& text)
+{
+    std::string shown = text.substr(0, text.find_first_of(" \t"));
+    if (auto at = shown.rfind('@'); at != std::string::npos) {
+        const auto scheme = shown.find("://");
+        shown = (scheme != std::string::npos && scheme < at ? shown.substr(0, scheme + 3) : std::string()) +
+                shown.substr(at + 1);
+    }
+    return charset::StripControls(shown, "");
+}
+
+bool HasLineBreakOrNul(const std::string& text) { return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; }
 
 struct UidEntry {
     unsigned long number = 0;
@@ -214,19 +237,41 @@ void RecordFailure(AccountState& st, const internal::Limits& limits, Clock::time
     st.retryAt = now + st.backoff;
 }
 
-// The folder's cache of hard links: private, and emptied of what an earlier process left.
+bool IsMailFileName(const char* name)
+{
+    const std::string n = name;
+    return n.size() == 3 + 32 + 4 && n.rfind("fw-", 0) == 0 && n.compare(n.size() - 4, 4, ".txt") == 0 &&
+           n.find_first_not_of("0123456789abcdef", 3) == n.size() - 4;
+}
+
+// The folder's cache of hard links: a private folder of our own, emptied of what an earlier
+// process left. Empty (no cache) when the name is taken by anything else, a link above all.
 std::string CacheFolder(Registry& reg, const std::string& folder)
 {
     std::string cache = JoinPath(folder, ".fw-cache");
-    if (reg.preparedCaches.insert(cache).second) {
-        ::mkdir(cache.c_str(), 0700);
-        if (GDir* dir = g_dir_open(cache.c_str(), 0, nullptr)) {
+    auto [it, first] = reg.preparedCaches.emplace(cache, false);
+    if (first) {
+        // Half-written mails of a process that died while saving them.
+        if (GDir* dir = g_dir_open(folder.c_str(), 0, nullptr)) {
             while (const gchar* name = g_dir_read_name(dir))
-                ::unlink(JoinPath(cache, name).c_str());
+                if (std::string(name).rfind(".fw-part-", 0) == 0)
+                    ::unlink(JoinPath(folder, name).c_str());
             g_dir_close(dir);
         }
+        ::mkdir(cache.c_str(), 0700);
+        struct stat st {};
+        if (::lstat(cache.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()) {
+            ::chmod(cache.c_str(), 0700);
+            if (GDir* dir = g_dir_open(cache.c_str(), 0, nullptr)) {
+                while (const gchar* name = g_dir_read_name(dir))
+                    if (IsMailFileName(name))
+                        ::unlink(JoinPath(cache, name).c_str());
+                g_dir_close(dir);
+            }
+            it->second = true;
+        }
     }
-    return cache;
+    return it->second ? cache : std::string();
 }
 
 // Puts the mail file in place: a link to the cached copy when there is one, else a new file,
@@ -243,7 +288,7 @@ bool PlaceFile(const std::string& folder, const std::string& cache, const std::s
     }
     if (!SaveFile(folder, name, content, error))
         return false;
-    if (cached) {
+    if (cached && !cache.empty()) {
         std::string shadow = JoinPath(cache, name);
         ::unlink(shadow.c_str());
         if (::link(finalPath.c_str(), shadow.c_str()) == 0)
@@ -496,7 +541,12 @@ MailList RcvMail(std::string& server, std::string& user, std::string& password, 
         std::string error;
         auto address = ParseServer(serverText, &error);
         if (!address) {
-            Report(charset::StripControls(serverText, ""), userText, error);
+            ReportOnce(RedactServerText(serverText), userText, error);
+            return std::nullopt;
+        }
+        // A line break would let a user name or password append POP3 commands of its own.
+        if (HasLineBreakOrNul(userText) || HasLineBreakOrNul(password)) {
+            ReportOnce(address->Label(), "", "the user name or password contains a line break");
             return std::nullopt;
         }
         if (charset::Trim(mode) != "SAVEALL") {

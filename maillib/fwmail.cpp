@@ -173,7 +173,8 @@ int Check(const std::vector<std::string>& args)
     std::string mode = "SAVEALL", folder = dir.string();
     auto refs = maillib::RcvMail(server, user, password, mode, folder);
     if (!refs) {
-        std::fprintf(stderr, "fwmail: the check of %s failed\n", server.c_str());
+        // The library has said why; the server text is not repeated, it may hold a password.
+        std::fprintf(stderr, "fwmail: the check failed\n");
         return 1;
     }
     if (json)

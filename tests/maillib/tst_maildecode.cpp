@@ -42,6 +42,25 @@ private Q_SLOTS:
         QCOMPARE(QString::fromStdString((*fields)[4]), "body:" + want.section('\n', 5));
     }
 
+    void hugeAddressListIsNotParsed()
+    {
+        // GMime's address parser is quadratic; a spam To: of 256 KiB must not stall the check.
+        QTemporaryDir dir;
+        const QString path = dir.filePath("fw-to.txt");
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("From: Sender <s@example.jp>\r\nTo: ");
+        for (int i = 0; i < 20000; ++i)
+            f.write("a@b.jp,\r\n ");
+        f.write("z@b.jp\r\nSubject: big\r\nDate: Tue, 05 Mar 2024 09:15:00 +0900\r\n\r\nbody\r\n");
+        f.close();
+        auto fields = Read(path.toStdString());
+        QVERIFY(fields);
+        QCOMPARE(QString::fromStdString((*fields)[0]), QString("subject: big"));
+        QCOMPARE(QString::fromStdString((*fields)[1]), QString("from: Sender <s@example.jp>"));
+        QVERIFY(QString::fromStdString((*fields)[4]).startsWith("body:body"));
+    }
+
     void unreadableFiles_data()
     {
         QTest::addColumn<QString>("path");
