@@ -1,6 +1,7 @@
 // Ferrowick: a resident mail checker in the notification area.
 #include "Forms.h"
 #include "MailLibrary.h"
+#include "TerminationSignals.h"
 #include "WorkFolders.h"
 #include "fM_PALAM.h"
 #include "fMail_Task.h"
@@ -18,6 +19,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationDisplayName(QStringLiteral("Ferrowick"));
     // The program lives in the tray: closing its last window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
+    QuitOnTerminationSignals();
     // The windows name the Windows font; map it to its Linux counterparts everywhere.
     QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"),
                                {QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP"), QStringLiteral("VL PGothic")});
@@ -27,5 +29,7 @@ int main(int argc, char* argv[])
     RealMailLibrary mail;
     fMail_Task task(forms, mail);
     task.Form_Load(WorkFolders::ProgramFolder(QApplication::applicationDirPath()));
-    return QApplication::exec();
+    const int code = QApplication::exec();
+    task.RemoveTrayIcon();
+    return code;
 }

@@ -48,4 +48,11 @@ left=$(find "$work/prog/maildata" -maxdepth 1 -name '*.txt' | wc -l)
 grep -q "del=0" "$LOG_FILE" || fail "dovecot did not log the sessions"
 if grep -E "del=[1-9]" "$LOG_FILE"; then fail "a mail was deleted on the server"; fi
 grep -qi pass1 "$work/ferrowick.log" && fail "the password appeared in the program's output"
+# A logout's SIGTERM ends the program cleanly, leaving no copy of a mail behind.
+kill -TERM "$app"
+rc=0; wait "$app" || rc=$?
+app=""
+[ "$rc" -eq 0 ] || fail "ferrowick exited with $rc on SIGTERM"
+cached=$(find "$work/prog/maildata/.fw-cache" -type f 2>/dev/null | wc -l)
+[ "$cached" -eq 0 ] || fail "$cached cached mail copies left after exit"
 echo "e2e: day log $(grep -c '^Time: ' "$log") keys, receive folder empty, nothing deleted on the server"
