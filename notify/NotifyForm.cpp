@@ -3,6 +3,7 @@
 #include "Control.h"
 #include "ScreenMetrics.h"
 #include "SetRgn.h"
+#include "mReadINI.h"
 
 namespace notify {
 
@@ -34,6 +35,14 @@ Control* NotifyForm::AddCaption(const QString& name, double left, double top, do
     c->setTextColor(color);
     c->setAlignment(alignment);
     return c;
+}
+
+qint16 NotifyForm::ReadDisplaySeconds()
+{
+    QString server, user, password, folder;
+    qint16 interval = 0, displaySeconds = 0;
+    mReadINI::ReadMainSettings(server, user, password, mReadINI::AccountName[1], folder, interval, displaySeconds);
+    return displaySeconds;
 }
 
 void NotifyForm::PlaceAt(double leftTwips, double topTwips) { move(ScreenMetrics::ScreenPointFromTwips(leftTwips, topTwips)); }

@@ -29,6 +29,10 @@ protected:
     Control* AddCaption(const QString& name, double left, double top, double width, double height, const QFont& font,
                         const QColor& color, Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignTop);
 
+    // Reads the settings as the windows that carry a display time do at load (which also
+    // refreshes account 1's shared display name) and returns that display time in seconds.
+    static qint16 ReadDisplaySeconds();
+
     // Moves the window's outer upper-left corner to a screen position in twips.
     void PlaceAt(double leftTwips, double topTwips);
     double OuterWidthTwips() const;

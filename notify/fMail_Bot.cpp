@@ -24,9 +24,7 @@ fMail_Bot::fMail_Bot() : NotifyForm(FormId::fMail_Bot, 2340, 645, false)
 
 void fMail_Bot::Form_Load()
 {
-    QString server, user, password, folder;
-    qint16 interval = 0;
-    mReadINI::ReadMainSettings(server, user, password, mReadINI::AccountName[1], folder, interval, unloadTimerSec_);
+    unloadTimerSec_ = ReadDisplaySeconds();
     SetRgn::ShapeWindow(*this);
     const auto corner = layout::FooterCorner(ScreenMetrics::ScreenWidthTwips(), ScreenMetrics::ScreenHeightTwips());
     PlaceAt(corner.left, corner.top);

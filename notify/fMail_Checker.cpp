@@ -22,9 +22,7 @@ fMail_Checker::fMail_Checker() : NotifyForm(FormId::fMail_Checker, 1725, 1920, t
 
 void fMail_Checker::Form_Load()
 {
-    QString server, user, password, folder;
-    qint16 interval = 0;
-    mReadINI::ReadMainSettings(server, user, password, mReadINI::AccountName[1], folder, interval, unloadTimerSec_);
+    unloadTimerSec_ = ReadDisplaySeconds();
     SetRgn::ShapeWindow(*this);
     const auto corner =
         layout::NotifierCorner(ScreenMetrics::ScreenWidthTwips(), ScreenMetrics::ScreenHeightTwips());
