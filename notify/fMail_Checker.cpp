@@ -7,7 +7,6 @@
 #include "ScreenMetrics.h"
 #include "SetRgn.h"
 #include "mM_CHKER.h"
-#include "mReadINI.h"
 
 namespace notify {
 
