@@ -1,8 +1,13 @@
 // Ferrowick mail library: fetches an account's mails over POP3 into files
 // (RcvMail) and reads the fields the program shows from one file (ReadMail).
 // Neither function throws. RcvMail never changes the server (no DELE, no RETR).
+//
+// Threads: RcvMail may run for several accounts at once, one thread each. Call
+// Initialise() once before the first thread starts.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,7 +15,42 @@
 namespace maillib {
 // std::nullopt stands for "not an array": no mail / unreadable.
 using MailList = std::optional<std::vector<std::string>>;
+
+// How an account fared in its last check.
+struct AccountStatus {
+    enum class Kind {
+        Ok,
+        NotConfigured,          // no server or no user: nothing was tried
+        CertificateNotTrusted,
+        LoginRefused,
+        CannotConnect,
+        TimedOut,
+        ServerError,            // the server answered, but not as it should
+        NoStls,                 // STLS is required and the server does not offer or refuses it
+        Waiting,                // backing off, or the server's LOGIN-DELAY; see waitUntil
+        Cancelled,              // CancelChecks() stopped it
+    };
+    Kind kind = Kind::NotConfigured;
+    // One line, safe to show: never a password, no control characters.
+    std::string text;
+    // For Waiting: when the account will be tried again.
+    std::chrono::system_clock::time_point waitUntil{};
+};
+
 // All texts UTF-8. The in-out references are left unchanged by the library.
 MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode, std::string& folder);
+// The same check; `status` says how it went.
+MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode, std::string& folder,
+                 AccountStatus& status);
 MailList ReadMail(std::string& mailRef, std::string& fieldList, std::string& folder);
+
+// Sets up what all checks share (curl, GMime). Idempotent; call before the first worker.
+void Initialise();
+
+// Aborts every transfer in flight within about 100 ms; checks started afterwards fail at
+// once with Kind::Cancelled. For ending the program: there is no way back.
+void CancelChecks();
+
+// Where the library's warning lines go (one line each, no newline); stderr when unset.
+void SetLogSink(std::function<void(const std::string&)> sink);
 }
