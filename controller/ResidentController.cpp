@@ -116,6 +116,7 @@ void ResidentController::CheckMail(std::function<void()> then)
     host_.RegisterTrayIcon();
     checkInFlight_ = true;
     afterCheck_ = std::move(then);
+    if (checkObserver_) checkObserver_(true);
 
     // Each worker gets its inputs by value and writes only its own result slot.
     const std::string folder = utf8(TextUtil::TrimSpaces(receiveFolder_));
@@ -186,6 +187,7 @@ void ResidentController::ApplyCheck()
     if (newCount_ > 0) forms_.Show(FormId::fMail_Checker);
     setMenuEnabled(true);
     if (auto then = std::exchange(afterCheck_, {})) then();
+    if (checkObserver_) checkObserver_(false);
 }
 
 QString ResidentController::formatMailTime(const QString& value)

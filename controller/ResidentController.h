@@ -34,6 +34,8 @@ public:
     // check is in flight.
     void CheckMail(std::function<void()> then = {});
     bool CheckInFlight() const { return checkInFlight_; }
+    // Told when a check starts (true) and when its results have been applied (false).
+    void SetCheckObserver(std::function<void(bool inFlight)> observer) { checkObserver_ = std::move(observer); }
     void StoreMailHeader(const QString& mailRef, int position, const QString& label);
     void DeleteMailFile(const QString& mailRef);
     void CloseNotifyWindows();
@@ -85,6 +87,7 @@ private:
     bool checkInFlight_ = false;
     bool quitRequested_ = false;
     std::function<void()> afterCheck_;
+    std::function<void(bool)> checkObserver_;
     std::array<AccountResult, 6> results_{};
     // Fields ReadMail gave on a worker for each file of the check being applied.
     const std::vector<maillib::MailList>* applyingFields_ = nullptr;
