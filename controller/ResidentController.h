@@ -7,6 +7,8 @@
 #include <QString>
 #include <array>
 #include <functional>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 // The resident controller's behaviour without widgets: start-up, the timed mail check,
@@ -63,6 +65,16 @@ private:
         std::vector<maillib::MailList> fields; // ReadMail of the first mails, in list order
     };
 
+    // ReadMail's answer for a file, kept while the file stays the same one: the library links
+    // an unchanged mail back in under the same name, so it need not be parsed again.
+    struct ReadCacheEntry {
+        unsigned long long device = 0, inode = 0;
+        long long size = 0, modifiedNs = 0;
+        maillib::MailList fields;
+    };
+    using ReadCache = std::unordered_map<std::string, ReadCacheEntry>;
+    static void readFields(MailLibrary& mail, AccountResult& result, ReadCache& cache, const std::string& folder);
+
     void setMenuEnabled(bool enabled);
     void ApplyCheck();
     void endCheckCycle();
@@ -89,6 +101,8 @@ private:
     std::function<void()> afterCheck_;
     std::function<void(bool)> checkObserver_;
     std::array<AccountResult, 6> results_{};
+    // Each account's worker alone uses its cache, and only while its check is in flight.
+    std::array<ReadCache, 6> readCaches_{};
     // Fields ReadMail gave on a worker for each file of the check being applied.
     const std::vector<maillib::MailList>* applyingFields_ = nullptr;
 };
