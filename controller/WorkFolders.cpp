@@ -1,6 +1,8 @@
 #include "WorkFolders.h"
 
+#include "Diagnostics.h"
 #include "FileOps.h"
+#include "ProfileIni.h"
 #include "TextUtil.h"
 #include "mReadINI.h"
 
@@ -44,22 +46,19 @@ bool RepairInstallation(const QString& programFolder, QString* error)
             return false;
         }
     }
+    // Copies of the settings, passwords included, that an interrupted save left behind.
+    ProfileIni::RemoveStaleTemporaries(base + QStringLiteral("/INI/maildata.ini"));
     const QString placeholder = base + QStringLiteral("/Dummy/Dummy.txt");
-    if (!FileOps::Exists(placeholder)) {
-        QFile file(placeholder);
-        if (!file.open(QIODevice::WriteOnly) || file.write(kPlaceholderText) != kPlaceholderText.size()) {
-            if (error) *error = QStringLiteral("cannot create %1: %2").arg(placeholder, file.errorString());
-            return false;
-        }
-    }
+    // Written in one step, so that a full disk cannot leave a short placeholder that passes for a good one.
+    if (!FileOps::Exists(placeholder) && !FileOps::ReplaceFile(placeholder, kPlaceholderText, false, error)) return false;
     return true;
 }
 
 bool StartDayLog(QString* error)
 {
-    QFile log(mReadINI::LogPath);
-    if (!log.open(QIODevice::WriteOnly | QIODevice::Truncate) || log.write(kStartLine + kEol) < 0) {
-        if (error) *error = QStringLiteral("cannot write the day log %1: %2").arg(mReadINI::LogPath, log.errorString());
+    QString why;
+    if (!FileOps::WriteFile(mReadINI::LogPath, kStartLine + kEol, &why)) {
+        if (error) *error = QStringLiteral("cannot start the day log: %1").arg(why);
         return false;
     }
     return true;
@@ -78,16 +77,21 @@ bool LookUpOrAppend(const QString& key)
             }
         }
     }
-    QFile log(mReadINI::LogPath);
-    if (log.open(QIODevice::WriteOnly | QIODevice::Append)) log.write(key.toUtf8() + kEol);
+    FileOps::AppendToFile(mReadINI::LogPath, key.toUtf8() + kEol);
     return false;
 }
 
-void PurgeReceiveFolder()
+bool PurgeReceiveFolder()
 {
-    FileOps::CopyReplace(mReadINI::DummySource, mReadINI::DummyPath);
-    if (!FileOps::Exists(mReadINI::DummyPath)) FileOps::CopyReplace(mReadINI::DummySource, mReadINI::DummyPath);
+    QString error;
+    bool copied = FileOps::CopyReplace(mReadINI::DummySource, mReadINI::DummyPath, &error);
+    if (!copied && !FileOps::Exists(mReadINI::DummyPath)) copied = FileOps::CopyReplace(mReadINI::DummySource, mReadINI::DummyPath, &error);
+    // Said once: the purge runs after every check.
+    static QString lastError;
+    if (!copied && error != lastError) Diagnostics::Warn(error);
+    lastError = copied ? QString() : error;
     FileOps::DeleteTxtFiles(mReadINI::MailDir);
+    return copied;
 }
 
 } // namespace WorkFolders

@@ -12,8 +12,9 @@ QString ProgramFolder(const QString& executableFolder);
 // Sets the shared work paths from the program folder and the start date.
 void SetPaths(const QString& programFolder, const QDate& startDate);
 
-// Creates the missing work folders and the placeholder file of an incomplete installation.
-// Returns false when a folder cannot be created (the reason goes to `error`).
+// Creates the missing work folders and the placeholder file of an incomplete installation,
+// and removes what an earlier run that was killed left behind (copies of the settings).
+// Returns false when a folder or the placeholder cannot be created (the reason goes to `error`).
 bool RepairInstallation(const QString& programFolder, QString* error = nullptr);
 
 // Creates or empties the day log and writes its first line.
@@ -24,7 +25,8 @@ bool StartDayLog(QString* error = nullptr);
 bool LookUpOrAppend(const QString& key);
 
 // Removes the mail files the mail library left in the receive folder. The placeholder copy
-// guarantees the folder holds at least one *.txt file to delete.
-void PurgeReceiveFolder();
+// guarantees the folder holds at least one *.txt file to delete. Returns false when the copy
+// could not be written (said once on the warnings until it works again); the mails are deleted all the same.
+bool PurgeReceiveFolder();
 
 } // namespace WorkFolders
