@@ -5,6 +5,7 @@
 #include "mReadINI.h"
 
 #include <QFile>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -59,6 +60,9 @@ private Q_SLOTS:
     void writeFailureIsReported();
     void leadingNumberRule_data();
     void leadingNumberRule();
+    void structFormsAgreeWithRoutines_data();
+    void structFormsAgreeWithRoutines();
+    void keyTableNamesEachKeyOnce();
 
 private:
     QTemporaryDir dir_;
@@ -238,6 +242,63 @@ void TestReadIni::leadingNumberRule()
     bool gotFound = !found;
     QCOMPARE(NumberText::LeadingNumber(text, &gotFound), value);
     QCOMPARE(gotFound, found);
+}
+
+void TestReadIni::structFormsAgreeWithRoutines_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::newRow("five accounts") << kFiveAccounts;
+    QTest::newRow("no file") << QByteArray();
+    QTest::newRow("odd numbers") << QByteArray("[MAIL_REV]\nREV_TIMER_MIN=12abc\nUNLOAD_TIMER_SEC=40000\n[ABOUT_PALAM]\nUNLOAD_FLAG=2.5\n");
+    QTest::newRow("names with hashes") << QByteArray("[POP]\nNAME1=A#B#\nNAME4=x\nPASS4= p w \n");
+}
+
+void TestReadIni::structFormsAgreeWithRoutines()
+{
+    QFETCH(QByteArray, file);
+    if (!file.isEmpty()) writeIni(file);
+    mReadINI::AccountName.fill(QStringLiteral("untouched"));
+
+    QString s, u, p, n, folder;
+    qint16 interval = -1, display = -1, flag = -1;
+    mReadINI::ReadMainSettings(s, u, p, n, folder, interval, display);
+    mReadINI::ReadDisplayFlags(flag);
+    const mReadINI::MainSettings main = mReadINI::ReadMain();
+    QCOMPARE((QStringList{main.account.server, main.account.user, main.account.password, main.account.displayName, main.receiveFolder}),
+             (QStringList{s, u, p, n, folder}));
+    QCOMPARE(main.interval, interval);
+    QCOMPARE(main.displaySeconds, display);
+    QCOMPARE(mReadINI::ReadInterval(), interval);
+    QCOMPARE(mReadINI::ReadDisplaySeconds(), display);
+    QCOMPARE(mReadINI::ReadAutoClose(), flag);
+
+    QString it, dt, ft;
+    mReadINI::ReadDialogSettings(s, u, p, n, it, dt, ft);
+    const mReadINI::DialogSettings dialog = mReadINI::ReadDialog();
+    QCOMPARE((QStringList{dialog.account.server, dialog.account.user, dialog.account.password, dialog.account.displayName,
+                          dialog.intervalText, dialog.displayText, dialog.autoCloseText}),
+             (QStringList{s, u, p, n, it, dt, ft}));
+
+    for (const QString label : {"1", "2", "4", "5"}) {
+        const Account a = readAccount(label);
+        const mReadINI::AccountSettings b = mReadINI::ReadAccount(label);
+        QCOMPARE((QStringList{b.server, b.user, b.password, b.displayName}), (QStringList{a.server, a.user, a.password, a.name}));
+    }
+    // Reading never changes the shared names.
+    for (int k = 1; k <= 5; ++k) QCOMPARE(mReadINI::AccountName[k], QStringLiteral("untouched"));
+}
+
+void TestReadIni::keyTableNamesEachKeyOnce()
+{
+    QSet<QString> names;
+    for (const SettingsKeys::Key& key : SettingsKeys::kTable) {
+        QCOMPARE(int(SettingsKeys::Get(key.id).id), int(key.id));
+        const QString name = SettingsKeys::Section(key.id) + u'/' + SettingsKeys::Name(key.id, QStringLiteral("1"));
+        QVERIFY2(!names.contains(name), qPrintable(name));
+        names.insert(name);
+        QCOMPARE(SettingsKeys::DefaultText(key.id).isEmpty(), key.kind != SettingsKeys::Kind::Number);
+    }
+    QCOMPARE(names.size(), int(SettingsKeys::kTable.size()));
 }
 
 QTEST_GUILESS_MAIN(TestReadIni)
