@@ -1,4 +1,5 @@
 #include "ProfileIni.h"
+#include "DiskFaults.h"
 #include "FakeResidentTimers.h"
 #include "fM_PALAM.h"
 #include "mReadINI.h"
@@ -15,6 +16,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -113,12 +115,10 @@ private Q_SLOTS:
     {
         dir_ = std::make_unique<QTemporaryDir>();
         mReadINI::IniPath = dir_->filePath(QStringLiteral("maildata.ini"));
-        ProfileIni::SetWriteFaultAfterBytesForTests(-1);
         timers_ = std::make_unique<FakeResidentTimers>();
     }
     void cleanup()
     {
-        ProfileIni::SetWriteFaultAfterBytesForTests(-1);
         timers_.reset();
     }
 
@@ -384,7 +384,8 @@ private Q_SLOTS:
         const QByteArray before = iniBytes();
         auto d = openDialog();
         // The file goes unwritable while the dialog is open.
-        if (diskFull) ProfileIni::SetWriteFaultAfterBytesForTests(3);
+        std::optional<FileSizeLimit> fullDisk;
+        if (diskFull) fullDisk.emplace(3);
         else mReadINI::IniPath = dir_->filePath(QStringLiteral("maildata.ini/INI/maildata.ini"));
         get<QComboBox>(d.get(), "Combo1")->setCurrentIndex(1);
         fill(d.get(), {"srv", "usr", "secret-pw", "30", "7"}, true);
@@ -399,7 +400,7 @@ private Q_SLOTS:
         QCOMPARE(box(d.get(), 2)->text(), QStringLiteral("secret-pw"));
         QCOMPARE(box(d.get(), 4)->text(), QStringLiteral("7"));
         QCOMPARE(timers_->calls, kPaused);
-        ProfileIni::SetWriteFaultAfterBytesForTests(-1);
+        fullDisk.reset();
         QFile stored(dir_->filePath(QStringLiteral("maildata.ini")));
         QVERIFY(stored.open(QIODevice::ReadOnly));
         QCOMPARE(stored.readAll(), before);
