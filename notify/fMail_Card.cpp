@@ -41,6 +41,7 @@ fMail_Card::fMail_Card(int k)
     lblAcount_->setCaption(layout::CardDesignCaption(k));
     lblNo_ = AddCaption(QStringLiteral("lblNo"), 210, 180, 195, 165, JapaneseUiFont(9, true), Qt::white,
                         Qt::AlignHCenter | Qt::AlignTop);
+    lblNo_->setOverflow(Overflow::Shrink); // slot numbers reach three digits
     lblDate_ = AddCaption(QStringLiteral("lblDate"), 420, 360, d.dateWidth, 165, small, kDateColour);
     lblFrom_ = AddCaption(QStringLiteral("lblFrom"), 420, 510, 1695, 165, small, kFromColour);
     lblTitle_ = AddCaption(QStringLiteral("lblTitle"), 420, 660, d.titleWidth, 165, small, kTitleColour);
