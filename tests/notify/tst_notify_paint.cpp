@@ -60,7 +60,6 @@ void TestNotifyPaint::captionsAppearInTheirColour()
     QFETCH(FormId, form);
     QFETCH(int, captions);
     Fixture fx;
-    mReadINI::AccountName[1] = notify_test::kAccountNames[1];
     fx.mails(12);
     fx.forms().Show(FormId::fMail_Checker);
     click(fx.forms().Loaded<fMail_Checker>(FormId::fMail_Checker)->Image1());
