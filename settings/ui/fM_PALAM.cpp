@@ -50,9 +50,10 @@ const QColor kWoodFallback(92, 58, 30);
 constexpr int kInterval = 3;
 constexpr int kDisplayTime = 4;
 
-// The two number boxes are laid out for a few digits; four keep every accepted value within
-// the 16-bit range the resident side reads them into.
-constexpr int kNumberBoxMaxLength = 4;
+// The resident side reads the two numbers as signed 16-bit values; six characters take any of
+// them ("-32768"). Larger values are refused when applying.
+constexpr int kNumberBoxMaxLength = 6;
+constexpr double kLargestSeconds = 32767;
 
 struct LabelDef {
     TwipRect at;
@@ -136,6 +137,14 @@ bool confirm(QWidget* parent, const QString& text)
 {
     return showMessage(parent, fM_PALAM::kMessageTitle, text, QMessageBox::Yes | QMessageBox::No) ==
            QMessageBox::Yes;
+}
+
+// A stored number is shown whole, however long its text, so that applying never writes back a
+// value the user did not change.
+void showNumber(QLineEdit* box, const QString& text)
+{
+    box->setMaxLength(std::max(kNumberBoxMaxLength, int(text.size())));
+    box->setText(text);
 }
 
 QString withReason(const QString& what, const QString& reason)
@@ -354,8 +363,8 @@ void fM_PALAM::ShowAccount(const QString& server, const QString& user, const QSt
     popServer[0]->setText(TrimSpaces(server));
     popServer[1]->setText(TrimSpaces(user));
     popServer[2]->setText(TrimSpaces(password));
-    popServer[kInterval]->setText(TrimSpaces(intervalText));
-    popServer[kDisplayTime]->setText(TrimSpaces(displayText));
+    showNumber(popServer[kInterval], TrimSpaces(intervalText));
+    showNumber(popServer[kDisplayTime], TrimSpaces(displayText));
     // Only ever checks: a box the user ticked stays ticked across account switches.
     if (autoCloseText == QStringLiteral("1")) {
         Check1->setChecked(true);
@@ -453,6 +462,11 @@ void fM_PALAM::ApplySettings()
         popServer[kInterval]->setFocus();
         return;
     }
+    if (interval > kLargestSeconds) {
+        inform(this, DefaultMessageTitle(), QStringLiteral("受信間隔は32767秒以下に設定して下さい"));
+        popServer[kInterval]->setFocus();
+        return;
+    }
 
     // Checked even while the box is disabled: the stored time must stay usable.
     const double display = LeadingNumber(TrimSpaces(popServer[kDisplayTime]->text()));
@@ -461,9 +475,14 @@ void fM_PALAM::ApplySettings()
         if (popServer[kDisplayTime]->isEnabled()) popServer[kDisplayTime]->setFocus();
         return;
     }
+    if (display > kLargestSeconds) {
+        inform(this, DefaultMessageTitle(), QStringLiteral("表示時間は32767秒以下に設定して下さい"));
+        if (popServer[kDisplayTime]->isEnabled()) popServer[kDisplayTime]->setFocus();
+        return;
+    }
 
     // The windows must close before the next check brings new ones.
-    if (display > interval - 2) popServer[kDisplayTime]->setText(NumberText::ToText(interval - 2));
+    if (display > interval - 2) showNumber(popServer[kDisplayTime], NumberText::ToText(interval - 2));
 
     if (!confirm(this, QStringLiteral("設定を変更しますか？"))) {
         Text1->setFocus();
