@@ -2,9 +2,9 @@
 
 #include "Assets.h"
 #include "JapaneseFont.h"
-#include "NumberText.h"
 #include "ResidentTimers.h"
 #include "ScreenMetrics.h"
+#include "SettingsValidation.h"
 #include "TextUtil.h"
 #include "mReadINI.h"
 
@@ -53,7 +53,6 @@ constexpr int kDisplayTime = 4;
 // The resident side reads the two numbers as signed 16-bit values; six characters take any of
 // them ("-32768"). Larger values are refused when applying.
 constexpr int kNumberBoxMaxLength = 6;
-constexpr double kLargestSeconds = 32767;
 
 struct LabelDef {
     TwipRect at;
@@ -444,45 +443,29 @@ QString fM_PALAM::selectedLabel() const { return QString::number(Combo1->current
 
 void fM_PALAM::ApplySettings()
 {
-    using NumberText::LeadingNumber;
-    using TextUtil::TrimSpaces;
-
-    // A text of spaces is not blank here; the writer trims it to empty.
-    bool blank = false;
-    for (int i = 0; i <= kInterval; ++i) blank = blank || popServer[i]->text().isEmpty();
-    if (Check1->isChecked()) blank = blank || popServer[kDisplayTime]->text().isEmpty();
-    if (blank) {
-        inform(this, DefaultMessageTitle(), QStringLiteral("空白の項目が存在します"));
+    using SettingsValidation::Verdict;
+    const SettingsValidation::Result checked = SettingsValidation::Check(
+        {popServer[0]->text(), popServer[1]->text(), popServer[2]->text(), popServer[kInterval]->text(),
+         popServer[kDisplayTime]->text(), Check1->isChecked()});
+    if (checked.verdict != Verdict::Ok) {
+        inform(this, DefaultMessageTitle(), SettingsValidation::Message(checked.verdict));
+        switch (checked.verdict) {
+        case Verdict::IntervalTooShort:
+        case Verdict::IntervalTooLong:
+            popServer[kInterval]->setFocus();
+            break;
+        case Verdict::DisplayTooShort:
+        case Verdict::DisplayTooLong:
+            // A disabled box cannot take the focus; it stays where it was.
+            if (popServer[kDisplayTime]->isEnabled()) popServer[kDisplayTime]->setFocus();
+            break;
+        default:
+            break; // a blank box: the focus is not moved
+        }
         return;
     }
-
-    const double interval = LeadingNumber(TrimSpaces(popServer[kInterval]->text()));
-    if (interval < 5) {
-        inform(this, DefaultMessageTitle(), QStringLiteral("受信間隔は5秒以上に設定して下さい"));
-        popServer[kInterval]->setFocus();
-        return;
-    }
-    if (interval > kLargestSeconds) {
-        inform(this, DefaultMessageTitle(), QStringLiteral("受信間隔は32767秒以下に設定して下さい"));
-        popServer[kInterval]->setFocus();
-        return;
-    }
-
-    // Checked even while the box is disabled: the stored time must stay usable.
-    const double display = LeadingNumber(TrimSpaces(popServer[kDisplayTime]->text()));
-    if (display < 1) {
-        inform(this, DefaultMessageTitle(), QStringLiteral("表示時間は1秒以上に設定して下さい"));
-        if (popServer[kDisplayTime]->isEnabled()) popServer[kDisplayTime]->setFocus();
-        return;
-    }
-    if (display > kLargestSeconds) {
-        inform(this, DefaultMessageTitle(), QStringLiteral("表示時間は32767秒以下に設定して下さい"));
-        if (popServer[kDisplayTime]->isEnabled()) popServer[kDisplayTime]->setFocus();
-        return;
-    }
-
-    // The windows must close before the next check brings new ones.
-    if (display > interval - 2) showNumber(popServer[kDisplayTime], NumberText::ToText(interval - 2));
+    // The capped display time stays in the box even if the user then declines.
+    if (checked.display != popServer[kDisplayTime]->text()) showNumber(popServer[kDisplayTime], checked.display);
 
     if (!confirm(this, QStringLiteral("設定を変更しますか？"))) {
         Text1->setFocus();
