@@ -163,15 +163,18 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("ca");  // "", "other"
         QTest::addColumn<QString>("password");
-        QTest::newRow("no CA file") << "" << "pass3";
-        QTest::newRow("wrong CA") << "other" << "pass3";
-        QTest::newRow("wrong password") << "right" << "wrong";
+        QTest::addColumn<int>("kind");
+        using K = maillib::AccountStatus::Kind;
+        QTest::newRow("no CA file") << "" << "pass3" << int(K::CertificateNotTrusted);
+        QTest::newRow("wrong CA") << "other" << "pass3" << int(K::CertificateNotTrusted);
+        QTest::newRow("wrong password") << "right" << "wrong" << int(K::LoginRefused);
     }
 
     void failuresAreClean()
     {
         QFETCH(QString, ca);
         QFETCH(QString, password);
+        QFETCH(int, kind);
         maillib::internal::ResetState();
         deliver("user3", demoMails().mid(0, 1));
         QTemporaryDir folder;
@@ -187,6 +190,17 @@ private Q_SLOTS:
         QCOMPARE(FilesIn(folder.path()), QStringList());
         QVERIFY2(log.find(pop3s()) != std::string::npos, log.c_str());
         QVERIFY(log.find(password.toStdString()) == std::string::npos);
+
+        // The same check with its status: the reason, as a kind.
+        maillib::internal::ResetState();
+        std::string server = pop3s(), user = "user3", pw = password.toStdString(), mode = "SAVEALL",
+                    dir = folder.path().toStdString();
+        maillib::AccountStatus status;
+        StderrCapture again;
+        QVERIFY(!maillib::RcvMail(server, user, pw, mode, dir, status));
+        QCOMPARE(int(status.kind), kind);
+        QVERIFY2(status.text.find(pw) == std::string::npos, status.text.c_str());
+        QCOMPARE(FilesIn(folder.path()), QStringList());
     }
 
     void fwmailCheck()
