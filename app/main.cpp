@@ -1,13 +1,16 @@
 // Ferrowick: a resident mail checker in the notification area.
 #include "Forms.h"
-#include "MailLibrary.h"
+#include "RealMailLibrary.h"
 #include "TerminationSignals.h"
+#include "ThreadPoolCheckRunner.h"
 #include "WorkFolders.h"
 #include "fM_PALAM.h"
 #include "fMail_Task.h"
 
 #include <QApplication>
 #include <QFont>
+#include <cstdio>
+#include <unistd.h>
 
 int main(int argc, char* argv[])
 {
@@ -19,7 +22,6 @@ int main(int argc, char* argv[])
     QApplication::setApplicationDisplayName(QStringLiteral("Ferrowick"));
     // The program lives in the tray: closing its last window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
-    QuitOnTerminationSignals();
     // The windows name the Windows font; map it to its Linux counterparts everywhere.
     QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"),
                                {QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP"), QStringLiteral("VL PGothic")});
@@ -27,9 +29,17 @@ int main(int argc, char* argv[])
     notify::Forms forms;
     forms.SetSettingsDialog([] { fM_PALAM::ShowModal(); });
     RealMailLibrary mail;
-    fMail_Task task(forms, mail);
+    ThreadPoolCheckRunner runner(5);
+    fMail_Task task(forms, mail, runner);
+    // A logout ends the program as "終了" does, a check in flight included.
+    QuitOnTerminationSignals([&task] { task.logic().mnuEnd_Click(); });
     task.Form_Load(WorkFolders::ProgramFolder(QApplication::applicationDirPath()));
     const int code = QApplication::exec();
     task.RemoveTrayIcon();
+    if (!runner.WaitForDone(500)) {
+        // A worker that has not returned must not meet the library being torn down.
+        std::fflush(nullptr);
+        ::_exit(code);
+    }
     return code;
 }

@@ -1,24 +1,26 @@
 #pragma once
 #include "MailLib.h"
 
-// The mail library as the check cycle sees it; tests script it.
+// The mail library as the check cycle sees it; tests script it. RcvMail and ReadMail may be
+// called from worker threads, one account per thread.
 class MailLibrary {
 public:
     virtual ~MailLibrary() = default;
     virtual maillib::MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
                                       std::string& folder) = 0;
     virtual maillib::MailList ReadMail(std::string& mailRef, std::string& fieldList, std::string& folder) = 0;
-};
 
-class RealMailLibrary final : public MailLibrary {
-public:
-    maillib::MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
-                              std::string& folder) override
+    // RcvMail that also says how the account fared. A library without statuses reports
+    // only whether a list came back.
+    virtual maillib::MailList RcvMail(std::string& server, std::string& user, std::string& password,
+                                      std::string& mode, std::string& folder, maillib::AccountStatus& status)
     {
-        return maillib::RcvMail(server, user, password, mode, folder);
+        maillib::MailList list = RcvMail(server, user, password, mode, folder);
+        status = {};
+        status.kind = list ? maillib::AccountStatus::Kind::Ok : maillib::AccountStatus::Kind::ServerError;
+        return list;
     }
-    maillib::MailList ReadMail(std::string& mailRef, std::string& fieldList, std::string& folder) override
-    {
-        return maillib::ReadMail(mailRef, fieldList, folder);
-    }
+
+    // Aborts every RcvMail in flight, for ending the program; later calls fail at once.
+    virtual void Cancel() {}
 };

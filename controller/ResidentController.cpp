@@ -7,10 +7,14 @@
 #include "mM_CHKER.h"
 #include "mReadINI.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QStringList>
+#include <QThread>
+#include <algorithm>
 #include <cstdio>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -22,10 +26,21 @@ void warn(const QString& message) { std::fprintf(stderr, "ferrowick: %s\n", qPri
 std::string utf8(const QString& text) { return text.toStdString(); }
 QString fromUtf8(const std::string& text) { return QString::fromStdString(text); }
 
+// The tables and counters belong to the GUI thread; a worker must never reach them.
+void assertGuiThread()
+{
+    Q_ASSERT(!QCoreApplication::instance() || QThread::currentThread() == QCoreApplication::instance()->thread());
+}
+
 } // namespace
 
 ResidentController::ResidentController(ControllerHost& host, FormHost& forms, MailLibrary& mail)
-    : host_(host), forms_(forms), mail_(mail)
+    : host_(host), forms_(forms), mail_(mail), runner_(inlineRunner_)
+{
+}
+
+ResidentController::ResidentController(ControllerHost& host, FormHost& forms, MailLibrary& mail, CheckRunner& runner)
+    : host_(host), forms_(forms), mail_(mail), runner_(runner)
 {
 }
 
@@ -48,20 +63,27 @@ void ResidentController::Form_Load(const QString& programFolder)
     mM_CHKER::MailIndex = 0;
     host_.StartTimers();
     tickCount_ = 0;
-    CheckMail();
+    // The first check waits for the event loop, so the tray icon is up before any server answers.
+    runner_.Defer([this] { CheckMail([this] { endCheckCycle(); }); });
+}
+
+void ResidentController::endCheckCycle()
+{
+    // Only now: until the results are applied the receive folder holds files still to be read.
     WorkFolders::PurgeReceiveFolder();
+    tickCount_ = 0;
     mM_CHKER::SetCloseTimeFromNow(unloadTimerSec_);
 }
 
 void ResidentController::Timer1_Timer()
 {
+    // A tick that falls due during a check does not start another; the count starts again
+    // when the check ends.
+    if (checkInFlight_) return;
     // Counted in int so that a limit of 32767 cannot wrap the count past it.
     const int next = tickCount_ + 1;
     if (next >= revTimerMin_) {
-        CheckMail();
-        WorkFolders::PurgeReceiveFolder();
-        tickCount_ = 0;
-        mM_CHKER::SetCloseTimeFromNow(unloadTimerSec_);
+        CheckMail([this] { endCheckCycle(); });
     } else {
         tickCount_ = static_cast<qint16>(next);
     }
@@ -79,52 +101,82 @@ void ResidentController::Timer2_Timer()
 
 void ResidentController::setMenuEnabled(bool enabled)
 {
-    for (MenuItem item : {MenuItem::mnuPropaty, MenuItem::mnuMail, MenuItem::mnuRev, MenuItem::mnuOpen, MenuItem::mnuEnd})
+    // "終了" is left alone: a user must always be able to quit, a check in flight or not.
+    for (MenuItem item : {MenuItem::mnuPropaty, MenuItem::mnuMail, MenuItem::mnuRev, MenuItem::mnuOpen})
         host_.SetMenuItemEnabled(item, enabled);
 }
 
-void ResidentController::CheckMail()
+void ResidentController::CheckMail(std::function<void()> then)
 {
+    assertGuiThread();
+    if (checkInFlight_ || quitRequested_) return;
     host_.HideController();
     mM_CHKER::TrayIcon.tip = QStringLiteral("Ferrowick");
     setMenuEnabled(false);
     host_.RegisterTrayIcon();
+    checkInFlight_ = true;
+    afterCheck_ = std::move(then);
 
-    std::string mode = "SAVEALL";
-    std::string folder = utf8(TextUtil::TrimSpaces(receiveFolder_));
-    std::array<maillib::MailList, 6> results;
-    {
-        std::string server = utf8(TextUtil::TrimSpaces(accounts_[1].server));
-        std::string user = utf8(TextUtil::TrimSpaces(accounts_[1].user));
-        std::string password = utf8(TextUtil::TrimSpaces(accounts_[1].password));
-        results[1] = mail_.RcvMail(server, user, password, mode, folder);
+    // Each worker gets its inputs by value and writes only its own result slot.
+    const std::string folder = utf8(TextUtil::TrimSpaces(receiveFolder_));
+    std::vector<std::function<void()>> tasks;
+    for (int k = 1; k <= 5; ++k) {
+        // Account 1 is trimmed; the others go as stored.
+        const Account& a = accounts_[static_cast<std::size_t>(k)];
+        std::string server = utf8(k == 1 ? TextUtil::TrimSpaces(a.server) : a.server);
+        std::string user = utf8(k == 1 ? TextUtil::TrimSpaces(a.user) : a.user);
+        std::string password = utf8(k == 1 ? TextUtil::TrimSpaces(a.password) : a.password);
+        AccountResult* slot = &results_[static_cast<std::size_t>(k)];
+        *slot = AccountResult{};
+        tasks.push_back([this, slot, server, user, password, folder]() mutable {
+            std::string mode = "SAVEALL";
+            std::string receive = folder;
+            slot->mails = mail_.RcvMail(server, user, password, mode, receive, slot->status);
+            if (!slot->mails) return;
+            // Reading only opens files, so it is done here too; the files stay until applied.
+            const std::size_t last = std::min<std::size_t>(slot->mails->size(), kMailsPerAccount);
+            slot->fields.reserve(last);
+            for (std::size_t i = 0; i < last; ++i) {
+                std::string ref = (*slot->mails)[i];
+                std::string fields = utf8(kFieldList);
+                slot->fields.push_back(mail_.ReadMail(ref, fields, receive));
+            }
+        });
     }
-    for (int k = 2; k <= 5; ++k) {
-        std::string server = utf8(accounts_[k].server);
-        std::string user = utf8(accounts_[k].user);
-        std::string password = utf8(accounts_[k].password);
-        results[k] = mail_.RcvMail(server, user, password, mode, folder);
-        // The stored texts take back whatever the library leaves in them.
-        accounts_[k].server = fromUtf8(server);
-        accounts_[k].user = fromUtf8(user);
-        accounts_[k].password = fromUtf8(password);
+    runner_.Run(std::move(tasks), [this] { ApplyCheck(); });
+}
+
+void ResidentController::ApplyCheck()
+{
+    assertGuiThread();
+    checkInFlight_ = false;
+    if (quitRequested_) {
+        // Ending: nothing is shown, and the check's files go with it.
+        for (int k = 1; k <= 5; ++k)
+            if (const auto& mails = results_[static_cast<std::size_t>(k)].mails)
+                for (const std::string& ref : *mails) DeleteMailFile(fromUtf8(ref));
+        endProgram();
+        return;
     }
 
     qint64 total = 0;
     for (int k = 1; k <= 5; ++k)
-        if (results[k]) total += static_cast<qint64>(results[k]->size());
+        if (const auto& mails = results_[static_cast<std::size_t>(k)].mails) total += static_cast<qint64>(mails->size());
     mM_CHKER::MailCount = static_cast<qint32>(qMin<qint64>(total, std::numeric_limits<qint32>::max()));
     mReadINI::SeenCount = 0;
 
     for (int k = 1; k <= 5; ++k) {
-        if (!results[k]) continue;
+        const AccountResult& result = results_[static_cast<std::size_t>(k)];
+        if (!result.mails) continue;
         const QString label = QString::number(k);
-        const int last = static_cast<int>(qMin<qsizetype>(static_cast<qsizetype>(results[k]->size()), kMailsPerAccount));
+        const int last = static_cast<int>(qMin<qsizetype>(static_cast<qsizetype>(result.mails->size()), kMailsPerAccount));
+        applyingFields_ = &result.fields;
         for (int i = 0; i < last; ++i) {
-            const QString mailRef = fromUtf8((*results[k])[static_cast<std::size_t>(i)]);
+            const QString mailRef = fromUtf8((*result.mails)[static_cast<std::size_t>(i)]);
             StoreMailHeader(mailRef, i, label);
             DeleteMailFile(mailRef);
         }
+        applyingFields_ = nullptr;
     }
 
     mM_CHKER::ExtraCount = mM_CHKER::MailCount > 5 ? mM_CHKER::MailCount - 5 : 0;
@@ -133,6 +185,7 @@ void ResidentController::CheckMail()
     newCount_ = mM_CHKER::MailCount - mReadINI::SeenCount;
     if (newCount_ > 0) forms_.Show(FormId::fMail_Checker);
     setMenuEnabled(true);
+    if (auto then = std::exchange(afterCheck_, {})) then();
 }
 
 QString ResidentController::formatMailTime(const QString& value)
@@ -151,12 +204,18 @@ QString ResidentController::formatMailTime(const QString& value)
     return when.isValid() ? when.toString(QStringLiteral("MM/dd HH:mm:ss")) : text;
 }
 
-void ResidentController::StoreMailHeader(const QString& mailRef, int /*position*/, const QString& label)
+void ResidentController::StoreMailHeader(const QString& mailRef, int position, const QString& label)
 {
-    std::string ref = utf8(mailRef);
-    std::string fields = utf8(kFieldList);
-    std::string folder = utf8(TextUtil::TrimSpaces(receiveFolder_));
-    const maillib::MailList result = mail_.ReadMail(ref, fields, folder);
+    assertGuiThread();
+    maillib::MailList result;
+    if (applyingFields_ && position >= 0 && static_cast<std::size_t>(position) < applyingFields_->size()) {
+        result = (*applyingFields_)[static_cast<std::size_t>(position)];
+    } else {
+        std::string ref = utf8(mailRef);
+        std::string fields = utf8(kFieldList);
+        std::string folder = utf8(TextUtil::TrimSpaces(receiveFolder_));
+        result = mail_.ReadMail(ref, fields, folder);
+    }
     if (!result) return;
 
     auto valueOf = [&](std::size_t c) {
@@ -229,6 +288,7 @@ void ResidentController::mnuPropaty_Click() { forms_.ShowSettingsModal(); }
 
 void ResidentController::mnuRev_Click()
 {
+    if (checkInFlight_) return;
     tickCount_ = revTimerMin_;
     Timer1_Timer();
 }
@@ -242,6 +302,19 @@ void ResidentController::mnuOpen_Click()
 
 void ResidentController::mnuEnd_Click()
 {
+    if (quitRequested_) return;
+    if (checkInFlight_) {
+        // The check is cancelled; the program ends as soon as its workers have returned.
+        quitRequested_ = true;
+        mail_.Cancel();
+        return;
+    }
+    endProgram();
+}
+
+void ResidentController::endProgram()
+{
+    quitRequested_ = true;
     CloseNotifyWindows();
     forms_.Unload(FormId::fMail_Checker);
     host_.RemoveTrayIcon();

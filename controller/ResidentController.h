@@ -1,18 +1,23 @@
 #pragma once
+#include "CheckRunner.h"
 #include "ControllerHost.h"
 #include "FormHost.h"
 #include "MailLibrary.h"
 
 #include <QString>
 #include <array>
+#include <functional>
+#include <vector>
 
 // The resident controller's behaviour without widgets: start-up, the timed mail check,
 // the day log, the menu commands and auto-close. fMail_Task gives it a tray, a menu and timers.
 class ResidentController {
 public:
+    // Checks run through `runner`; without one they run on the calling thread.
     ResidentController(ControllerHost& host, FormHost& forms, MailLibrary& mail);
+    ResidentController(ControllerHost& host, FormHost& forms, MailLibrary& mail, CheckRunner& runner);
 
-    // Start-up; `programFolder` holds maildata/. The first check runs before it returns.
+    // Start-up; `programFolder` holds maildata/. The first check starts once the event loop runs.
     void Form_Load(const QString& programFolder);
 
     void Timer1_Timer();
@@ -24,7 +29,11 @@ public:
     void mnuOpen_Click();
     void mnuEnd_Click();
 
-    void CheckMail();
+    // Starts a check: the servers are asked off the GUI thread, and the results are applied
+    // on it, in account order. `then` runs after they are applied. Does nothing while a
+    // check is in flight.
+    void CheckMail(std::function<void()> then = {});
+    bool CheckInFlight() const { return checkInFlight_; }
     void StoreMailHeader(const QString& mailRef, int position, const QString& label);
     void DeleteMailFile(const QString& mailRef);
     void CloseNotifyWindows();
@@ -38,17 +47,31 @@ public:
     const QString& MailClient() const { return mailClient_; }
     const QString& ReceiveFolder() const { return receiveFolder_; }
 
+    // How each account fared in the last check (index 1..5).
+    const maillib::AccountStatus& LastStatus(int account) const { return results_[static_cast<std::size_t>(account)].status; }
+
 private:
     struct Account {
         QString server, user, password;
     };
+    // What one account's worker hands back.
+    struct AccountResult {
+        maillib::MailList mails;
+        maillib::AccountStatus status;
+        std::vector<maillib::MailList> fields; // ReadMail of the first mails, in list order
+    };
 
     void setMenuEnabled(bool enabled);
+    void ApplyCheck();
+    void endCheckCycle();
+    void endProgram();
     static QString formatMailTime(const QString& value);
 
     ControllerHost& host_;
     FormHost& forms_;
     MailLibrary& mail_;
+    InlineCheckRunner inlineRunner_;
+    CheckRunner& runner_;
 
     std::array<Account, 6> accounts_{}; // 1..5
     QString receiveFolder_;
@@ -58,4 +81,11 @@ private:
     QString mailClient_;
     qint16 tickCount_ = 0;
     qint32 newCount_ = 0;
+
+    bool checkInFlight_ = false;
+    bool quitRequested_ = false;
+    std::function<void()> afterCheck_;
+    std::array<AccountResult, 6> results_{};
+    // Fields ReadMail gave on a worker for each file of the check being applied.
+    const std::vector<maillib::MailList>* applyingFields_ = nullptr;
 };

@@ -28,6 +28,17 @@ QIcon trayIconPicture()
 fMail_Task::fMail_Task(FormHost& forms, MailLibrary& mail, QObject* parent)
     : QObject(parent), mnuMain_(new QMenu(QStringLiteral("メニュー"))), logic_(*this, forms, mail)
 {
+    setUp();
+}
+
+fMail_Task::fMail_Task(FormHost& forms, MailLibrary& mail, CheckRunner& runner, QObject* parent)
+    : QObject(parent), mnuMain_(new QMenu(QStringLiteral("メニュー"))), logic_(*this, forms, mail, runner)
+{
+    setUp();
+}
+
+void fMail_Task::setUp()
+{
     const std::array<std::pair<MenuItem, QString>, 5> items = {{
         {MenuItem::mnuMail, QStringLiteral("メール起動")},
         {MenuItem::mnuPropaty, QStringLiteral("プロパティ")},

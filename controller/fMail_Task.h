@@ -16,7 +16,9 @@ class QMenu;
 class fMail_Task final : public QObject, public ControllerHost, public ResidentTimers {
     Q_OBJECT
 public:
+    // Without a runner, checks run on the GUI thread (tests); the program passes a pool.
     fMail_Task(FormHost& forms, MailLibrary& mail, QObject* parent = nullptr);
+    fMail_Task(FormHost& forms, MailLibrary& mail, CheckRunner& runner, QObject* parent = nullptr);
     ~fMail_Task() override;
 
     void Form_Load(const QString& programFolder) { logic_.Form_Load(programFolder); }
@@ -42,6 +44,8 @@ public:
     void SetTimer2Enabled(bool enabled) override;
 
 private:
+    void setUp();
+
     QTimer timer1_;
     QTimer timer2_;
     QSystemTrayIcon tray_;

@@ -11,7 +11,7 @@ namespace {
 
 int signalPipe[2] = {-1, -1};
 
-void onSignal(int)
+void writeSignalByte(int)
 {
     const char byte = 1;
     // Only async-signal-safe work here: the event loop does the rest.
@@ -20,19 +20,20 @@ void onSignal(int)
 
 } // namespace
 
-void QuitOnTerminationSignals()
+void QuitOnTerminationSignals(std::function<void()> onSignal)
 {
     if (signalPipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
     ::fcntl(signalPipe[1], F_SETFL, O_NONBLOCK);
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier] {
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier, onSignal = std::move(onSignal)] {
         char byte = 0;
         [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
         notifier->setEnabled(false);
-        QCoreApplication::exit(0);
+        if (onSignal) onSignal();
+        else QCoreApplication::exit(0);
     });
     struct sigaction action = {};
-    action.sa_handler = onSignal;
+    action.sa_handler = writeSignalByte;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &action, nullptr);

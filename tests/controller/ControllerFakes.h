@@ -45,6 +45,7 @@ public:
     }
     void Quit() override { journal_.add(QStringLiteral("quit")); }
 
+    bool isEnabled(MenuItem item) const { return enabled_[static_cast<int>(item)]; }
     bool anyMenuItemEnabled() const
     {
         for (bool e : enabled_)

@@ -34,6 +34,7 @@ private Q_SLOTS:
     void dayLogDecidesWhatIsNew_data();
     void dayLogDecidesWhatIsNew();
     void sameMailsAgainRefillTablesQuietly();
+    void newMailAfterSeenMailIsAnnounced();
     void atMostHundredMailsPerAccount();
     void tablesNeverWritePastSlotHundred();
     void cutsCountCharacters_data();
@@ -46,6 +47,7 @@ private Q_SLOTS:
     void mnuOpenAfterEmptyCheck();
     void autoClose_data();
     void autoClose();
+    void autoCloseWaitsWhileNotifierHidden();
     void mnuEndClosesEverythingInOrder();
     void mnuMailWithoutHandler();
 
@@ -140,16 +142,23 @@ void TestCheckMail::checkRunsInOrder()
 {
     start();
     mail_->addMail(mailDir(), QStringLiteral("s1"), mailFields(QStringLiteral("x"), QStringLiteral("y"), QStringLiteral("2026/12/06 10:00:00")));
-    bool enabledDuringFetch = true;
-    mail_->onRcv = [&] { enabledDuringFetch = enabledDuringFetch && host_->anyMenuItemEnabled(); };
+    bool otherEnabledDuringFetch = false;
+    bool endEnabledDuringFetch = true;
+    mail_->onRcv = [&] {
+        for (MenuItem item : {MenuItem::mnuPropaty, MenuItem::mnuMail, MenuItem::mnuRev, MenuItem::mnuOpen})
+            otherEnabledDuringFetch = otherEnabledDuringFetch || host_->isEnabled(item);
+        endEnabledDuringFetch = endEnabledDuringFetch && host_->isEnabled(MenuItem::mnuEnd);
+    };
     ctl_->CheckMail();
-    QVERIFY(!enabledDuringFetch);
+    QVERIFY(!otherEnabledDuringFetch);
+    // "終了" stays reachable while the servers are asked.
+    QVERIFY(endEnabledDuringFetch);
     QVERIFY(host_->allMenuItemsEnabled());
     const QStringList expected = {
-        "hide", "mnuPropaty=0", "mnuMail=0", "mnuRev=0", "mnuOpen=0", "mnuEnd=0", "tray+",
+        "hide", "mnuPropaty=0", "mnuMail=0", "mnuRev=0", "mnuOpen=0", "tray+",
         // Account 1 is trimmed; the others go as stored.
         "rcv:s1|u1|p1|SAVEALL", "rcv:s2| u2|p2|SAVEALL", "rcv:s3|||SAVEALL", "rcv:s4|||SAVEALL", "rcv:s5|||SAVEALL",
-        "show:fMail_Checker", "mnuPropaty=1", "mnuMail=1", "mnuRev=1", "mnuOpen=1", "mnuEnd=1"};
+        "show:fMail_Checker", "mnuPropaty=1", "mnuMail=1", "mnuRev=1", "mnuOpen=1"};
     QCOMPARE(journal_.entries, expected);
     QCOMPARE(mail_->lastFolder, mailDir());
     QCOMPARE(mail_->lastFieldList, QStringLiteral("subject:from:date:nofile:"));
@@ -246,6 +255,27 @@ void TestCheckMail::sameMailsAgainRefillTablesQuietly()
     QCOMPARE(mM_CHKER::PageOffset, 0);
     QCOMPARE(mM_CHKER::MailSubject[3], QStringLiteral("Subject: s2"));
     QVERIFY(!journal_.entries.contains(QStringLiteral("show:fMail_Checker")));
+}
+
+void TestCheckMail::newMailAfterSeenMailIsAnnounced()
+{
+    start();
+    const QStringList old = mailFields(QStringLiteral("old"), QStringLiteral("f"), QStringLiteral("2026/12/06 10:00:00"));
+    mail_->addMail(mailDir(), QStringLiteral("s1"), old);
+    ctl_->CheckMail();
+    mail_->clear();
+    mail_->addMail(mailDir(), QStringLiteral("s1"), old);
+    ctl_->CheckMail();
+    QCOMPARE(int(mReadINI::SeenCount), 1);
+    mail_->clear();
+    journal_.entries.clear();
+    // The count of seen mails starts again at every check: one old, one new.
+    mail_->addMail(mailDir(), QStringLiteral("s1"), old);
+    mail_->addMail(mailDir(), QStringLiteral("s1"), mailFields(QStringLiteral("new"), QStringLiteral("f"), QStringLiteral("2026/12/06 10:05:00")));
+    ctl_->CheckMail();
+    QCOMPARE(int(mReadINI::SeenCount), 1);
+    QCOMPARE(ctl_->NewCount(), 1);
+    QVERIFY(journal_.entries.contains(QStringLiteral("show:fMail_Checker")));
 }
 
 void TestCheckMail::atMostHundredMailsPerAccount()
@@ -434,6 +464,21 @@ void TestCheckMail::autoClose()
     ctl_->Timer2_Timer();
     const QStringList closing = {"unload:fMail_1", "unload:fMail_Top", "unload:fMail_Checker"};
     QCOMPARE(journal_.entries, closed ? closing : QStringList());
+}
+
+void TestCheckMail::autoCloseWaitsWhileNotifierHidden()
+{
+    start("[MAIL_REV]\r\nREV_TIMER_MIN=60\r\nUNLOAD_TIMER_SEC=10\r\n[ABOUT_PALAM]\r\nUNLOAD_FLAG=1\r\n");
+    ctl_->mnuOpen_Click();
+    forms_->Show(FormId::fMail_Top);
+    forms_->Show(FormId::fMail_1);
+    // "メール起動" takes the post box away; the stack it opened stays until the user closes it.
+    ctl_->mnuMail_Click();
+    journal_.entries.clear();
+    clock_->advance(60);
+    ctl_->Timer2_Timer();
+    QCOMPARE(journal_.entries, QStringList());
+    QVERIFY(forms_->IsLoaded(FormId::fMail_Top));
 }
 
 void TestCheckMail::mnuEndClosesEverythingInOrder()

@@ -1,0 +1,23 @@
+#include "RealMailLibrary.h"
+
+// What the checks share is set up here, before any worker thread can start one.
+RealMailLibrary::RealMailLibrary() { maillib::Initialise(); }
+
+maillib::MailList RealMailLibrary::RcvMail(std::string& server, std::string& user, std::string& password,
+                                           std::string& mode, std::string& folder)
+{
+    return maillib::RcvMail(server, user, password, mode, folder);
+}
+
+maillib::MailList RealMailLibrary::RcvMail(std::string& server, std::string& user, std::string& password,
+                                           std::string& mode, std::string& folder, maillib::AccountStatus& status)
+{
+    return maillib::RcvMail(server, user, password, mode, folder, status);
+}
+
+maillib::MailList RealMailLibrary::ReadMail(std::string& mailRef, std::string& fieldList, std::string& folder)
+{
+    return maillib::ReadMail(mailRef, fieldList, folder);
+}
+
+void RealMailLibrary::Cancel() { maillib::CancelChecks(); }

@@ -1,0 +1,14 @@
+#pragma once
+#include "MailLibrary.h"
+
+// The mail library itself.
+class RealMailLibrary final : public MailLibrary {
+public:
+    RealMailLibrary();
+    maillib::MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
+                              std::string& folder) override;
+    maillib::MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
+                              std::string& folder, maillib::AccountStatus& status) override;
+    maillib::MailList ReadMail(std::string& mailRef, std::string& fieldList, std::string& folder) override;
+    void Cancel() override;
+};
