@@ -1,4 +1,5 @@
 #pragma once
+#include "AccountStatusBoard.h"
 #include "CheckRunner.h"
 #include "ControllerHost.h"
 #include "FormHost.h"
@@ -49,6 +50,8 @@ public:
 
     // How each account fared in the last check (index 1..5).
     const maillib::AccountStatus& LastStatus(int account) const { return results_[static_cast<std::size_t>(account)].status; }
+    // The program's name heads the tray tooltip.
+    static inline const QString kProgramName = QStringLiteral("Ferrowick");
 
 private:
     struct Account {
@@ -63,6 +66,7 @@ private:
 
     void setMenuEnabled(bool enabled);
     void ApplyCheck();
+    void showAccountStatus();
     void endCheckCycle();
     void endProgram();
     static QString formatMailTime(const QString& value);
@@ -86,6 +90,7 @@ private:
     bool quitRequested_ = false;
     std::function<void()> afterCheck_;
     std::array<AccountResult, 6> results_{};
+    AccountStatusBoard board_{kProgramName};
     // Fields ReadMail gave on a worker for each file of the check being applied.
     const std::vector<maillib::MailList>* applyingFields_ = nullptr;
 };

@@ -1,6 +1,12 @@
+#include "ControllerFakes.h"
 #include "TrayWarningIcon.h"
+#include "fMail_Task.h"
+#include "mM_CHKER.h"
+#include "mReadINI.h"
 
+#include <QDir>
 #include <QGuiApplication>
+#include <QTemporaryDir>
 #include <QImage>
 #include <QTest>
 
@@ -9,6 +15,7 @@ class TestTrayWarningIcon : public QObject {
 private Q_SLOTS:
     void markCoversOnlyTheLowerRightCorner();
     void warningPictureDiffersFromTheNormalOne();
+    void trayTakesTheWarningPictureWhileAnAccountFails();
 };
 
 void TestTrayWarningIcon::markCoversOnlyTheLowerRightCorner()
@@ -39,6 +46,36 @@ void TestTrayWarningIcon::warningPictureDiffersFromTheNormalOne()
     const QIcon warning = TrayWarningIcon(normal);
     QVERIFY(!warning.isNull());
     QVERIFY(warning.pixmap(32, 32).toImage() != normal.pixmap(32, 32).toImage());
+}
+
+void TestTrayWarningIcon::trayTakesTheWarningPictureWhileAnAccountFails()
+{
+    mReadINI::ResetForTests();
+    mM_CHKER::ResetForTests();
+    QTemporaryDir dir;
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("maildata/INI"))));
+    QFile ini(dir.filePath(QStringLiteral("maildata/INI/maildata.ini")));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[POP]\nPOP_SERVER1=pop1\nUSER1=u1\nPASS1=p1\nNAME1=仕事#\n");
+    ini.close();
+    Journal journal;
+    FakeForms forms(journal);
+    ScriptedMail mail(journal);
+    mail.statuses[QStringLiteral("pop1")].kind = maillib::AccountStatus::Kind::CannotConnect;
+    fMail_Task task(forms, mail);
+    const QImage normal = task.trayIcon().icon().pixmap(32, 32).toImage();
+    task.Form_Load(dir.path());
+    QVERIFY(task.ShowsWarningIcon());
+    QVERIFY(task.trayIcon().icon().pixmap(32, 32).toImage() != normal);
+    QVERIFY(task.trayIcon().toolTip().startsWith(QStringLiteral("Ferrowick\n仕事: サーバーに接続できません（")));
+
+    mail.statuses.remove(QStringLiteral("pop1"));
+    task.logic().mnuRev_Click();
+    QVERIFY(!task.ShowsWarningIcon());
+    QCOMPARE(task.trayIcon().icon().pixmap(32, 32).toImage(), normal);
+    QVERIFY(task.trayIcon().toolTip().startsWith(QStringLiteral("Ferrowick\n最終確認 ")));
+    task.Timer1().stop();
+    task.Timer2().stop();
 }
 
 QTEST_MAIN(TestTrayWarningIcon)
