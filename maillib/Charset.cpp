@@ -292,6 +292,25 @@ std::string StripControls(std::string_view s, std::string_view keep)
     return out;
 }
 
+std::string StripDisplayControls(std::string_view s, std::string_view keep)
+{
+    const std::string valid = MakeValidUtf8(s);
+    std::string out;
+    out.reserve(valid.size());
+    for (size_t i = 0; i < valid.size(); ++i) {
+        auto u = static_cast<unsigned char>(valid[i]);
+        // In valid UTF-8, U+0080..U+009F are exactly C2 80..C2 9F.
+        if (u == 0xC2 && i + 1 < valid.size() && static_cast<unsigned char>(valid[i + 1]) <= 0x9F) {
+            ++i;
+            continue;
+        }
+        if ((u < 0x20 || u == 0x7F) && keep.find(valid[i]) == std::string_view::npos)
+            continue;
+        out.push_back(valid[i]);
+    }
+    return out;
+}
+
 std::string Iso2022JpToUtf8(std::string_view in)
 {
     enum class Set { Ascii, Kana, Jis0208, Jis0212 };

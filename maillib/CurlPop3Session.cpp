@@ -1,3 +1,4 @@
+#include "Cancellation.h"
 #include "Charset.h"
 #include "Pop3Session.h"
 
@@ -16,12 +17,6 @@ constexpr long kMaxLoginDelaySeconds = 3600;
 
 
 constexpr size_t kMaxListingBytes = 16u * 1024 * 1024;
-
-void InitCurl()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 struct Sink {
     std::string* out = nullptr;
@@ -58,7 +53,7 @@ class CurlPop3Session final : public Pop3Session {
 public:
     explicit CurlPop3Session(const SessionOptions& o) : opts_(o)
     {
-        InitCurl();
+        InitCurlOnce();
         curl_ = curl_easy_init();
         if (!curl_)
             return;
@@ -85,6 +80,12 @@ public:
         curl_easy_setopt(curl_, CURLOPT_VERBOSE, 1L);
         curl_easy_setopt(curl_, CURLOPT_DEBUGFUNCTION, &DebugCallback);
         curl_easy_setopt(curl_, CURLOPT_DEBUGDATA, this);
+        // Cancellation: the flag is looked at in every progress call, and CancelChecks shuts
+        // down the sockets so that a transfer waiting on a silent server wakes at once.
+        curl_easy_setopt(curl_, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, &internal::TransferInfo);
+        curl_easy_setopt(curl_, CURLOPT_OPENSOCKETFUNCTION, &internal::OpenSocket);
+        curl_easy_setopt(curl_, CURLOPT_CLOSESOCKETFUNCTION, &internal::CloseSocket);
     }
 
     ~CurlPop3Session() override { Quit(); }
@@ -103,7 +104,7 @@ public:
         // QUIT is sent on cleanup; its reply must not outwait the account's bound.
         long secs = std::clamp<long>(static_cast<long>(RemainingMs() / 1000), 1L, 2L);
         curl_easy_setopt(curl_, CURLOPT_SERVER_RESPONSE_TIMEOUT, secs);
-        curl_easy_setopt(curl_, CURLOPT_TIMEOUT_MS, secs * 1000L);
+        curl_easy_setopt(curl_, CURLOPT_TIMEOUT_MS, internal::Cancelled() ? 1L : secs * 1000L);
         curl_easy_cleanup(curl_);
         curl_ = nullptr;
     }
@@ -166,6 +167,12 @@ private:
     {
         Pop3Reply reply;
         out.clear();
+        if (internal::Cancelled()) {
+            reply.kind = Pop3Reply::Kind::Failed;
+            reply.failure = AccountStatus::Kind::Cancelled;
+            reply.reason = "cancelled";
+            return reply;
+        }
         if (!curl_) {
             reply.kind = Pop3Reply::Kind::Failed;
             reply.reason = "cannot start a curl session";
@@ -174,6 +181,7 @@ private:
         long long remaining = RemainingMs();
         if (remaining <= 0) {
             reply.kind = Pop3Reply::Kind::Failed;
+            reply.failure = AccountStatus::Kind::TimedOut;
             reply.reason = "timed out (the account's time bound was used up)";
             return reply;
         }
@@ -198,10 +206,19 @@ private:
         if (rc == CURLE_OK)
             return reply;
         reply.kind = Pop3Reply::Kind::Failed;
+        if (internal::Cancelled() || rc == CURLE_ABORTED_BY_CALLBACK) {
+            reply.failure = AccountStatus::Kind::Cancelled;
+            reply.reason = "cancelled";
+            return reply;
+        }
+        using K = AccountStatus::Kind;
+        reply.failure = K::ServerError;
         const bool errReply = !errReply_.empty();
         const std::string& cmd = errCommand_;
-        if (errReply && errReply_.find("[LOGIN-DELAY]") != std::string::npos)
+        if (errReply && errReply_.find("[LOGIN-DELAY]") != std::string::npos) {
             reply.loginDelay = true;
+            reply.failure = K::Waiting;
+        }
         std::string server = errReply ? " (server said: " + Sanitise(errReply_) + ")" : std::string();
         switch (rc) {
         case CURLE_WEIRD_SERVER_REPLY:
@@ -211,35 +228,51 @@ private:
                 reply.reason = "the server refused " + charset::Lower(request.empty() ? "LIST" : request) + server;
             } else if (errReply && (cmd == "pass" || cmd == "user" || cmd == "apop" ||
                                     cmd == "auth")) {
+                if (!reply.loginDelay)
+                    reply.failure = K::LoginRefused;
                 reply.reason = "login refused" + server;
             } else if (errReply && cmd.empty()) {
                 reply.reason = "the server refused the connection" + server;
             } else if (errReply && cmd == "stls") {
+                reply.failure = K::NoStls;
                 reply.reason = "the server refused STLS; credentials not sent" + server;
             } else {
                 reply.reason = "unexpected server reply" + server;
             }
             break;
         case CURLE_LOGIN_DENIED:
+            if (!reply.loginDelay)
+                reply.failure = K::LoginRefused;
             reply.reason = "login refused" + server;
             break;
         case CURLE_USE_SSL_FAILED:
+            reply.failure = K::NoStls;
             reply.reason = "the server offers no STLS; credentials not sent";
             break;
         case CURLE_PEER_FAILED_VERIFICATION:
+            reply.failure = K::CertificateNotTrusted;
             reply.reason = std::string("the server certificate is not trusted (") + errbuf_ + ")";
             break;
         case CURLE_PARTIAL_FILE:
             reply.reason = "the connection closed inside a reply";
             break;
         case CURLE_OPERATION_TIMEDOUT:
+            reply.failure = K::TimedOut;
             reply.reason = "timed out";
             break;
         case CURLE_COULDNT_CONNECT:
+            reply.failure = K::CannotConnect;
             reply.reason = "cannot connect";
             break;
         case CURLE_COULDNT_RESOLVE_HOST:
+            reply.failure = K::CannotConnect;
             reply.reason = "unknown host";
+            break;
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR:
+            reply.failure = K::CannotConnect;
+            reply.reason = std::string(curl_easy_strerror(rc)) + (errbuf_[0] ? std::string(": ") + errbuf_ : "") + server;
             break;
         case CURLE_WRITE_ERROR:
             reply.reason = sink.overflow ? "listing too long" : "write error";
@@ -266,6 +299,12 @@ private:
 std::unique_ptr<Pop3Session> MakeCurlSession(const SessionOptions& options)
 {
     return std::make_unique<CurlPop3Session>(options);
+}
+
+void InitCurlOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
 }  // namespace maillib

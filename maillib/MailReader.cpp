@@ -20,8 +20,7 @@ constexpr size_t kMaxMailFileBytes = 32u * 1024 * 1024;
 
 void InitGMime()
 {
-    static std::once_flag once;
-    std::call_once(once, [] { g_mime_init(); });
+    InitGMimeOnce();
 }
 
 template <typename T>
@@ -747,6 +746,12 @@ std::optional<std::vector<std::string>> ReadMailFile(const std::string& path, st
     if (in.bad())
         return std::nullopt;
     return FieldsToList(ParseMail(data), fieldList);
+}
+
+void InitGMimeOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { g_mime_init(); });
 }
 
 }  // namespace maillib

@@ -27,4 +27,7 @@ std::optional<std::vector<std::string>> ReadMailFile(const std::string& path, st
 
 std::string HtmlToText(std::string_view html);
 
+// GMime's set-up, once per process.
+void InitGMimeOnce();
+
 }  // namespace maillib

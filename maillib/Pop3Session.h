@@ -2,6 +2,7 @@
 // LIST and TOP; the session owns the connection and closes it with QUIT.
 #pragma once
 
+#include "MailLib.h"
 #include "ServerAddress.h"
 
 #include <chrono>
@@ -22,6 +23,7 @@ struct Pop3Reply {
     Kind kind = Kind::Ok;
     std::string reason;       // for the one stderr line; never holds credentials
     bool loginDelay = false;  // the server refused a login as too early ([LOGIN-DELAY])
+    AccountStatus::Kind failure = AccountStatus::Kind::ServerError;  // what a Failed reply means for the account
     bool ok() const { return kind == Kind::Ok; }
 };
 
@@ -51,5 +53,8 @@ public:
 using SessionFactory = std::function<std::unique_ptr<Pop3Session>(const SessionOptions&)>;
 
 std::unique_ptr<Pop3Session> MakeCurlSession(const SessionOptions& options);
+
+// curl's global set-up, once per process.
+void InitCurlOnce();
 
 }  // namespace maillib

@@ -1,7 +1,11 @@
+#include "AccountRegistry.h"
+#include "Cancellation.h"
 #include "Charset.h"
+#include "Log.h"
 #include "MailLib.h"
 #include "MailLibInternal.h"
 #include "MailReader.h"
+#include "MailStore.h"
 #include "ServerAddress.h"
 
 #include <glib.h>
@@ -19,55 +23,9 @@
 namespace maillib {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-struct Cached {
-    std::string content;
-    // A hard link to the first file written for this mail, in the folder's cache; later
-    // checks link it back in instead of writing the mail again. Empty when there is none.
-    std::string shadow;
-};
-
-// Hard links this process keeps; removed when the mail leaves the cache and at exit.
-void DropShadow(Cached& mail)
-{
-    if (!mail.shadow.empty())
-        ::unlink(mail.shadow.c_str());
-    mail.shadow.clear();
-}
-
-struct AccountState {
-    std::map<std::string, Cached> mails;  // by UIDL (or header identity)
-    size_t cachedBytes = 0;
-    std::vector<std::string> lastOrder;  // ids of the last good check, server order
-    bool haveLastOrder = false;
-    int failures = 0;
-    std::chrono::milliseconds backoff{0};
-    Clock::time_point retryAt{};
-    Clock::time_point loginAllowedAt{};
-    std::string passwordFingerprint;
-};
-
-struct Registry {
-    std::mutex mutex;
-    std::map<std::string, AccountState> accounts;
-    internal::Limits limits;
-    SessionFactory factory;
-    std::map<std::string, bool> preparedCaches;  // cache folders seen by this process: usable?
-
-    ~Registry()
-    {
-        for (auto& [key, st] : accounts)
-            for (auto& [id, mail] : st.mails)
-                DropShadow(mail);
-    }
-};
-
-Registry& Reg()
-{
-    static Registry r;
-    return r;
-}
+using internal::Report;
+using internal::ReportOnce;
+using Kind = AccountStatus::Kind;
 
 std::string Sha256Hex(std::string_view data)
 {
@@ -81,20 +39,6 @@ std::string Sha256Hex(std::string_view data)
 std::string AccountKey(const ServerAddress& address, const std::string& user)
 {
     return address.Label() + "\n" + user;
-}
-
-void Report(const std::string& label, const std::string& user, const std::string& reason)
-{
-    std::fprintf(stderr, "maillib: %s (user %s): %s\n", label.c_str(), charset::StripControls(user, "").c_str(),
-                 reason.c_str());
-}
-
-// A misconfigured account fails the same way at every check; say so once.
-void ReportOnce(const std::string& label, const std::string& user, const std::string& reason)
-{
-    static std::set<std::string> said;
-    if (said.insert(label + '\n' + user + '\n' + reason).second)
-        Report(label, user, reason);
 }
 
 // What of an unparsable server text may be shown: the host-like part, never what a user may
@@ -177,297 +121,290 @@ std::string HeaderBlock(const std::string& mail)
     return end == std::string::npos ? mail : mail.substr(0, end);
 }
 
-std::string JoinPath(const std::string& folder, const std::string& name)
-{
-    if (!folder.empty() && folder.back() == '/')
-        return folder + name;
-    return folder + "/" + name;
-}
-
-bool WriteWhole(int fd, const std::string& data)
-{
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Writes to a temporary name in the folder, then renames: a reader never sees half a mail.
-bool SaveFile(const std::string& folder, const std::string& name, const std::string& data, std::string& error)
-{
-    std::string finalPath = JoinPath(folder, name);
-    std::string tmpl = JoinPath(folder, ".fw-part-XXXXXX");
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    int fd = ::mkstemp(buf.data());
-    if (fd < 0) {
-        error = std::string("cannot write in the receive folder: ") + std::strerror(errno);
-        return false;
-    }
-    ::fchmod(fd, 0600);
-    bool ok = WriteWhole(fd, data);
-    ok = (::close(fd) == 0) && ok;
-    if (ok && ::rename(buf.data(), finalPath.c_str()) == 0)
-        return true;
-    error = std::string("cannot save a mail file: ") + std::strerror(errno);
-    ::unlink(buf.data());
-    return false;
-}
-
-std::string CaFileFor(const std::string& folder)
-{
-    std::string path = JoinPath(folder, "INI/cacert.pem");
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        return path;
-    return {};
-}
-
-void RecordFailure(AccountState& st, const internal::Limits& limits, Clock::time_point now)
+void RecordFailure(AccountState& st, const internal::Limits& limits, Clock::time_point now, const std::string& reason)
 {
     ++st.failures;
     st.backoff = st.failures == 1 ? limits.backoffBase : std::min(st.backoff * 2, limits.backoffMax);
     st.retryAt = now + st.backoff;
+    st.lastFailure = reason;
 }
 
-bool IsMailFileName(const char* name)
+std::chrono::system_clock::time_point WallTime(Clock::time_point t)
 {
-    const std::string n = name;
-    return n.size() == 3 + 32 + 4 && n.rfind("fw-", 0) == 0 && n.compare(n.size() - 4, 4, ".txt") == 0 &&
-           n.find_first_not_of("0123456789abcdef", 3) == n.size() - 4;
+    return std::chrono::system_clock::now() +
+           std::chrono::duration_cast<std::chrono::system_clock::duration>(t - Clock::now());
 }
 
-// The folder's cache of hard links: a private folder of our own, emptied of what an earlier
-// process left. Empty (no cache) when the name is taken by anything else, a link above all.
-std::string CacheFolder(Registry& reg, const std::string& folder)
-{
-    std::string cache = JoinPath(folder, ".fw-cache");
-    auto [it, first] = reg.preparedCaches.emplace(cache, false);
-    if (first) {
-        // Half-written mails of a process that died while saving them.
-        if (GDir* dir = g_dir_open(folder.c_str(), 0, nullptr)) {
-            while (const gchar* name = g_dir_read_name(dir))
-                if (std::string(name).rfind(".fw-part-", 0) == 0)
-                    ::unlink(JoinPath(folder, name).c_str());
-            g_dir_close(dir);
+// One check of one account. Says how it went in `status`; the text is finished by RcvMail.
+class AccountCheck {
+public:
+    AccountCheck(const ServerAddress& address, const std::string& user, const std::string& password,
+                 const std::string& folder, AccountStatus& status)
+        : address_(address), user_(user), password_(password), folder_(folder), status_(status),
+          key_(AccountKey(address, user))
+    {
+    }
+
+    MailList Run()
+    {
+        const SharedSettings shared = Settings();
+        limits_ = shared.limits;
+        std::shared_ptr<AccountState> state = AccountFor(key_);
+        std::lock_guard lock(state->mutex);  // one check of an account at a time; others run on
+        st_ = state.get();
+        if (internal::Cancelled())
+            return Say(Kind::Cancelled, "cancelled");
+        now_ = Clock::now();
+
+        std::string fingerprint = Sha256Hex(key_ + "\n" + password_);
+        if (fingerprint != st_->passwordFingerprint) {
+            // New credentials deserve a fresh try.
+            st_->passwordFingerprint = fingerprint;
+            st_->failures = 0;
+            st_->retryAt = {};
+            st_->loginAllowedAt = {};
+            st_->loginDelayRefused = false;
         }
-        ::mkdir(cache.c_str(), 0700);
-        struct stat st {};
-        if (::lstat(cache.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()) {
-            ::chmod(cache.c_str(), 0700);
-            if (GDir* dir = g_dir_open(cache.c_str(), 0, nullptr)) {
-                while (const gchar* name = g_dir_read_name(dir))
-                    if (IsMailFileName(name))
-                        ::unlink(JoinPath(cache, name).c_str());
-                g_dir_close(dir);
+        if (now_ < st_->retryAt) {
+            // Backing off; the failure was reported when it happened.
+            status_.waitUntil = WallTime(st_->retryAt);
+            return Say(Kind::Waiting, "waiting after a failure: " + st_->lastFailure);
+        }
+        if (now_ < st_->loginAllowedAt) {
+            if (st_->loginDelayRefused || !st_->haveLastOrder) {
+                status_.waitUntil = WallTime(st_->loginAllowedAt);
+                if (!st_->haveLastOrder)
+                    return Say(Kind::Waiting, "waiting for the server's login delay");
             }
-            it->second = true;
+            // The server asks for a pause between logins: the last check's mails stand.
+            return Written(st_->lastOrder, {}, st_->loginDelayRefused ? Kind::Waiting : Kind::Ok,
+                           "waiting for the server's login delay");
         }
-    }
-    return it->second ? cache : std::string();
-}
-
-// Puts the mail file in place: a link to the cached copy when there is one, else a new file,
-// which then becomes the cached copy. Unchanged mailboxes thus cost no writes of mail data.
-bool PlaceFile(const std::string& folder, const std::string& cache, const std::string& name, Cached* cached,
-               const std::string& content, std::string& error)
-{
-    const std::string finalPath = JoinPath(folder, name);
-    if (cached && !cached->shadow.empty()) {
-        ::unlink(finalPath.c_str());
-        if (::link(cached->shadow.c_str(), finalPath.c_str()) == 0)
-            return true;
-        DropShadow(*cached);  // the copy is gone or links are unsupported: write it anew
-    }
-    if (!SaveFile(folder, name, content, error))
-        return false;
-    if (cached && !cache.empty()) {
-        std::string shadow = JoinPath(cache, name);
-        ::unlink(shadow.c_str());
-        if (::link(finalPath.c_str(), shadow.c_str()) == 0)
-            cached->shadow = std::move(shadow);
-    }
-    return true;
-}
-
-MailList WriteFiles(Registry& reg, const std::string& folder, const std::string& key,
-                    const std::vector<std::string>& order, AccountState& st,
-                    const std::map<std::string, std::string>& uncached, std::string& error)
-{
-    const std::string cache = CacheFolder(reg, folder);
-    std::vector<std::string> refs;
-    refs.reserve(order.size());
-    for (const auto& id : order) {
-        Cached* cached = nullptr;
-        const std::string* content = nullptr;
-        if (auto it = st.mails.find(id); it != st.mails.end()) {
-            cached = &it->second;
-            content = &cached->content;
-        } else if (auto u = uncached.find(id); u != uncached.end()) {
-            content = &u->second;
-        }
-        if (!content)
-            continue;
-        std::string name = internal::MailFileName(key, id);
-        if (!PlaceFile(folder, cache, name, cached, *content, error)) {
-            for (const auto& r : refs)
-                ::unlink(r.c_str());
-            return std::nullopt;
-        }
-        refs.push_back(JoinPath(folder, name));
-    }
-    return refs;
-}
-
-MailList Check(const ServerAddress& address, const std::string& user, const std::string& password,
-               const std::string& folder)
-{
-    auto& reg = Reg();
-    std::lock_guard lock(reg.mutex);
-    const internal::Limits limits = reg.limits;
-    const std::string key = AccountKey(address, user);
-    AccountState& st = reg.accounts[key];
-    const auto now = Clock::now();
-
-    std::string fingerprint = Sha256Hex(key + "\n" + password);
-    if (fingerprint != st.passwordFingerprint) {
-        // New credentials deserve a fresh try.
-        st.passwordFingerprint = fingerprint;
-        st.failures = 0;
-        st.retryAt = {};
-        st.loginAllowedAt = {};
-    }
-    if (now < st.retryAt)
-        return std::nullopt;  // backing off; the failure was reported when it happened
-
-    std::string error;
-    if (now < st.loginAllowedAt) {
-        if (!st.haveLastOrder)
-            return std::nullopt;
-        MailList cachedRefs = WriteFiles(reg, folder, key, st.lastOrder, st, {}, error);
-        if (!cachedRefs)
-            Report(address.Label(), user, error);
-        return cachedRefs;
+        return Fetch(shared.factory);
     }
 
-    SessionOptions opts;
-    opts.server = address;
-    opts.user = user;
-    opts.password = password;
-    opts.caFile = CaFileFor(folder);
-    opts.deadline = now + limits.total;
-    opts.connectBound = limits.connect;
-    std::unique_ptr<Pop3Session> session = reg.factory ? reg.factory(opts) : MakeCurlSession(opts);
+private:
+    MailList Say(Kind kind, const std::string& reason)
+    {
+        status_.kind = kind;
+        status_.text = reason;
+        if (kind != Kind::Waiting)
+            status_.waitUntil = {};
+        return std::nullopt;
+    }
 
-    auto fail = [&](const Pop3Reply& r) -> MailList {
-        session->Quit();
+    MailList Failed(Pop3Session& session, const Pop3Reply& r)
+    {
+        session.Quit();
+        if (r.failure == Kind::Cancelled)
+            return Say(Kind::Cancelled, r.reason);
         if (r.loginDelay) {
             // Too early for the server: answer from the cache until it lets us in.
-            long secs = session->LoginDelaySeconds().value_or(0);
-            st.loginAllowedAt = now + (secs > 0 ? std::chrono::milliseconds(secs * 1000) : limits.loginDelayFallback);
-            if (st.haveLastOrder) {
-                std::string werr;
-                return WriteFiles(reg, folder, key, st.lastOrder, st, {}, werr);
-            }
+            long secs = session.LoginDelaySeconds().value_or(0);
+            st_->loginAllowedAt =
+                now_ + (secs > 0 ? std::chrono::milliseconds(secs * 1000) : limits_.loginDelayFallback);
+            st_->loginDelayRefused = true;
+            status_.waitUntil = WallTime(st_->loginAllowedAt);
+            if (st_->haveLastOrder)
+                return Written(st_->lastOrder, {}, Kind::Waiting, r.reason, /*quiet=*/true);
         }
-        RecordFailure(st, limits, now);
-        Report(address.Label(), user, r.reason);
-        return std::nullopt;
-    };
-
-    std::string text;
-    std::vector<UidEntry> ids;
-    std::map<unsigned long, unsigned long> sizes;
-    bool haveSizes = false;
-    std::map<std::string, std::string> uncached;  // fetched this check but over the cache budget
-
-    Pop3Reply r = session->Uidl(text);
-    if (r.kind == Pop3Reply::Kind::ServerErr) {
-        // No UIDL: identify mails by their header block.
-        r = session->List(text);
-        if (!r.ok())
-            return fail(r);
-        std::vector<std::pair<unsigned long, std::string>> raw;
-        for (auto& [n, size] : ParseListing(text)) {
-            unsigned long bytes = 0;
-            if (ParseSize(size, bytes))
-                sizes[n] = bytes;
-            std::string head;
-            r = session->Top(n, 0, limits.sizeCap, head);
-            if (!r.ok())
-                return fail(r);
-            raw.emplace_back(n, "H:" + Sha256Hex(HeaderBlock(head)));
-        }
-        haveSizes = true;
-        ids = MakeUnique(std::move(raw));
-    } else if (!r.ok()) {
-        return fail(r);
-    } else {
-        ids = MakeUnique(ParseListing(text));
+        RecordFailure(*st_, limits_, now_, r.reason);
+        Report(address_.Label(), user_, r.reason);
+        if (!r.loginDelay)
+            status_.waitUntil = {};
+        return Say(r.failure, r.reason);
     }
 
-    for (const auto& e : ids) {
-        if (st.mails.count(e.id))
-            continue;
-        if (!haveSizes) {
+    // Puts the files in place; `kind` and `reason` describe the check when that works.
+    MailList Written(const std::vector<std::string>& order, const std::map<std::string, std::string>& uncached,
+                     Kind kind, const std::string& reason, bool quiet = false)
+    {
+        std::string error;
+        MailList refs = WriteFiles(folder_, key_, order, *st_, uncached, error);
+        if (internal::Cancelled()) {
+            if (refs)
+                RemoveFiles(*refs);
+            return Say(Kind::Cancelled, "cancelled");
+        }
+        if (!refs) {
+            if (!quiet)
+                Report(address_.Label(), user_, error);
+            return Say(Kind::ServerError, error);
+        }
+        status_.kind = kind;
+        status_.text = reason;
+        return refs;
+    }
+
+    MailList Fetch(const SessionFactory& factory)
+    {
+        SessionOptions opts;
+        opts.server = address_;
+        opts.user = user_;
+        opts.password = password_;
+        opts.caFile = CaFileFor(folder_);
+        opts.deadline = now_ + limits_.total;
+        opts.connectBound = limits_.connect;
+        std::unique_ptr<Pop3Session> session = factory ? factory(opts) : MakeCurlSession(opts);
+
+        std::string text;
+        std::vector<UidEntry> ids;
+        std::map<unsigned long, unsigned long> sizes;
+        bool haveSizes = false;
+        std::map<std::string, std::string> uncached;  // fetched this check but over the cache budget
+
+        Pop3Reply r = session->Uidl(text);
+        if (r.kind == Pop3Reply::Kind::ServerErr) {
+            // No UIDL: identify mails by their header block.
             r = session->List(text);
             if (!r.ok())
-                return fail(r);
+                return Failed(*session, r);
+            std::vector<std::pair<unsigned long, std::string>> raw;
             for (auto& [n, size] : ParseListing(text)) {
                 unsigned long bytes = 0;
                 if (ParseSize(size, bytes))
                     sizes[n] = bytes;
+                std::string head;
+                r = session->Top(n, 0, limits_.sizeCap, head);
+                if (!r.ok())
+                    return Failed(*session, r);
+                raw.emplace_back(n, "H:" + Sha256Hex(HeaderBlock(head)));
             }
             haveSizes = true;
-        }
-        auto sz = sizes.find(e.number);
-        bool overCap = sz == sizes.end() || sz->second > limits.sizeCap;
-        std::string content;
-        r = session->Top(e.number, overCap ? limits.truncatedBodyLines : 1000000UL, limits.sizeCap, content);
-        if (!r.ok())
-            return fail(r);
-        if (st.cachedBytes + content.size() <= limits.cacheBudget) {
-            st.cachedBytes += content.size();
-            st.mails[e.id] = Cached{std::move(content), {}};
+            ids = MakeUnique(std::move(raw));
+        } else if (!r.ok()) {
+            return Failed(*session, r);
         } else {
-            uncached[e.id] = std::move(content);
+            ids = MakeUnique(ParseListing(text));
         }
-    }
-    if (auto delay = session->LoginDelaySeconds(); delay && *delay > 0)
-        st.loginAllowedAt = now + std::chrono::milliseconds(*delay * 1000);
-    session->Quit();
 
-    // Mails gone from the server leave the cache.
-    std::set<std::string> present;
-    std::vector<std::string> order;
-    for (const auto& e : ids) {
-        present.insert(e.id);
-        order.push_back(e.id);
-    }
-    for (auto it = st.mails.begin(); it != st.mails.end();) {
-        if (!present.count(it->first)) {
-            st.cachedBytes -= it->second.content.size();
-            DropShadow(it->second);
-            it = st.mails.erase(it);
-        } else {
-            ++it;
+        for (const auto& e : ids) {
+            if (st_->mails.count(e.id))
+                continue;
+            if (!haveSizes) {
+                r = session->List(text);
+                if (!r.ok())
+                    return Failed(*session, r);
+                for (auto& [n, size] : ParseListing(text)) {
+                    unsigned long bytes = 0;
+                    if (ParseSize(size, bytes))
+                        sizes[n] = bytes;
+                }
+                haveSizes = true;
+            }
+            auto sz = sizes.find(e.number);
+            bool overCap = sz == sizes.end() || sz->second > limits_.sizeCap;
+            std::string content;
+            r = session->Top(e.number, overCap ? limits_.truncatedBodyLines : 1000000UL, limits_.sizeCap, content);
+            if (!r.ok())
+                return Failed(*session, r);
+            if (st_->cachedBytes + content.size() <= limits_.cacheBudget) {
+                st_->cachedBytes += content.size();
+                st_->mails[e.id] = Cached{std::move(content), {}};
+            } else {
+                uncached[e.id] = std::move(content);
+            }
         }
-    }
-    st.failures = 0;
-    st.retryAt = {};
-    st.lastOrder = order;
-    st.haveLastOrder = true;
+        if (auto delay = session->LoginDelaySeconds(); delay && *delay > 0)
+            st_->loginAllowedAt = now_ + std::chrono::milliseconds(*delay * 1000);
+        st_->loginDelayRefused = false;
+        session->Quit();
 
-    MailList refs = WriteFiles(reg, folder, key, order, st, uncached, error);
-    if (!refs)
-        Report(address.Label(), user, error);
+        // Mails gone from the server leave the cache.
+        std::set<std::string> present;
+        std::vector<std::string> order;
+        for (const auto& e : ids) {
+            present.insert(e.id);
+            order.push_back(e.id);
+        }
+        for (auto it = st_->mails.begin(); it != st_->mails.end();) {
+            if (!present.count(it->first)) {
+                st_->cachedBytes -= it->second.content.size();
+                DropShadow(it->second);
+                it = st_->mails.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        st_->failures = 0;
+        st_->retryAt = {};
+        st_->lastOrder = order;
+        st_->haveLastOrder = true;
+        return Written(order, uncached, Kind::Ok, std::to_string(order.size()) + " mail(s)");
+    }
+
+    const ServerAddress& address_;
+    const std::string& user_;
+    const std::string& password_;
+    const std::string& folder_;
+    AccountStatus& status_;
+    const std::string key_;
+    internal::Limits limits_;
+    AccountState* st_ = nullptr;
+    Clock::time_point now_{};
+};
+
+// The one line a status may show: no controls, no password, a bounded length.
+std::string SafeText(std::string text, const std::string& password)
+{
+    if (!password.empty())
+        for (size_t at; (at = text.find(password)) != std::string::npos;)
+            text.replace(at, password.size(), "****");
+    text = charset::StripDisplayControls(text, "");
+    if (text.size() > 300)
+        text = charset::MakeValidUtf8(text.substr(0, 300)) + "...";
+    return charset::StripDisplayControls(text, "");
+}
+
+MailList CheckAccount(std::string& server, std::string& user, std::string& password, std::string& mode,
+                      std::string& folder, AccountStatus& status)
+{
+    status = AccountStatus{};
+    std::string serverText = charset::Trim(server);
+    std::string userText = charset::Trim(user);
+    if (serverText.empty() || userText.empty()) {
+        status.text = "no server or no user";
+        return std::nullopt;  // an unconfigured account
+    }
+    if (internal::Cancelled()) {
+        status.kind = Kind::Cancelled;
+        status.text = "cancelled";
+        return std::nullopt;
+    }
+    std::string error;
+    auto address = ParseServer(serverText, &error);
+    if (!address) {
+        const std::string shown = RedactServerText(serverText);
+        ReportOnce(shown, userText, error);
+        status.kind = Kind::CannotConnect;
+        status.text = shown + ": " + error;
+        return std::nullopt;
+    }
+    const std::string label = address->Label() + " (user " + charset::StripDisplayControls(userText, "") + ")";
+    // A line break would let a user name or password append POP3 commands of its own.
+    if (HasLineBreakOrNul(userText) || HasLineBreakOrNul(password)) {
+        const std::string why = "the user name or password contains a line break";
+        ReportOnce(address->Label(), "", why);
+        status.kind = Kind::LoginRefused;
+        status.text = address->Label() + ": " + why;
+        return std::nullopt;
+    }
+    if (charset::Trim(mode) != "SAVEALL") {
+        Report(address->Label(), userText, "unsupported mode");
+        status.kind = Kind::ServerError;
+        status.text = label + ": unsupported mode";
+        return std::nullopt;
+    }
+    std::string dir = charset::Trim(folder);
+    struct stat st {};
+    if (dir.empty() || ::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        Report(address->Label(), userText, "the receive folder does not exist");
+        status.kind = Kind::ServerError;
+        status.text = label + ": the receive folder does not exist";
+        return std::nullopt;
+    }
+    MailList refs = AccountCheck(*address, userText, password, dir, status).Run();
+    status.text = label + ": " + status.text;
     return refs;
 }
 
@@ -475,32 +412,12 @@ MailList Check(const ServerAddress& address, const std::string& user, const std:
 
 namespace internal {
 
-Limits GetLimits()
-{
-    std::lock_guard lock(Reg().mutex);
-    return Reg().limits;
-}
-
-void SetLimits(const Limits& limits)
-{
-    std::lock_guard lock(Reg().mutex);
-    Reg().limits = limits;
-}
-
 void ResetState()
 {
-    std::lock_guard lock(Reg().mutex);
-    for (auto& [key, st] : Reg().accounts)
-        for (auto& [id, mail] : st.mails)
-            DropShadow(mail);
-    Reg().accounts.clear();
-    Reg().preparedCaches.clear();
-}
-
-void SetSessionFactory(SessionFactory factory)
-{
-    std::lock_guard lock(Reg().mutex);
-    Reg().factory = std::move(factory);
+    ForgetAccounts();
+    ForgetCacheFolders();
+    ForgetReported();
+    ClearCancel();
 }
 
 AccountStats StatsFor(const std::string& server, const std::string& user)
@@ -509,13 +426,13 @@ AccountStats StatsFor(const std::string& server, const std::string& user)
     auto address = ParseServer(server);
     if (!address)
         return stats;
-    std::lock_guard lock(Reg().mutex);
-    auto it = Reg().accounts.find(AccountKey(*address, charset::Trim(user)));
-    if (it == Reg().accounts.end())
+    auto st = FindAccount(AccountKey(*address, charset::Trim(user)));
+    if (!st)
         return stats;
-    stats.cachedMails = it->second.mails.size();
-    stats.cachedBytes = it->second.cachedBytes;
-    stats.failures = it->second.failures;
+    std::lock_guard lock(st->mutex);
+    stats.cachedMails = st->mails.size();
+    stats.cachedBytes = st->cachedBytes;
+    stats.failures = st->failures;
     return stats;
 }
 
@@ -530,45 +447,40 @@ std::string MailFileName(const std::string& accountKey, const std::string& uid)
 
 }  // namespace internal
 
+void Initialise()
+{
+    InitCurlOnce();
+    InitGMimeOnce();
+}
+
+MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
+                 std::string& folder, AccountStatus& status)
+{
+    try {
+        Initialise();
+        MailList refs = CheckAccount(server, user, password, mode, folder, status);
+        status.text = SafeText(status.text, password);
+        return refs;
+    } catch (const std::exception& e) {
+        internal::LogLine(std::string("maillib: check failed: ") + e.what());
+        status = AccountStatus{};
+        status.kind = Kind::ServerError;
+        status.text = SafeText(std::string("check failed: ") + e.what(), password);
+        return std::nullopt;
+    }
+}
+
 MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
                  std::string& folder)
 {
-    try {
-        std::string serverText = charset::Trim(server);
-        std::string userText = charset::Trim(user);
-        if (serverText.empty() || userText.empty())
-            return std::nullopt;  // an unconfigured account
-        std::string error;
-        auto address = ParseServer(serverText, &error);
-        if (!address) {
-            ReportOnce(RedactServerText(serverText), userText, error);
-            return std::nullopt;
-        }
-        // A line break would let a user name or password append POP3 commands of its own.
-        if (HasLineBreakOrNul(userText) || HasLineBreakOrNul(password)) {
-            ReportOnce(address->Label(), "", "the user name or password contains a line break");
-            return std::nullopt;
-        }
-        if (charset::Trim(mode) != "SAVEALL") {
-            Report(address->Label(), userText, "unsupported mode");
-            return std::nullopt;
-        }
-        std::string dir = charset::Trim(folder);
-        struct stat st {};
-        if (dir.empty() || ::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-            Report(address->Label(), userText, "the receive folder does not exist");
-            return std::nullopt;
-        }
-        return Check(*address, userText, password, dir);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "maillib: check failed: %s\n", e.what());
-        return std::nullopt;
-    }
+    AccountStatus ignored;
+    return RcvMail(server, user, password, mode, folder, ignored);
 }
 
 MailList ReadMail(std::string& mailRef, std::string& fieldList, std::string& /*folder*/)
 {
     try {
+        Initialise();
         return ReadMailFile(charset::Trim(mailRef), fieldList);
     } catch (const std::exception&) {
         return std::nullopt;

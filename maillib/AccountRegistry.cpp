@@ -1,0 +1,95 @@
+#include "AccountRegistry.h"
+
+#include <unistd.h>
+
+namespace maillib {
+namespace {
+
+struct Registry {
+    std::mutex mutex;  // guards the map and the settings, never held during a check
+    std::map<std::string, std::shared_ptr<AccountState>> accounts;
+    internal::Limits limits;
+    SessionFactory factory;
+};
+
+Registry& Reg()
+{
+    static Registry r;
+    return r;
+}
+
+}  // namespace
+
+void DropShadow(Cached& mail)
+{
+    if (!mail.shadow.empty())
+        ::unlink(mail.shadow.c_str());
+    mail.shadow.clear();
+}
+
+AccountState::~AccountState()
+{
+    for (auto& [id, mail] : mails)
+        DropShadow(mail);
+}
+
+std::shared_ptr<AccountState> AccountFor(const std::string& key)
+{
+    std::lock_guard lock(Reg().mutex);
+    auto& slot = Reg().accounts[key];
+    if (!slot)
+        slot = std::make_shared<AccountState>();
+    return slot;
+}
+
+std::shared_ptr<AccountState> FindAccount(const std::string& key)
+{
+    std::lock_guard lock(Reg().mutex);
+    auto it = Reg().accounts.find(key);
+    return it == Reg().accounts.end() ? nullptr : it->second;
+}
+
+SharedSettings Settings()
+{
+    std::lock_guard lock(Reg().mutex);
+    return SharedSettings{Reg().limits, Reg().factory};
+}
+
+void ForgetAccounts()
+{
+    std::map<std::string, std::shared_ptr<AccountState>> gone;
+    {
+        std::lock_guard lock(Reg().mutex);
+        gone.swap(Reg().accounts);
+    }
+    // A check still running keeps its state alive; its copies go when it ends.
+    for (auto& [key, st] : gone) {
+        std::lock_guard lock(st->mutex);
+        for (auto& [id, mail] : st->mails)
+            DropShadow(mail);
+        st->mails.clear();
+    }
+}
+
+namespace internal {
+
+Limits GetLimits()
+{
+    std::lock_guard lock(Reg().mutex);
+    return Reg().limits;
+}
+
+void SetLimits(const Limits& limits)
+{
+    std::lock_guard lock(Reg().mutex);
+    Reg().limits = limits;
+}
+
+void SetSessionFactory(SessionFactory factory)
+{
+    std::lock_guard lock(Reg().mutex);
+    Reg().factory = std::move(factory);
+}
+
+}  // namespace internal
+}  // namespace maillib

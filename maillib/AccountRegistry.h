@@ -1,0 +1,65 @@
+// What the library remembers per account between checks, and the settings all checks
+// share. Each account has its own lock, held for the whole of that account's check, so
+// checks of different accounts run side by side.
+#pragma once
+
+#include "MailLibInternal.h"
+#include "Pop3Session.h"
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace maillib {
+
+using Clock = std::chrono::steady_clock;
+
+struct Cached {
+    std::string content;
+    // A hard link to the first file written for this mail, in the folder's cache; later
+    // checks link it back in instead of writing the mail again. Empty when there is none.
+    std::string shadow;
+};
+
+// Removes the cached copy's link (the copies are this process's own).
+void DropShadow(Cached& mail);
+
+struct AccountState {
+    std::mutex mutex;  // held while this account is checked
+    std::map<std::string, Cached> mails;  // by UIDL (or header identity)
+    size_t cachedBytes = 0;
+    std::vector<std::string> lastOrder;  // ids of the last good check, server order
+    bool haveLastOrder = false;
+    int failures = 0;
+    std::chrono::milliseconds backoff{0};
+    Clock::time_point retryAt{};
+    Clock::time_point loginAllowedAt{};
+    bool loginDelayRefused = false;  // the wait is the server's refusal, not its announced pause
+    std::string passwordFingerprint;
+    std::string lastFailure;          // reason of the failure being backed off from
+    std::set<std::string> skipWarned;  // mails already reported as skipped
+
+    AccountState() = default;
+    AccountState(const AccountState&) = delete;
+    AccountState& operator=(const AccountState&) = delete;
+    ~AccountState();
+};
+
+// The account's state, created on first use. Shared: a reset never pulls it from under a check.
+std::shared_ptr<AccountState> AccountFor(const std::string& key);
+std::shared_ptr<AccountState> FindAccount(const std::string& key);
+
+struct SharedSettings {
+    internal::Limits limits;
+    SessionFactory factory;
+};
+SharedSettings Settings();
+
+// Forgets every account (their cached copies go too).
+void ForgetAccounts();
+
+}  // namespace maillib

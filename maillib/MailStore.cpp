@@ -1,0 +1,189 @@
+#include "MailStore.h"
+
+#include "Cancellation.h"
+
+#include <glib.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace maillib {
+namespace {
+
+bool WriteWhole(int fd, const std::string& data)
+{
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Writes to a temporary name in the folder, then renames: a reader never sees half a mail.
+bool SaveFile(const std::string& folder, const std::string& name, const std::string& data, std::string& error)
+{
+    std::string finalPath = JoinPath(folder, name);
+    std::string tmpl = JoinPath(folder, ".fw-part-XXXXXX");
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    int fd = ::mkstemp(buf.data());
+    if (fd < 0) {
+        error = std::string("cannot write in the receive folder: ") + std::strerror(errno);
+        return false;
+    }
+    ::fchmod(fd, 0600);
+    bool ok = WriteWhole(fd, data);
+    ok = (::close(fd) == 0) && ok;
+    if (ok && ::rename(buf.data(), finalPath.c_str()) == 0)
+        return true;
+    error = std::string("cannot save a mail file: ") + std::strerror(errno);
+    ::unlink(buf.data());
+    return false;
+}
+
+bool IsMailFileName(const char* name)
+{
+    const std::string n = name;
+    return n.size() == 3 + 32 + 4 && n.rfind("fw-", 0) == 0 && n.compare(n.size() - 4, 4, ".txt") == 0 &&
+           n.find_first_not_of("0123456789abcdef", 3) == n.size() - 4;
+}
+
+struct CacheFolders {
+    std::mutex mutex;  // held while a folder is prepared: no check saves into it meanwhile
+    std::map<std::string, bool> prepared;  // cache folders seen by this process: usable?
+};
+
+CacheFolders& Caches()
+{
+    static CacheFolders c;
+    return c;
+}
+
+// The folder's cache of hard links: a private folder of our own, emptied of what an earlier
+// process left. Empty (no cache) when the name is taken by anything else, a link above all.
+std::string CacheFolder(const std::string& folder)
+{
+    std::string cache = JoinPath(folder, ".fw-cache");
+    std::lock_guard lock(Caches().mutex);
+    auto [it, first] = Caches().prepared.emplace(cache, false);
+    if (first) {
+        // Half-written mails of a process that died while saving them. Every save of this
+        // process into the folder comes after this, so none of ours is among them.
+        if (GDir* dir = g_dir_open(folder.c_str(), 0, nullptr)) {
+            while (const gchar* name = g_dir_read_name(dir))
+                if (std::string(name).rfind(".fw-part-", 0) == 0)
+                    ::unlink(JoinPath(folder, name).c_str());
+            g_dir_close(dir);
+        }
+        ::mkdir(cache.c_str(), 0700);
+        struct stat st {};
+        if (::lstat(cache.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()) {
+            ::chmod(cache.c_str(), 0700);
+            if (GDir* dir = g_dir_open(cache.c_str(), 0, nullptr)) {
+                while (const gchar* name = g_dir_read_name(dir))
+                    if (IsMailFileName(name))
+                        ::unlink(JoinPath(cache, name).c_str());
+                g_dir_close(dir);
+            }
+            it->second = true;
+        }
+    }
+    return it->second ? cache : std::string();
+}
+
+// Puts the mail file in place: a link to the cached copy when there is one, else a new file,
+// which then becomes the cached copy. Unchanged mailboxes thus cost no writes of mail data.
+bool PlaceFile(const std::string& folder, const std::string& cache, const std::string& name, Cached* cached,
+               const std::string& content, std::string& error)
+{
+    const std::string finalPath = JoinPath(folder, name);
+    if (cached && !cached->shadow.empty()) {
+        ::unlink(finalPath.c_str());
+        if (::link(cached->shadow.c_str(), finalPath.c_str()) == 0)
+            return true;
+        DropShadow(*cached);  // the copy is gone or links are unsupported: write it anew
+    }
+    if (!SaveFile(folder, name, content, error))
+        return false;
+    if (cached && !cache.empty()) {
+        std::string shadow = JoinPath(cache, name);
+        ::unlink(shadow.c_str());
+        if (::link(finalPath.c_str(), shadow.c_str()) == 0)
+            cached->shadow = std::move(shadow);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string JoinPath(const std::string& folder, const std::string& name)
+{
+    if (!folder.empty() && folder.back() == '/')
+        return folder + name;
+    return folder + "/" + name;
+}
+
+std::string CaFileFor(const std::string& folder)
+{
+    std::string path = JoinPath(folder, "INI/cacert.pem");
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        return path;
+    return {};
+}
+
+MailList WriteFiles(const std::string& folder, const std::string& accountKey, const std::vector<std::string>& order,
+                    AccountState& st, const std::map<std::string, std::string>& uncached, std::string& error)
+{
+    const std::string cache = CacheFolder(folder);
+    std::vector<std::string> refs;
+    refs.reserve(order.size());
+    for (const auto& id : order) {
+        if (internal::Cancelled()) {
+            RemoveFiles(refs);
+            error = "cancelled";
+            return std::nullopt;
+        }
+        Cached* cached = nullptr;
+        const std::string* content = nullptr;
+        if (auto it = st.mails.find(id); it != st.mails.end()) {
+            cached = &it->second;
+            content = &cached->content;
+        } else if (auto u = uncached.find(id); u != uncached.end()) {
+            content = &u->second;
+        }
+        if (!content)
+            continue;
+        std::string name = internal::MailFileName(accountKey, id);
+        if (!PlaceFile(folder, cache, name, cached, *content, error)) {
+            RemoveFiles(refs);
+            return std::nullopt;
+        }
+        refs.push_back(JoinPath(folder, name));
+    }
+    return refs;
+}
+
+void RemoveFiles(const std::vector<std::string>& paths)
+{
+    for (const auto& p : paths)
+        ::unlink(p.c_str());
+}
+
+void ForgetCacheFolders()
+{
+    std::lock_guard lock(Caches().mutex);
+    Caches().prepared.clear();
+}
+
+}  // namespace maillib

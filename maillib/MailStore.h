@@ -1,0 +1,31 @@
+// The mail files of a check in the receive folder, and the private cache of hard links
+// (.fw-cache) that spares rewriting unchanged mails.
+#pragma once
+
+#include "AccountRegistry.h"
+#include "MailLib.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace maillib {
+
+std::string JoinPath(const std::string& folder, const std::string& name);
+
+// INI/cacert.pem in the folder when it is a regular file, else empty.
+std::string CaFileFor(const std::string& folder);
+
+// Puts one file per id, in order, in the folder: from the account's cache, or from
+// `uncached`; ids in neither are left out. On failure (or cancellation) every file this
+// call wrote is removed again and nullopt returned; `error` then says why.
+MailList WriteFiles(const std::string& folder, const std::string& accountKey, const std::vector<std::string>& order,
+                    AccountState& st, const std::map<std::string, std::string>& uncached, std::string& error);
+
+// Removes files written by a check that is then abandoned.
+void RemoveFiles(const std::vector<std::string>& paths);
+
+// Forgets which cache folders this process has prepared.
+void ForgetCacheFolders();
+
+}  // namespace maillib
