@@ -1,4 +1,5 @@
 // Ferrowick: a resident mail checker in the notification area.
+#include "AppLog.h"
 #include "Forms.h"
 #include "RealMailLibrary.h"
 #include "TerminationSignals.h"
@@ -32,6 +33,8 @@ int main(int argc, char* argv[])
 
     notify::Forms forms;
     forms.SetSettingsDialog([] { fM_PALAM::ShowModal(); });
+    // The library's warnings reach the user's log as well as stderr.
+    maillib::SetLogSink(&AppLog::Warn);
     RealMailLibrary mail;
     ThreadPoolCheckRunner runner(5);
     fMail_Task task(forms, mail, runner);

@@ -1,5 +1,6 @@
 #include "ResidentController.h"
 
+#include "AppLog.h"
 #include "Clock.h"
 #include "FileOps.h"
 #include "TextUtil.h"
@@ -23,7 +24,11 @@ namespace {
 const QString kFieldList = QStringLiteral("subject:from:date:nofile:");
 constexpr int kMailsPerAccount = 100;
 
-void warn(const QString& message) { std::fprintf(stderr, "ferrowick: %s\n", qPrintable(message)); }
+void warn(const QString& message)
+{
+    std::fprintf(stderr, "ferrowick: %s\n", qPrintable(message));
+    AppLog::Append(message);
+}
 
 std::string utf8(const QString& text) { return text.toStdString(); }
 QString fromUtf8(const std::string& text) { return QString::fromStdString(text); }
@@ -65,7 +70,9 @@ void ResidentController::Form_Load(const QString& programFolder)
     WorkFolders::SetPaths(programFolder, today);
     QString error;
     // An incomplete installation is repaired rather than left to fail later.
-    if (!WorkFolders::RepairInstallation(programFolder, &error)) warn(error);
+    const bool repaired = WorkFolders::RepairInstallation(programFolder, &error);
+    AppLog::SetPath(programFolder + QStringLiteral("/maildata/Dat/ferrowick.log"));
+    if (!repaired) warn(error);
     if (!WorkFolders::StartDayLog(&error)) warn(error);
 
     mReadINI::ReadMainSettings(accounts_[1].server, accounts_[1].user, accounts_[1].password, mReadINI::AccountName[1],
@@ -126,7 +133,7 @@ void ResidentController::CheckMail(std::function<void()> then)
     assertGuiThread();
     if (checkInFlight_ || quitRequested_) return;
     host_.HideController();
-    mM_CHKER::TrayIcon.tip = QStringLiteral("Ferrowick");
+    mM_CHKER::TrayIcon.tip = kProgramName;
     setMenuEnabled(false);
     host_.RegisterTrayIcon();
     checkInFlight_ = true;
@@ -228,10 +235,24 @@ void ResidentController::ApplyCheck()
     mM_CHKER::PageOffset = 0;
     mM_CHKER::MailIndex = 0;
     newCount_ = mM_CHKER::MailCount - mReadINI::SeenCount;
+    showAccountStatus();
     if (newCount_ > 0) forms_.Show(FormId::fMail_Checker);
     setMenuEnabled(true);
     if (auto then = std::exchange(afterCheck_, {})) then();
     if (checkObserver_) checkObserver_(false);
+}
+
+void ResidentController::showAccountStatus()
+{
+    QList<AccountStatusBoard::Check> checks;
+    for (int k = 1; k <= 5; ++k)
+        checks.append({k, mReadINI::AccountName[static_cast<std::size_t>(k)], results_[static_cast<std::size_t>(k)].status});
+    const AccountStatusBoard::Changes changes = board_.Record(checks, Clock::current().now());
+    for (const QString& line : changes.logLines) AppLog::Append(line);
+    for (const AccountStatusBoard::Notification& n : changes.notifications)
+        host_.ShowNotification(n.title, n.text, n.failure);
+    mM_CHKER::TrayIcon.tip = board_.ToolTip();
+    host_.ShowTrayStatus(mM_CHKER::TrayIcon.tip, board_.Warning());
 }
 
 QString ResidentController::formatMailTime(const QString& value)

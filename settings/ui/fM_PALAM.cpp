@@ -1,6 +1,7 @@
 #include "fM_PALAM.h"
 
 #include "Assets.h"
+#include "ConnectionTest.h"
 #include "JapaneseFont.h"
 #include "ResidentTimers.h"
 #include "ScreenMetrics.h"
@@ -79,6 +80,9 @@ const std::array<LabelDef, 3> kLabel2{{
     {{1410, 4170, 1185, 255}, u"キャンセル"},
     {{2340, 180, 1035, 255}, u"削除"},
 }};
+
+// 「接続テスト」: in the free corner left of the cancel caption, in the same style.
+const LabelDef kTestLabel{{150, 4170, 1185, 255}, u"接続テスト"};
 
 // popServer(0) server, (1) user, (2) password, (3) interval, (4) display time.
 const std::array<TwipRect, 5> kPopServer{{
@@ -255,6 +259,22 @@ void fM_PALAM::buildControls()
         fitCaption(label, caption);
         connect(label, &ClickLabel::clicked, this, [this, i] { Label2_Click(i); });
         Label2[i] = label;
+    }
+
+    {
+        const QString caption = QString::fromUtf16(kTestLabel.caption);
+        TestLabel = new ClickLabel(caption, this);
+        TestLabel->setObjectName(QStringLiteral("TestLabel"));
+        TestLabel->setGeometry(toPixels(kTestLabel.at));
+        setColor(TestLabel, QPalette::WindowText, kLink);
+        TestLabel->setCursor(Qt::PointingHandCursor);
+        fitCaption(TestLabel, caption);
+        connect(TestLabel, &ClickLabel::clicked, this, [this] { TestConnection(); });
+        tester_ = new ConnectionTester(this);
+        connect(tester_, &ConnectionTester::Finished, this, [this](const ConnectionTest::Result& result) {
+            TestLabel->setEnabled(true);
+            inform(this, kMessageTitle, ConnectionTest::Message(result));
+        });
     }
 
     for (int i = 0; i < 4; ++i) {
@@ -498,6 +518,14 @@ void fM_PALAM::DeleteAccount()
     }
     inform(this, kMessageTitle, entry + QStringLiteral("を削除しました"));
     accept();
+}
+
+void fM_PALAM::TestConnection()
+{
+    if (tester_->IsRunning()) return;
+    TestLabel->setEnabled(false);
+    tester_->Start(popServer[0]->text(), popServer[1]->text(), popServer[2]->text(),
+                   TextUtil::TrimSpaces(mReadINI::MailDir) + QStringLiteral("/INI/cacert.pem"));
 }
 
 void fM_PALAM::CenterOnScreen(QWidget* form)
