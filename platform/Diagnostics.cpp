@@ -1,5 +1,7 @@
 #include "Diagnostics.h"
 
+#include "AppLog.h"
+
 #include <cerrno>
 #include <unistd.h>
 
@@ -20,6 +22,8 @@ void Warn(const QString& message)
         p += n;
         left -= static_cast<size_t>(n);
     }
+    // A desktop session throws stderr away; the user's log keeps the line.
+    AppLog::Append(message);
 }
 
 } // namespace Diagnostics
