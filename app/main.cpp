@@ -1,35 +1,40 @@
 // Ferrowick: a resident mail checker in the notification area.
-#include "Forms.h"
-#include "MailLibrary.h"
-#include "TerminationSignals.h"
+#include "CommandLine.h"
+#include "Resident.h"
+#include "SingleInstance.h"
 #include "WorkFolders.h"
-#include "fM_PALAM.h"
-#include "fMail_Task.h"
 
-#include <QApplication>
-#include <QFont>
+#include <QFileInfo>
+#include <cstdio>
 
 int main(int argc, char* argv[])
 {
-    // Wayland lets no client place its own windows; the notifier must sit at the screen corner.
-    if (!qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("ferrowick"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Ferrowick"));
-    // The program lives in the tray: closing its last window must not end it.
-    QApplication::setQuitOnLastWindowClosed(false);
-    QuitOnTerminationSignals();
-    // The windows name the Windows font; map it to its Linux counterparts everywhere.
-    QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"),
-                               {QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP"), QStringLiteral("VL PGothic")});
+    // No application object yet: --help, --version and a hand-over must work without a display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLine commandLine = ParseCommandLine(arguments);
+    if (commandLine.outcome != CommandLine::Outcome::Start) return ReportOutcome(commandLine);
 
-    notify::Forms forms;
-    forms.SetSettingsDialog([] { fM_PALAM::ShowModal(); });
-    RealMailLibrary mail;
-    fMail_Task task(forms, mail);
-    task.Form_Load(WorkFolders::ProgramFolder(QApplication::applicationDirPath()));
-    const int code = QApplication::exec();
-    task.RemoveTrayIcon();
-    return code;
+    const QString folder = commandLine.folder.isEmpty()
+                               ? WorkFolders::ProgramFolder(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath())
+                               : commandLine.folder;
+    if (commandLine.action == StartAction::Quit && !QFileInfo(folder + QStringLiteral("/maildata")).isDir()) {
+        std::fprintf(stderr, "ferrowick: no instance is running on %s\n", qPrintable(folder));
+        return 1;
+    }
+    SingleInstance guard(folder);
+    QString why;
+    switch (guard.Acquire(&why)) {
+    case SingleInstance::Role::Secondary: return HandOver(guard, commandLine.action, folder);
+    case SingleInstance::Role::Unguarded:
+        std::fprintf(stderr, "ferrowick: cannot lock %s (%s); running without the one-instance guard\n",
+                     qPrintable(guard.LockPath()), qPrintable(why));
+        break;
+    case SingleInstance::Role::Primary: break;
+    }
+    if (commandLine.action == StartAction::Quit) {
+        std::fprintf(stderr, "ferrowick: no instance is running on %s\n", qPrintable(folder));
+        return 1;
+    }
+    return RunResident(argc, argv, commandLine, folder, guard);
 }
