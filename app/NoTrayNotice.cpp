@@ -4,10 +4,14 @@
 #include <QDBusMessage>
 #include <QGuiApplication>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QVariantMap>
 #include <cstdio>
 
 namespace {
+
+// At login the program may start before the panel that holds the tray.
+constexpr int kTrayGraceMs = 5000;
 
 // org.freedesktop.Notifications.Notify: the notification daemon of every common desktop.
 void sendDesktopNotification(const QString& summary, const QString& body)
@@ -18,8 +22,9 @@ void sendDesktopNotification(const QString& summary, const QString& body)
                                                        QStringLiteral("/org/freedesktop/Notifications"),
                                                        QStringLiteral("org.freedesktop.Notifications"),
                                                        QStringLiteral("Notify"));
-    call << QStringLiteral("Ferrowick") << 0u << QStringLiteral("ferrowick") << summary << body << QStringList()
-         << QVariantMap() << -1;
+    const QString appId = QGuiApplication::desktopFileName();
+    call << QStringLiteral("Ferrowick") << 0u << appId << summary << body << QStringList()
+         << QVariantMap{{QStringLiteral("desktop-entry"), appId}} << -1;
     // Nobody waits for the answer: without a notification daemon the call simply fails.
     bus.call(call, QDBus::NoBlock);
 }
@@ -33,12 +38,14 @@ QString missingTrayText()
 
 } // namespace
 
-bool AnnounceMissingTray()
+void AnnounceMissingTray(QObject* context)
 {
-    if (QSystemTrayIcon::isSystemTrayAvailable()) return false;
-    std::printf("ferrowick: no notification area (system tray) on this desktop; still running. Its menu's actions are "
-                "in the launcher's actions, or `ferrowick --check`, `--settings`, `--quit`.\n");
-    std::fflush(stdout);
-    sendDesktopNotification(QGuiApplication::applicationDisplayName(), missingTrayText());
-    return true;
+    if (QSystemTrayIcon::isSystemTrayAvailable()) return;
+    QTimer::singleShot(kTrayGraceMs, context, [] {
+        if (QSystemTrayIcon::isSystemTrayAvailable()) return;
+        std::printf("ferrowick: no notification area (system tray) on this desktop; still running. Its menu's actions "
+                    "are in the launcher's actions, or `ferrowick --check`, `--settings`, `--quit`.\n");
+        std::fflush(stdout);
+        sendDesktopNotification(QGuiApplication::applicationDisplayName(), missingTrayText());
+    });
 }

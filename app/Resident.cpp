@@ -77,7 +77,7 @@ int RunResident(int& argc, char** argv, const CommandLine& commandLine, const QS
     // Queued, so that a modal dialog opened by a request does not stall the socket's reply.
     QObject::connect(&guard, &SingleInstance::requested, &task,
                      [&task](StartAction action) { QTimer::singleShot(0, &task, [&task, action] { perform(task, action); }); });
-    AnnounceMissingTray();
+    AnnounceMissingTray(&task);
     task.Form_Load(programFolder);
     if (commandLine.action == StartAction::Settings)
         QTimer::singleShot(0, &task, [&task] { perform(task, StartAction::Settings); });
