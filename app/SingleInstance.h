@@ -30,7 +30,7 @@ public:
 
     // Secondary: hands `action` to the running instance. Quit waits until it has ended.
     // Returns false when it does not answer within `timeoutMs`.
-    bool Send(StartAction action, QString* error = nullptr, int timeoutMs = 5000);
+    bool Send(StartAction action, QString* error = nullptr, int timeoutMs = 20000);
 
     QString LockPath() const;
     QString ServerName() const { return serverName_; }

@@ -101,6 +101,7 @@ rc=0; wait "$first" || rc=$?
 app=""
 [ "$rc" -eq 0 ] || fail "the first instance exited $rc after --quit"
 [ ! -e "$work/prog/maildata/ferrowick.lock" ] || fail "the lock outlived the instance"
+expect_exit 1 "--quit once it has ended" --quit --folder "$work/prog"
 
 # A killed instance leaves its lock and socket behind; the next start takes both over.
 start_first killed
