@@ -78,6 +78,8 @@ int RunResident(int& argc, char** argv, const CommandLine& commandLine, const QS
     RealMailLibrary mail;
     ThreadPoolCheckRunner runner(5);
     fMail_Task task(forms, mail, runner);
+    task.logic().SetProgramName(QApplication::applicationDisplayName());
+    task.trayIcon().setToolTip(QApplication::applicationDisplayName());
     // A logout ends the program as "終了" does, a check in flight included.
     QuitOnTerminationSignals([&task] { task.logic().mnuEnd_Click(); });
     std::unique_ptr<StallProbe> probe;

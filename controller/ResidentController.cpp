@@ -130,7 +130,7 @@ void ResidentController::CheckMail(std::function<void()> then)
     assertGuiThread();
     if (checkInFlight_ || quitRequested_) return;
     host_.HideController();
-    mM_CHKER::TrayIcon.tip = kProgramName;
+    mM_CHKER::TrayIcon.tip = programName_;
     setMenuEnabled(false);
     host_.RegisterTrayIcon();
     checkInFlight_ = true;

@@ -56,6 +56,12 @@ public:
     const maillib::AccountStatus& LastStatus(int account) const { return results_[static_cast<std::size_t>(account)].status; }
     // The program's name heads the tray tooltip.
     static inline const QString kProgramName = QStringLiteral("Ferrowick");
+    // The name that heads the tray tooltip (the demo says so in it); kProgramName by default.
+    void SetProgramName(const QString& name)
+    {
+        programName_ = name;
+        board_ = AccountStatusBoard(name);
+    }
 
 private:
     struct Account {
@@ -107,6 +113,7 @@ private:
     std::array<AccountResult, 6> results_{};
     // Each account's worker alone uses its cache, and only while its check is in flight.
     std::array<ReadCache, 6> readCaches_{};
+    QString programName_ = kProgramName;
     AccountStatusBoard board_{kProgramName};
     // Fields ReadMail gave on a worker for each file of the check being applied.
     const std::vector<maillib::MailList>* applyingFields_ = nullptr;
