@@ -72,7 +72,8 @@ int RunResident(int& argc, char** argv, const CommandLine& commandLine, const QS
     RealMailLibrary mail;
     fMail_Task task(forms, mail);
     QString error;
-    if (!guard.Listen(&error) && !error.isEmpty())
+    // Unguarded, the start has already said so; there is nothing to listen for.
+    if (guard.Holds() && !guard.Listen(&error))
         say(stderr, QStringLiteral("later starts cannot reach this one: %1").arg(error));
     // Queued, so that a modal dialog opened by a request does not stall the socket's reply.
     QObject::connect(&guard, &SingleInstance::requested, &task,
