@@ -86,7 +86,8 @@ int RunResident(int& argc, char** argv, const CommandLine& commandLine, const QS
     if (const QString path = qEnvironmentVariable("FW_BENCH_PROBE"); !path.isEmpty())
         probe = std::make_unique<StallProbe>(path, task.logic());
     QString error;
-    if (!guard.Listen(&error) && !error.isEmpty())
+    // Unguarded, the start has already said so; there is nothing to listen for.
+    if (guard.Holds() && !guard.Listen(&error))
         say(stderr, QStringLiteral("later starts cannot reach this one: %1").arg(error));
     // Queued, so that a modal dialog opened by a request does not stall the socket's reply.
     QObject::connect(&guard, &SingleInstance::requested, &task,

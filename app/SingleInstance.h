@@ -25,6 +25,9 @@ public:
     // over. On Unguarded, `why` says what went wrong.
     Role Acquire(QString* why = nullptr);
 
+    // True while this process holds the folder's lock.
+    bool Holds() const { return lock_.isLocked(); }
+
     // Primary only: accepts requests from later starts (emitted as `requested`).
     bool Listen(QString* error = nullptr);
 

@@ -57,12 +57,19 @@ pids+=($!)
 sleep 0.3
 
 visible() { xdotool search --onlyvisible --pid "$1" 2>/dev/null | wc -l; }
-start_first() { # log name, args...
-  local log=$1; shift
+start_first() { # log name, args...: starts an instance and waits until it listens
+  local log=$1 lock="$work/prog/maildata/ferrowick.lock"; shift
   "$exe" --folder "$work/prog" "$@" >"$work/$log.log" 2>&1 &
   app=$!
-  for _ in $(seq 1 100); do [ -S "$(socket_path)" ] && return 0; sleep 0.1; done
-  fail "the first instance never listened"
+  # Its lock names it, and its socket is newer than the lock (a killed one leaves an older socket).
+  for _ in $(seq 1 100); do
+    if [ "$(head -n 1 "$lock" 2>/dev/null)" = "$app" ] && [ -S "$(socket_path)" ] &&
+      [ -n "$(find "$(socket_path)" -newer "$lock" 2>/dev/null)" ]; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  fail "the instance started for $log never listened"
 }
 socket_path() { ls "$XDG_RUNTIME_DIR"/ferrowick-"$(id -u)"-* 2>/dev/null | head -1; }
 later() { # expected line pattern, args...: a later start hands over, exits 0 with one line
@@ -124,4 +131,15 @@ grep -q 'Ferrowick（デモ）' <<<"$titles" || fail "the demo's dialog is title
 later "has ended" --quit
 wait "$app" || true
 app=""
+# A folder whose lock cannot be written (not even by root: nothing is created under /proc):
+# the program says so once and runs anyway.
+"$exe" --folder /proc >"$work/unguarded.log" 2>&1 &
+app=$!
+sleep 2
+kill -0 "$app" 2>/dev/null || fail "the program did not run without its lock"
+kill "$app"; wait "$app" 2>/dev/null || true
+app=""
+[ "$(grep -c 'cannot lock' "$work/unguarded.log")" -eq 1 ] || fail "the unwritable lock was not reported exactly once"
+[ "$(grep -c '^ferrowick: .*lock' "$work/unguarded.log")" -eq 1 ] || fail "more than one line about the lock"
+
 echo "single instance e2e: hand-over, --quit, SIGKILL take-over, --settings and the missing-tray notice all work"
