@@ -1,5 +1,7 @@
 #include "Control.h"
 
+#include "Assets.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -13,7 +15,7 @@ Control::Control(QWidget* form, const QString& name, const QRect& pixels) : QWid
 
 void Control::setPicture(const QString& resource)
 {
-    picture_ = QPixmap(resource);
+    picture_ = Assets::Picture(resource, devicePixelRatioF());
     update();
 }
 

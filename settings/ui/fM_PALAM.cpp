@@ -187,7 +187,7 @@ fM_PALAM::fM_PALAM(QWidget* parent)
     setWindowTitle(QString());
     setFont(JapaneseUiFont(9));
     setFixedSize(ScreenMetrics::TwipsToPixelsX(kClientWidth), ScreenMetrics::TwipsToPixelsY(kClientHeight));
-    background_ = QPixmap(Assets::WoodPanel);
+    background_ = Assets::Picture(Assets::WoodPanel, devicePixelRatioF());
     buildControls();
     Form_Load();
 }
