@@ -311,20 +311,24 @@ private:
     }
 
     // A mail the server will not give: left out, said once per mail (not at every check).
+    static constexpr size_t kMaxSkipLines = 10;
+
     void Skip(unsigned long number, std::string id, const std::string& why)
     {
-        skipped_.push_back({std::move(id), "message " + std::to_string(number) + " skipped: " + why});
+        // Only the first few are kept: a listing may name thousands of messages that do not exist.
+        if (skipped_.size() <= kMaxSkipLines)
+            skipped_.push_back({std::move(id), "message " + std::to_string(number) + " skipped: " + why});
+        ++skippedCount_;
     }
 
     void ReportSkipped()
     {
-        constexpr size_t kMaxLines = 10;
-        if (skipped_.size() > kMaxLines) {
+        if (skippedCount_ > kMaxSkipLines) {
             // A flood: one line, and again only when the count changes.
-            if (st_->skipSummary != skipped_.size())
+            if (st_->skipSummary != skippedCount_)
                 Report(address_.Label(), user_,
-                       std::to_string(skipped_.size()) + " mails skipped, e.g. " + skipped_.front().second);
-            st_->skipSummary = skipped_.size();
+                       std::to_string(skippedCount_) + " mails skipped, e.g. " + skipped_.front().second);
+            st_->skipSummary = skippedCount_;
             return;
         }
         st_->skipSummary = 0;
@@ -343,6 +347,7 @@ private:
     AccountState* st_ = nullptr;
     Clock::time_point now_{};
     std::vector<std::pair<std::string, std::string>> skipped_;  // (id, warning) of this check
+    size_t skippedCount_ = 0;
 };
 
 // The one line a status may show: no controls, no password, a bounded length.
