@@ -351,15 +351,21 @@ private:
 };
 
 // The one line a status may show: no controls, no password, a bounded length.
-std::string SafeText(std::string text, const std::string& password)
+std::string WithoutPassword(std::string text, const std::string& password)
 {
     if (!password.empty())
         for (size_t at; (at = text.find(password)) != std::string::npos;)
             text.replace(at, password.size(), "****");
-    text = charset::StripDisplayControls(text, "");
-    if (text.size() > 300)
-        text = charset::MakeValidUtf8(text.substr(0, 300)) + "...";
-    return charset::StripDisplayControls(text, "");
+    return text;
+}
+
+std::string SafeText(const std::string& text, const std::string& password)
+{
+    // Controls go first: they could split a password that a server echoed back.
+    std::string shown = WithoutPassword(charset::StripDisplayControls(WithoutPassword(text, password), ""), password);
+    if (shown.size() > 300)
+        shown = charset::MakeValidUtf8(shown.substr(0, 300)) + "...";
+    return shown;
 }
 
 MailList CheckAccount(std::string& server, std::string& user, std::string& password, std::string& mode,

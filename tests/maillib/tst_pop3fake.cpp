@@ -253,6 +253,8 @@ private Q_SLOTS:
         for (unsigned char c : status.text)
             QVERIFY2(c >= 0x20 && c != 0x7F, status.text.c_str());
         QVERIFY2(status.text.find("\xc2\x9b") == std::string::npos, status.text.c_str());
+        const std::string log = err.text();
+        QVERIFY2(log.find("secret") == std::string::npos, log.c_str());
         if (status.kind == maillib::AccountStatus::Kind::Waiting) {
             // No figure from the server: the fallback of a minute.
             QVERIFY(status.waitUntil >= before + 59s);
