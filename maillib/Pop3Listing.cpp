@@ -148,13 +148,22 @@ void UidList::Finish()
         entries_.resize(out);
         entries_.shrink_to_fit();
     }
-    // An id listed again gets the suffix of its occurrence, in server order.
+    // An id listed again gets the suffix of its occurrence, in server order. A suffixed id
+    // may meet one the server sent itself ("a\x1f2"): then the later one is suffixed again,
+    // and what still repeats after a few rounds is dropped. No two mails share an id.
+    int round = 0;
+    while (RenameRepeats(round == 4))
+        ++round;
+}
+
+bool UidList::RenameRepeats(bool dropInstead)
+{
     byHash_.clear();
     byHash_.reserve(entries_.size());
     for (uint32_t i = 0; i < entries_.size(); ++i)
         byHash_.emplace_back(HashOf(Id(i)), i);
     std::sort(byHash_.begin(), byHash_.end());
-    bool renamed = false;
+    std::vector<uint32_t> repeats;  // entries renamed (or to drop)
     for (size_t k = 0; k < byHash_.size();) {
         size_t end = k + 1;
         while (end < byHash_.size() && byHash_[end].first == byHash_[k].first)
@@ -174,20 +183,32 @@ void UidList::Finish()
                 std::string id(Id(group[g]));
                 seen = id == previous ? seen + 1 : 1;
                 if (seen > 1) {
-                    Entry& e = entries_[group[g]];
-                    e = Store(e.number, id + "\x1f" + std::to_string(seen));
-                    renamed = true;
+                    repeats.push_back(group[g]);
+                    if (!dropInstead) {
+                        Entry& e = entries_[group[g]];
+                        e = Store(e.number, id + "\x1f" + std::to_string(seen));
+                    }
                 }
                 previous = std::move(id);
             }
         }
         k = end;
     }
-    if (renamed) {
-        for (auto& [hash, i] : byHash_)
-            hash = HashOf(Id(i));
-        std::sort(byHash_.begin(), byHash_.end());
+    if (repeats.empty())
+        return false;
+    if (dropInstead) {
+        std::vector<bool> drop(entries_.size(), false);
+        for (uint32_t i : repeats)
+            drop[i] = true;
+        size_t out = 0;
+        for (size_t i = 0; i < entries_.size(); ++i)
+            if (!drop[i])
+                entries_[out++] = entries_[i];
+        entries_.resize(out);
+        RenameRepeats(false);  // rebuilds the index; nothing repeats any more
+        return false;
     }
+    return true;
 }
 
 bool UidList::Contains(std::string_view id) const

@@ -651,6 +651,21 @@ private Q_SLOTS:
             QCOMPARE(FileBytes((*refs)[i]), Mail(static_cast<int>(i) + 1));
     }
 
+    void idsThatMeetAfterSuffixingStayApart()
+    {
+        // A repeated UIDL is told apart by a suffix; a server id that looks like one must not
+        // make two mails share a file.
+        FakePop3Server s;
+        s.setMails({{"c", Mail(1)}, {"c", Mail(2)}, {"c\x1f" "2", Mail(3)}});
+        QVERIFY(s.start());
+        auto refs = Receive(Plain(s), kUser, "secret", dir_.path());
+        QVERIFY(refs);
+        QCOMPARE(refs->size(), size_t(3));
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(FileBytes((*refs)[static_cast<size_t>(i)]), Mail(i + 1));
+        QCOMPARE(FilesIn(dir_.path()).size(), qsizetype(3));
+    }
+
     void loginDelayAnswersFromCache()
     {
         FakePop3Server s;
