@@ -7,6 +7,7 @@
 namespace maillib {
 namespace {
 
+constexpr size_t kFirstChunkBytes = 1u << 10;
 constexpr size_t kChunkBytes = 1u << 20;
 
 std::string_view TrimBlanks(std::string_view s)
@@ -107,8 +108,10 @@ void UidList::AddLine(std::string_view line)
 UidList::Entry UidList::Store(unsigned long number, std::string_view id)
 {
     if (chunks_.empty() || chunks_.back().size() + id.size() > chunks_.back().capacity()) {
+        // Small mailboxes stay small; big ones grow in chunks that are never moved.
+        const size_t next = chunks_.empty() ? kFirstChunkBytes : std::min(kChunkBytes, chunks_.back().capacity() * 2);
         chunks_.emplace_back();
-        chunks_.back().reserve(std::max(kChunkBytes, id.size()));
+        chunks_.back().reserve(std::max(next, id.size()));
     }
     std::string& chunk = chunks_.back();
     Entry e{static_cast<uint32_t>(number), static_cast<uint32_t>(chunks_.size() - 1),
