@@ -11,15 +11,9 @@
 
 #include <glib.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <map>
 #include <mutex>
-#include <set>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace maillib {
 namespace {
@@ -297,6 +291,9 @@ private:
                 ++it;
             }
         }
+        for (auto* seen : {&st_->refusedTop, &st_->skipWarned})
+            for (auto it = seen->begin(); it != seen->end();)
+                it = ids.Contains(*it) ? std::next(it) : seen->erase(it);
         st_->failures = 0;
         st_->retryAt = {};
         const size_t listed = ids.size();
