@@ -42,7 +42,7 @@ struct AccountState {
     bool loginDelayRefused = false;  // the wait is the server's refusal, not its announced pause
     std::string passwordFingerprint;
     std::string lastFailure;          // reason of the failure being backed off from
-    std::set<std::string> skipWarned;  // mails already reported as skipped
+    std::set<std::string, std::less<>> skipWarned;  // mails already reported as skipped
     size_t skipSummary = 0;            // mails skipped when that was last said as one line
     std::set<std::string, std::less<>> refusedTop;  // mails the server refused to send
 

@@ -55,6 +55,15 @@ std::string Sanitise(std::string_view s)
     return t;
 }
 
+// A server may echo what it was sent; its words never carry the password on.
+std::string WithoutPassword(std::string text, const std::string& password)
+{
+    if (!password.empty())
+        for (size_t at; (at = text.find(password)) != std::string::npos;)
+            text.replace(at, password.size(), "****");
+    return text;
+}
+
 class CurlPop3Session final : public Pop3Session {
 public:
     explicit CurlPop3Session(const SessionOptions& o) : opts_(o)
@@ -247,7 +256,7 @@ private:
             reply.loginDelay = true;
             reply.failure = K::Waiting;
         }
-        std::string server = errReply ? " (server said: " + Sanitise(errReply_) + ")" : std::string();
+        std::string server = errReply ? " (server said: " + Sanitise(WithoutPassword(errReply_, opts_.password)) + ")" : std::string();
         switch (rc) {
         case CURLE_WEIRD_SERVER_REPLY:
             if (errReply && (cmd == "uidl" || cmd == "top" || cmd == "list")) {
@@ -311,7 +320,7 @@ private:
             reply.reason = std::string(curl_easy_strerror(rc)) + (errbuf_[0] ? std::string(": ") + errbuf_ : "") + server;
             break;
         }
-        reply.reason = Sanitise(reply.reason);
+        reply.reason = WithoutPassword(Sanitise(reply.reason), opts_.password);
         return reply;
     }
 

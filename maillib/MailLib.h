@@ -52,5 +52,6 @@ void Initialise();
 void CancelChecks();
 
 // Where the library's warning lines go (one line each, no newline); stderr when unset.
+// Called from the checking threads, one line at a time; the sink must not call the library.
 void SetLogSink(std::function<void(const std::string&)> sink);
 }

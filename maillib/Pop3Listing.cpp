@@ -7,6 +7,7 @@
 namespace maillib {
 namespace {
 
+constexpr size_t kFirstChunkBytes = 1u << 10;
 constexpr size_t kChunkBytes = 1u << 20;
 
 std::string_view TrimBlanks(std::string_view s)
@@ -107,8 +108,10 @@ void UidList::AddLine(std::string_view line)
 UidList::Entry UidList::Store(unsigned long number, std::string_view id)
 {
     if (chunks_.empty() || chunks_.back().size() + id.size() > chunks_.back().capacity()) {
+        // Small mailboxes stay small; big ones grow in chunks that are never moved.
+        const size_t next = chunks_.empty() ? kFirstChunkBytes : std::min(kChunkBytes, chunks_.back().capacity() * 2);
         chunks_.emplace_back();
-        chunks_.back().reserve(std::max(kChunkBytes, id.size()));
+        chunks_.back().reserve(std::max(next, id.size()));
     }
     std::string& chunk = chunks_.back();
     Entry e{static_cast<uint32_t>(number), static_cast<uint32_t>(chunks_.size() - 1),
@@ -148,13 +151,22 @@ void UidList::Finish()
         entries_.resize(out);
         entries_.shrink_to_fit();
     }
-    // An id listed again gets the suffix of its occurrence, in server order.
+    // An id listed again gets the suffix of its occurrence, in server order. A suffixed id
+    // may meet one the server sent itself ("a\x1f2"): then the later one is suffixed again,
+    // and what still repeats after a few rounds is dropped. No two mails share an id.
+    int round = 0;
+    while (RenameRepeats(round == 4))
+        ++round;
+}
+
+bool UidList::RenameRepeats(bool dropInstead)
+{
     byHash_.clear();
     byHash_.reserve(entries_.size());
     for (uint32_t i = 0; i < entries_.size(); ++i)
         byHash_.emplace_back(HashOf(Id(i)), i);
     std::sort(byHash_.begin(), byHash_.end());
-    bool renamed = false;
+    std::vector<uint32_t> repeats;  // entries renamed (or to drop)
     for (size_t k = 0; k < byHash_.size();) {
         size_t end = k + 1;
         while (end < byHash_.size() && byHash_[end].first == byHash_[k].first)
@@ -174,20 +186,32 @@ void UidList::Finish()
                 std::string id(Id(group[g]));
                 seen = id == previous ? seen + 1 : 1;
                 if (seen > 1) {
-                    Entry& e = entries_[group[g]];
-                    e = Store(e.number, id + "\x1f" + std::to_string(seen));
-                    renamed = true;
+                    repeats.push_back(group[g]);
+                    if (!dropInstead) {
+                        Entry& e = entries_[group[g]];
+                        e = Store(e.number, id + "\x1f" + std::to_string(seen));
+                    }
                 }
                 previous = std::move(id);
             }
         }
         k = end;
     }
-    if (renamed) {
-        for (auto& [hash, i] : byHash_)
-            hash = HashOf(Id(i));
-        std::sort(byHash_.begin(), byHash_.end());
+    if (repeats.empty())
+        return false;
+    if (dropInstead) {
+        std::vector<bool> drop(entries_.size(), false);
+        for (uint32_t i : repeats)
+            drop[i] = true;
+        size_t out = 0;
+        for (size_t i = 0; i < entries_.size(); ++i)
+            if (!drop[i])
+                entries_[out++] = entries_[i];
+        entries_.resize(out);
+        RenameRepeats(false);  // rebuilds the index; nothing repeats any more
+        return false;
     }
+    return true;
 }
 
 bool UidList::Contains(std::string_view id) const

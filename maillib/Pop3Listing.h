@@ -36,7 +36,7 @@ public:
     void AddLine(std::string_view line);
     void Add(unsigned long number, std::string_view id);
     // After the last Add: a message number listed again is dropped (the first stays), and
-    // an id listed again gets a suffix ("\x1f2", "\x1f3", ...) so no two mails share a file.
+    // an id listed again gets a suffix ("\x1f2", "\x1f3", ...): no two mails share an id.
     void Finish();
 
     size_t size() const { return entries_.size(); }
@@ -52,6 +52,7 @@ private:
         uint32_t length;
     };
     Entry Store(unsigned long number, std::string_view id);
+    bool RenameRepeats(bool dropInstead);  // one round; true when it renamed any
 
     std::vector<std::string> chunks_;
     std::vector<Entry> entries_;

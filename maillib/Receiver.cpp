@@ -11,15 +11,9 @@
 
 #include <glib.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <map>
 #include <mutex>
-#include <set>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace maillib {
 namespace {
@@ -297,6 +291,9 @@ private:
                 ++it;
             }
         }
+        for (auto* seen : {&st_->refusedTop, &st_->skipWarned})
+            for (auto it = seen->begin(); it != seen->end();)
+                it = ids.Contains(*it) ? std::next(it) : seen->erase(it);
         st_->failures = 0;
         st_->retryAt = {};
         const size_t listed = ids.size();
@@ -311,20 +308,24 @@ private:
     }
 
     // A mail the server will not give: left out, said once per mail (not at every check).
+    static constexpr size_t kMaxSkipLines = 10;
+
     void Skip(unsigned long number, std::string id, const std::string& why)
     {
-        skipped_.push_back({std::move(id), "message " + std::to_string(number) + " skipped: " + why});
+        // Only the first few are kept: a listing may name thousands of messages that do not exist.
+        if (skipped_.size() <= kMaxSkipLines)
+            skipped_.push_back({std::move(id), "message " + std::to_string(number) + " skipped: " + why});
+        ++skippedCount_;
     }
 
     void ReportSkipped()
     {
-        constexpr size_t kMaxLines = 10;
-        if (skipped_.size() > kMaxLines) {
+        if (skippedCount_ > kMaxSkipLines) {
             // A flood: one line, and again only when the count changes.
-            if (st_->skipSummary != skipped_.size())
+            if (st_->skipSummary != skippedCount_)
                 Report(address_.Label(), user_,
-                       std::to_string(skipped_.size()) + " mails skipped, e.g. " + skipped_.front().second);
-            st_->skipSummary = skipped_.size();
+                       std::to_string(skippedCount_) + " mails skipped, e.g. " + skipped_.front().second);
+            st_->skipSummary = skippedCount_;
             return;
         }
         st_->skipSummary = 0;
@@ -343,18 +344,25 @@ private:
     AccountState* st_ = nullptr;
     Clock::time_point now_{};
     std::vector<std::pair<std::string, std::string>> skipped_;  // (id, warning) of this check
+    size_t skippedCount_ = 0;
 };
 
 // The one line a status may show: no controls, no password, a bounded length.
-std::string SafeText(std::string text, const std::string& password)
+std::string WithoutPassword(std::string text, const std::string& password)
 {
     if (!password.empty())
         for (size_t at; (at = text.find(password)) != std::string::npos;)
             text.replace(at, password.size(), "****");
-    text = charset::StripDisplayControls(text, "");
-    if (text.size() > 300)
-        text = charset::MakeValidUtf8(text.substr(0, 300)) + "...";
-    return charset::StripDisplayControls(text, "");
+    return text;
+}
+
+std::string SafeText(const std::string& text, const std::string& password)
+{
+    // Controls go first: they could split a password that a server echoed back.
+    std::string shown = WithoutPassword(charset::StripDisplayControls(WithoutPassword(text, password), ""), password);
+    if (shown.size() > 300)
+        shown = charset::MakeValidUtf8(shown.substr(0, 300)) + "...";
+    return shown;
 }
 
 MailList CheckAccount(std::string& server, std::string& user, std::string& password, std::string& mode,

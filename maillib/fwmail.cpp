@@ -2,6 +2,7 @@
 // Ferrowick does. Exit codes: 0 success, 1 account or file error, 2 usage.
 #include "Charset.h"
 #include "MailLib.h"
+#include "SettingsAccount.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -27,6 +28,7 @@ int Usage(const char* why = nullptr)
         std::fprintf(stderr, "fwmail: %s\n", maillib::charset::StripDisplayControls(why, "").c_str());
     std::fprintf(stderr,
                  "usage: fwmail check [--json] [--cafile FILE] [--password-stdin] SERVER USER\n"
+                 "       fwmail check [--json] [--cafile FILE] --account N [--folder DIR]\n"
                  "       fwmail read [--json] FILE...\n");
     return 2;
 }
@@ -123,10 +125,17 @@ bool ReadPasswordFromTerminal(const std::string& prompt, std::string& password)
     return true;
 }
 
+std::string ExecutableFolder()
+{
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string(".") : exe.parent_path().string();
+}
+
 int Check(const std::vector<std::string>& args)
 {
     bool json = false, passwordStdin = false;
-    std::string cafile;
+    std::string cafile, accountText, programFolder;
     std::vector<std::string> pos;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--json")
@@ -135,20 +144,49 @@ int Check(const std::vector<std::string>& args)
             passwordStdin = true;
         else if (args[i] == "--cafile" && i + 1 < args.size())
             cafile = args[++i];
+        else if (args[i] == "--account" && i + 1 < args.size())
+            accountText = args[++i];
+        else if (args[i] == "--folder" && i + 1 < args.size())
+            programFolder = args[++i];
         else if (args[i].rfind("--", 0) == 0)
             return Usage(("unknown option " + args[i]).c_str());
         else
             pos.push_back(args[i]);
     }
-    if (pos.size() != 2)
-        return Usage("check needs SERVER and USER (the password is never an argument)");
-    std::string server = pos[0], user = pos[1], password;
-    if (passwordStdin) {
-        std::getline(std::cin, password);
-        if (!password.empty() && password.back() == '\r')
-            password.pop_back();
-    } else if (!ReadPasswordFromTerminal(Shown("Password for " + user + " at " + server + ": "), password)) {
-        return Usage("no terminal to read the password from; use --password-stdin");
+    std::string server, user, password;
+    if (!accountText.empty()) {
+        // The account as the resident has it: server, user and password from the settings file.
+        if (!pos.empty() || passwordStdin)
+            return Usage("--account takes SERVER, USER and the password from the settings file");
+        if (accountText.size() != 1 || accountText[0] < '1' || accountText[0] > '5')
+            return Usage("--account needs a number from 1 to 5");
+        if (programFolder.empty())
+            programFolder = fwmail::ProgramFolderFor(ExecutableFolder());
+        fwmail::SettingsAccount account;
+        std::string error;
+        if (!fwmail::ReadSettingsAccount(programFolder, accountText[0] - '0', account, error)) {
+            std::fprintf(stderr, "fwmail: %s\n", Shown(error).c_str());
+            return 1;
+        }
+        server = account.server;
+        user = account.user;
+        password = account.password;
+        if (cafile.empty())
+            cafile = account.caFile;  // trusted as the resident trusts it
+    } else {
+        if (!programFolder.empty())
+            return Usage("--folder goes with --account");
+        if (pos.size() != 2)
+            return Usage("check needs SERVER and USER (the password is never an argument)");
+        server = pos[0];
+        user = pos[1];
+        if (passwordStdin) {
+            std::getline(std::cin, password);
+            if (!password.empty() && password.back() == '\r')
+                password.pop_back();
+        } else if (!ReadPasswordFromTerminal(Shown("Password for " + user + " at " + server + ": "), password)) {
+            return Usage("no terminal to read the password from; use --password-stdin");
+        }
     }
 
     std::string tmpl = (std::getenv("TMPDIR") ? std::string(std::getenv("TMPDIR")) : std::string("/tmp")) +

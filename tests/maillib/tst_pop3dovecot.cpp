@@ -224,6 +224,65 @@ private Q_SLOTS:
         QVERIFY(first.contains("nofile"));
     }
 
+    void fwmailCheckAccountFromSettings_data()
+    {
+        QTest::addColumn<QString>("layout");  // "folder": --folder DIR; "xdg": found under $XDG_DATA_HOME
+        QTest::addColumn<bool>("withCa");
+        QTest::addColumn<QString>("account");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("errorHas");
+        QTest::newRow("--folder") << "folder" << true << "2" << 0 << "";
+        QTest::newRow("program folder found as the resident finds it") << "xdg" << true << "2" << 0 << "";
+        QTest::newRow("no cacert.pem: not trusted") << "folder" << false << "2" << 1 << "not trusted";
+        QTest::newRow("account not configured") << "folder" << true << "3" << 1 << "account 3 is not configured";
+        QTest::newRow("no such account") << "folder" << true << "7" << 2 << "1 to 5";
+    }
+
+    void fwmailCheckAccountFromSettings()
+    {
+        QFETCH(QString, layout);
+        QFETCH(bool, withCa);
+        QFETCH(QString, account);
+        QFETCH(int, code);
+        QFETCH(QString, errorHas);
+        static bool delivered = false;
+        if (!delivered) {
+            deliver("user5", demoMails().mid(0, 2));
+            delivered = true;
+        }
+        QTemporaryDir home;
+        const QString program = layout == "xdg" ? home.filePath("ferrowick") : home.path();
+        QVERIFY(QDir(program).mkpath("maildata/INI"));
+        QFile ini(program + "/maildata/INI/maildata.ini");
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write(QString("[POP]\r\nPOP_SERVER2=%1\r\nUSER2=user5\r\nPASS2=pass5\r\nNAME2=test#\r\n")
+                      .arg(QString::fromStdString(pop3s()))
+                      .toUtf8());
+        ini.close();
+        if (withCa)
+            QVERIFY(QFile::copy(env_["CA_FILE"], program + "/maildata/INI/cacert.pem"));
+
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_DATA_HOME", home.path());
+        p.setProcessEnvironment(env);
+        QStringList args{"check", "--json", "--account", account};
+        if (layout == "folder")
+            args << "--folder" << program;
+        p.start(Env("FW_FWMAIL"), args);
+        QVERIFY(p.waitForFinished(30000));
+        const QByteArray out = p.readAllStandardOutput(), err = p.readAllStandardError();
+        QCOMPARE(p.exitCode(), code);
+        QVERIFY2(!out.contains("pass5") && !err.contains("pass5"), err.constData());
+        QVERIFY2(err.contains(errorHas.toUtf8()), err.constData());
+        if (code == 0) {
+            auto doc = QJsonDocument::fromJson(out);
+            QVERIFY(doc.isArray());
+            QCOMPARE(doc.array().size(), 2);
+            QCOMPARE(doc.array().first().toObject()["subject"].toString(), QString("来週の定例会議について"));
+        }
+    }
+
     void fwmailPrintsNoControlCharacters_data()
     {
         QTest::addColumn<QStringList>("options");

@@ -253,6 +253,8 @@ private Q_SLOTS:
         for (unsigned char c : status.text)
             QVERIFY2(c >= 0x20 && c != 0x7F, status.text.c_str());
         QVERIFY2(status.text.find("\xc2\x9b") == std::string::npos, status.text.c_str());
+        const std::string log = err.text();
+        QVERIFY2(log.find("secret") == std::string::npos, log.c_str());
         if (status.kind == maillib::AccountStatus::Kind::Waiting) {
             // No figure from the server: the fallback of a minute.
             QVERIFY(status.waitUntil >= before + 59s);
@@ -647,6 +649,21 @@ private Q_SLOTS:
         QCOMPARE(FilesIn(outer.path()), QStringList());  // nothing escaped the folder
         for (size_t i = 0; i < refs->size(); ++i)
             QCOMPARE(FileBytes((*refs)[i]), Mail(static_cast<int>(i) + 1));
+    }
+
+    void idsThatMeetAfterSuffixingStayApart()
+    {
+        // A repeated UIDL is told apart by a suffix; a server id that looks like one must not
+        // make two mails share a file.
+        FakePop3Server s;
+        s.setMails({{"c", Mail(1)}, {"c", Mail(2)}, {"c\x1f" "2", Mail(3)}});
+        QVERIFY(s.start());
+        auto refs = Receive(Plain(s), kUser, "secret", dir_.path());
+        QVERIFY(refs);
+        QCOMPARE(refs->size(), size_t(3));
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(FileBytes((*refs)[static_cast<size_t>(i)]), Mail(i + 1));
+        QCOMPARE(FilesIn(dir_.path()).size(), qsizetype(3));
     }
 
     void loginDelayAnswersFromCache()

@@ -66,6 +66,10 @@ private Q_SLOTS:
         QTest::newRow("junk lines skipped") << QByteArray("x\r\n1 a\r\n\r\n 2 b \r\n") << "1=a 2=b";
         QTest::newRow("number again: first stays") << QByteArray("1 a\r\n1 b\r\n2 c\r\n") << "1=a 2=c";
         QTest::newRow("id again: suffixed") << QByteArray("1 a\r\n2 a\r\n3 a\r\n4 b\r\n") << "1=a 2=a^2 3=a^3 4=b";
+        QTest::newRow("suffixed id meets the server's own")
+            << QByteArray("1 a\r\n2 a\r\n3 a\x1f" "2\r\n") << "1=a 2=a^2 3=a^2^2";
+        QTest::newRow("found by fuzzing") << QByteArray("32 c\n223 c\n2 c\n3332 c\x1f" "2\n")
+                                          << "32=c 223=c^2 2=c^3 3332=c^2^2";
         QTest::newRow("LF only, no final line end") << QByteArray("1 a\n2 b") << "1=a 2=b";
         QTest::newRow("empty") << QByteArray() << "";
     }

@@ -1,0 +1,44 @@
+#include "SettingsAccount.h"
+
+#include "mReadINI.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace fwmail {
+
+std::string ProgramFolderFor(const std::string& executableFolder)
+{
+    // The resident's own rule (controller/WorkFolders.cpp); kept in step with it.
+    const QString exe = QString::fromStdString(executableFolder);
+    if (QFileInfo(exe + QStringLiteral("/maildata")).isDir())
+        return executableFolder;
+    QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
+    if (dataHome.isEmpty() || !QDir::isAbsolutePath(dataHome))
+        dataHome = QDir::homePath() + QStringLiteral("/.local/share");
+    return (dataHome + QStringLiteral("/ferrowick")).toStdString();
+}
+
+bool ReadSettingsAccount(const std::string& programFolder, int account, SettingsAccount& out, std::string& error)
+{
+    const QString base = QString::fromStdString(programFolder) + QStringLiteral("/maildata");
+    mReadINI::IniPath = base + QStringLiteral("/INI/maildata.ini");
+    if (!QFileInfo(mReadINI::IniPath).isFile()) {
+        error = "no settings file " + mReadINI::IniPath.toStdString();
+        return false;
+    }
+    QString server, user, password, name;
+    mReadINI::ReadAccountSettings(server, user, password, name, QString::number(account));
+    if (server.trimmed().isEmpty() || user.trimmed().isEmpty()) {
+        error = "account " + std::to_string(account) + " is not configured in " + mReadINI::IniPath.toStdString();
+        return false;
+    }
+    out.server = server.toStdString();
+    out.user = user.toStdString();
+    out.password = password.toStdString();
+    const QString ca = base + QStringLiteral("/INI/cacert.pem");
+    out.caFile = QFileInfo(ca).isFile() ? ca.toStdString() : std::string();
+    return true;
+}
+
+}  // namespace fwmail
