@@ -3,6 +3,7 @@
 #include "Forms.h"
 #include "RealMailLibrary.h"
 #include "TerminationSignals.h"
+#include "StallProbe.h"
 #include "ThreadPoolCheckRunner.h"
 #include "WorkFolders.h"
 #include "fM_PALAM.h"
@@ -11,10 +12,13 @@
 #include <QApplication>
 #include <QFont>
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 int main(int argc, char* argv[])
 {
+    // With TZ unset, glibc looks at /etc/localtime again at every time conversion.
+    if (qEnvironmentVariableIsEmpty("TZ")) qputenv("TZ", ":/etc/localtime");
     // Wayland lets no client place its own windows; the notifier must sit at the screen corner.
     if (!qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
@@ -36,6 +40,9 @@ int main(int argc, char* argv[])
     fMail_Task task(forms, mail, runner);
     // A logout ends the program as "終了" does, a check in flight included.
     QuitOnTerminationSignals([&task] { task.logic().mnuEnd_Click(); });
+    std::unique_ptr<StallProbe> probe;
+    if (const QString path = qEnvironmentVariable("FW_BENCH_PROBE"); !path.isEmpty())
+        probe = std::make_unique<StallProbe>(path, task.logic());
     task.Form_Load(WorkFolders::ProgramFolder(QApplication::applicationDirPath()));
     const int code = QApplication::exec();
     task.RemoveTrayIcon();

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <limits>
+#include <sys/stat.h>
 #include <utility>
 
 namespace {
@@ -123,6 +124,7 @@ void ResidentController::CheckMail(std::function<void()> then)
     host_.RegisterTrayIcon();
     checkInFlight_ = true;
     afterCheck_ = std::move(then);
+    if (checkObserver_) checkObserver_(true);
 
     // Each worker gets its inputs by value and writes only its own result slot.
     const std::string folder = utf8(TextUtil::TrimSpaces(receiveFolder_));
@@ -134,23 +136,48 @@ void ResidentController::CheckMail(std::function<void()> then)
         std::string user = utf8(k == 1 ? TextUtil::TrimSpaces(a.user) : a.user);
         std::string password = utf8(k == 1 ? TextUtil::TrimSpaces(a.password) : a.password);
         AccountResult* slot = &results_[static_cast<std::size_t>(k)];
+        ReadCache* cache = &readCaches_[static_cast<std::size_t>(k)];
         *slot = AccountResult{};
-        tasks.push_back([this, slot, server, user, password, folder]() mutable {
+        tasks.push_back([this, slot, cache, server, user, password, folder]() mutable {
             std::string mode = "SAVEALL";
             std::string receive = folder;
             slot->mails = mail_.RcvMail(server, user, password, mode, receive, slot->status);
-            if (!slot->mails) return;
             // Reading only opens files, so it is done here too; the files stay until applied.
-            const std::size_t last = std::min<std::size_t>(slot->mails->size(), kMailsPerAccount);
-            slot->fields.reserve(last);
-            for (std::size_t i = 0; i < last; ++i) {
-                std::string ref = (*slot->mails)[i];
-                std::string fields = utf8(kFieldList);
-                slot->fields.push_back(mail_.ReadMail(ref, fields, receive));
-            }
+            readFields(mail_, *slot, *cache, receive);
         });
     }
     runner_.Run(std::move(tasks), [this] { ApplyCheck(); });
+}
+
+void ResidentController::readFields(MailLibrary& mail, AccountResult& result, ReadCache& cache, const std::string& folder)
+{
+    ReadCache kept;
+    if (result.mails) {
+        const std::size_t last = std::min<std::size_t>(result.mails->size(), kMailsPerAccount);
+        result.fields.reserve(last);
+        for (std::size_t i = 0; i < last; ++i) {
+            const std::string& ref = (*result.mails)[i];
+            struct stat st {};
+            const bool known = ::stat(ref.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+            ReadCacheEntry entry{static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+                                 static_cast<long long>(st.st_size),
+                                 static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec, {}};
+            const auto hit = cache.find(ref);
+            if (known && hit != cache.end() && hit->second.device == entry.device && hit->second.inode == entry.inode &&
+                hit->second.size == entry.size && hit->second.modifiedNs == entry.modifiedNs) {
+                entry.fields = hit->second.fields;
+            } else {
+                std::string name = ref;
+                std::string fieldList = utf8(kFieldList);
+                std::string receive = folder;
+                entry.fields = mail.ReadMail(name, fieldList, receive);
+            }
+            result.fields.push_back(entry.fields);
+            if (known) kept.insert_or_assign(ref, std::move(entry));
+        }
+    }
+    // Only the mails of this check stay remembered.
+    cache = std::move(kept);
 }
 
 void ResidentController::ApplyCheck()
@@ -194,6 +221,7 @@ void ResidentController::ApplyCheck()
     if (newCount_ > 0) forms_.Show(FormId::fMail_Checker);
     setMenuEnabled(true);
     if (auto then = std::exchange(afterCheck_, {})) then();
+    if (checkObserver_) checkObserver_(false);
 }
 
 void ResidentController::showAccountStatus()

@@ -8,6 +8,8 @@
 #include <QString>
 #include <array>
 #include <functional>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 // The resident controller's behaviour without widgets: start-up, the timed mail check,
@@ -35,6 +37,8 @@ public:
     // check is in flight.
     void CheckMail(std::function<void()> then = {});
     bool CheckInFlight() const { return checkInFlight_; }
+    // Told when a check starts (true) and when its results have been applied (false).
+    void SetCheckObserver(std::function<void(bool inFlight)> observer) { checkObserver_ = std::move(observer); }
     void StoreMailHeader(const QString& mailRef, int position, const QString& label);
     void DeleteMailFile(const QString& mailRef);
     void CloseNotifyWindows();
@@ -64,6 +68,16 @@ private:
         std::vector<maillib::MailList> fields; // ReadMail of the first mails, in list order
     };
 
+    // ReadMail's answer for a file, kept while the file stays the same one: the library links
+    // an unchanged mail back in under the same name, so it need not be parsed again.
+    struct ReadCacheEntry {
+        unsigned long long device = 0, inode = 0;
+        long long size = 0, modifiedNs = 0;
+        maillib::MailList fields;
+    };
+    using ReadCache = std::unordered_map<std::string, ReadCacheEntry>;
+    static void readFields(MailLibrary& mail, AccountResult& result, ReadCache& cache, const std::string& folder);
+
     void setMenuEnabled(bool enabled);
     void ApplyCheck();
     void showAccountStatus();
@@ -89,8 +103,11 @@ private:
     bool checkInFlight_ = false;
     bool quitRequested_ = false;
     std::function<void()> afterCheck_;
+    std::function<void(bool)> checkObserver_;
     std::array<AccountResult, 6> results_{};
     AccountStatusBoard board_{kProgramName};
+    // Each account's worker alone uses its cache, and only while its check is in flight.
+    std::array<ReadCache, 6> readCaches_{};
     // Fields ReadMail gave on a worker for each file of the check being applied.
     const std::vector<maillib::MailList>* applyingFields_ = nullptr;
 };

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -35,6 +36,7 @@ private Q_SLOTS:
     void dayLogDecidesWhatIsNew();
     void sameMailsAgainRefillTablesQuietly();
     void newMailAfterSeenMailIsAnnounced();
+    void unchangedMailIsNotReadAgain();
     void atMostHundredMailsPerAccount();
     void tablesNeverWritePastSlotHundred();
     void cutsCountCharacters_data();
@@ -276,6 +278,29 @@ void TestCheckMail::newMailAfterSeenMailIsAnnounced()
     QCOMPARE(int(mReadINI::SeenCount), 1);
     QCOMPARE(ctl_->NewCount(), 1);
     QVERIFY(journal_.entries.contains(QStringLiteral("show:fMail_Checker")));
+}
+
+void TestCheckMail::unchangedMailIsNotReadAgain()
+{
+    start();
+    // Like the library: the mail file is a hard link to a kept copy, put back at every check.
+    const QString ref = mail_->addMail(mailDir(), QStringLiteral("s1"), mailFields(QStringLiteral("once"), QStringLiteral("f"), QStringLiteral("2026/12/06 10:00:00")));
+    const QString kept = dir_->path() + QStringLiteral("/kept");
+    QVERIFY(::link(QFile::encodeName(ref).constData(), QFile::encodeName(kept).constData()) == 0);
+    auto relink = [&] { QVERIFY(::link(QFile::encodeName(kept).constData(), QFile::encodeName(ref).constData()) == 0); };
+    ctl_->CheckMail();
+    mM_CHKER::MailSubject.fill(QString());
+    relink();
+    ctl_->CheckMail();
+    QCOMPARE(mail_->reads.size(), 1);
+    QCOMPARE(mM_CHKER::MailSubject[1], QStringLiteral("Subject: once"));
+    // The same name with other content is another file: it is read again.
+    QFile other(ref);
+    QVERIFY(other.open(QIODevice::WriteOnly));
+    other.write("another mail");
+    other.close();
+    ctl_->CheckMail();
+    QCOMPARE(mail_->reads.size(), 2);
 }
 
 void TestCheckMail::atMostHundredMailsPerAccount()
