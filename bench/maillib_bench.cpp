@@ -1,6 +1,9 @@
 // Mail check cost against a loopback dovecot: 5 accounts x 20 mixed mails over
 // POP3S. Prints a first check, the steady state (nothing new) and a bare loop
 // of connect + login + UIDL + QUIT per account, with the bytes dovecot sent.
+// Before that, against scripted servers: the peak memory of a check whose server
+// lists 220,000 UIDLs, and how soon CancelChecks ends five checks on silent servers.
+#include "FakePop3Server.h"
 #include "MailLib.h"
 #include "MailLibInternal.h"
 
@@ -15,6 +18,9 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -178,6 +184,152 @@ struct Figure {
     double bytes = 0;
 };
 
+// Runs `work` in a child process; its peak RSS in KiB, or -1 when it failed.
+long PeakRssOfChild(const std::function<bool()>& work)
+{
+    std::fflush(nullptr);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        const bool ok = work();
+        std::fflush(nullptr);
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    rusage usage {};
+    if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    return usage.ru_maxrss;
+}
+
+// A scripted server in a child process of its own, so that its data is not counted.
+struct ServerProcess {
+    pid_t pid = -1;
+    int port = 0;
+    ~ServerProcess()
+    {
+        if (pid > 0) {
+            ::kill(pid, SIGTERM);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+bool StartListingServer(ServerProcess& server, int uidlLines, int mails)
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return false;
+    std::fflush(nullptr);
+    server.pid = ::fork();
+    if (server.pid == 0) {
+        ::close(fds[0]);
+        FakePop3Server s;
+        std::vector<FakeMail> real;
+        for (int i = 0; i < mails; ++i)
+            real.push_back({"m" + std::to_string(i), "Subject: " + std::to_string(i) + "\r\n\r\nx\r\n"});
+        s.setMails(real);
+        // The first `mails` lines name real messages; the rest name messages LIST does not know.
+        std::string listing = "+OK\r\n";
+        for (int i = 0; i < uidlLines; ++i) {
+            char line[96];
+            std::snprintf(line, sizeof line, "%d %s%058d\r\n", i + 1, i < mails ? "m" : "x", i);
+            listing += i < mails ? std::to_string(i + 1) + " m" + std::to_string(i) + "\r\n" : std::string(line);
+        }
+        listing += ".\r\n";
+        s.hook = [&](const std::string& cmd, int) -> std::optional<FakeReply> {
+            if (cmd == "UIDL")
+                return FakeReply{listing};
+            return std::nullopt;
+        };
+        if (!s.start())
+            ::_exit(1);
+        int port = s.port();
+        if (::write(fds[1], &port, sizeof port) != sizeof port)
+            ::_exit(1);
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    bool ok = server.pid > 0 && ::read(fds[0], &server.port, sizeof server.port) == sizeof server.port;
+    ::close(fds[0]);
+    return ok;
+}
+
+bool CheckOnce(int port, const std::string& folder, size_t expectedMails)
+{
+    maillib::SetLogSink([](const std::string&) {});
+    std::string server = "insecure-pop3://127.0.0.1:" + std::to_string(port), user = "u", pw = "secret",
+                mode = "SAVEALL", dir = folder;
+    auto refs = maillib::RcvMail(server, user, pw, mode, dir);
+    return refs && refs->size() == expectedMails;
+}
+
+void ListingMemory(const fs::path& work)
+{
+    constexpr int kLines = 220000, kMails = 20;
+    ServerProcess small, big;
+    if (!StartListingServer(small, kMails, kMails) || !StartListingServer(big, kLines, kMails)) {
+        std::fprintf(stderr, "bench: the scripted servers did not start\n");
+        std::exit(1);
+    }
+    fs::create_directories(work / "listing");
+    const std::string folder = (work / "listing").string();
+    const long baseline = PeakRssOfChild([&] { return CheckOnce(small.port, folder, kMails); });
+    const long peak = PeakRssOfChild([&] { return CheckOnce(big.port, folder, kMails); });
+    double listingBytes = 0;
+    for (int i = kMails; i < kLines; ++i)
+        listingBytes += static_cast<double>(std::to_string(i + 1).size() + 1 + 59 + 2);
+    std::printf("maillib bench: a UIDL listing of %d lines (%.1f MB), %d of them real mails\n", kLines,
+                listingBytes / 1e6, kMails);
+    std::printf("  peak RSS of the check: %.1f MB (a %d-line listing: %.1f MB); target <= 60 MB: %s\n",
+                peak / 1024.0, kMails, baseline / 1024.0, peak > 0 && peak <= 60 * 1024 ? "met" : "NOT met");
+}
+
+void CancelLatency()
+{
+    constexpr int kSilent = 5;
+    const long ok = PeakRssOfChild([] {
+        std::vector<std::unique_ptr<FakePop3Server>> servers;
+        for (int i = 0; i < kSilent; ++i) {
+            servers.push_back(std::make_unique<FakePop3Server>());
+            servers.back()->silent = true;
+            if (!servers.back()->start())
+                return false;
+        }
+        fs::path dir = fs::temp_directory_path() / ("fw-bench-cancel-" + std::to_string(::getpid()));
+        fs::create_directories(dir);
+        std::vector<std::thread> checks;
+        std::vector<Clock::time_point> returned(kSilent);
+        for (int i = 0; i < kSilent; ++i)
+            checks.emplace_back([&, i] {
+                std::string server = "insecure-pop3://127.0.0.1:" + std::to_string(servers[static_cast<size_t>(i)]->port()),
+                            user = "u", pw = "p", mode = "SAVEALL", folder = dir.string();
+                maillib::AccountStatus status;
+                maillib::RcvMail(server, user, pw, mode, folder, status);
+                returned[static_cast<size_t>(i)] = Clock::now();
+            });
+        for (auto& s : servers)
+            while (s->connections() < 1)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // all waiting for a greeting
+        const auto cancelledAt = Clock::now();
+        maillib::CancelChecks();
+        for (auto& t : checks)
+            t.join();
+        double worst = 0;
+        for (const auto& t : returned)
+            worst = std::max(worst, std::chrono::duration<double, std::milli>(t - cancelledAt).count());
+        std::printf("  CancelChecks with %d checks waiting on silent servers: all returned after %.1f ms "
+                    "(target <= 100 ms: %s)\n",
+                    kSilent, worst, worst <= 100 ? "met" : "NOT met");
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+        return true;
+    });
+    if (ok < 0)
+        std::printf("  CancelChecks: the measurement failed\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -186,6 +338,9 @@ int main(int argc, char** argv)
     std::string demo = argc > 2 ? argv[2] : FW_DEMO_MAILS_PATH;
     fs::path work = fs::temp_directory_path() / ("fw-bench-" + std::to_string(::getpid()));
     fs::create_directories(work / "recv" / "INI");
+    ListingMemory(work);
+    CancelLatency();
+    std::fflush(stdout);
     g_state = (work / "dovecot").string();
     if (Run(g_fixture + " start " + g_state + " >/dev/null") != 0) {
         std::fprintf(stderr, "bench: the dovecot fixture did not start\n");
