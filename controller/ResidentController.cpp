@@ -2,6 +2,7 @@
 
 #include "AppLog.h"
 #include "Clock.h"
+#include "Diagnostics.h"
 #include "FileOps.h"
 #include "TextUtil.h"
 #include "WorkFolders.h"
@@ -23,11 +24,7 @@ namespace {
 const QString kFieldList = QStringLiteral("subject:from:date:nofile:");
 constexpr int kMailsPerAccount = 100;
 
-void warn(const QString& message)
-{
-    std::fprintf(stderr, "ferrowick: %s\n", qPrintable(message));
-    AppLog::Append(message);
-}
+void warn(const QString& message) { Diagnostics::Warn(message); }
 
 std::string utf8(const QString& text) { return text.toStdString(); }
 QString fromUtf8(const std::string& text) { return QString::fromStdString(text); }

@@ -1,5 +1,7 @@
 #include "Diagnostics.h"
 
+#include "AppLog.h"
+
 #include <cerrno>
 #include <unistd.h>
 
@@ -16,10 +18,11 @@ void Warn(const QString& message)
     while (left > 0) {
         const ssize_t n = ::write(STDERR_FILENO, p, left);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
+        if (n <= 0) break;
         p += n;
         left -= static_cast<size_t>(n);
     }
+    AppLog::Append(message);
 }
 
 } // namespace Diagnostics

@@ -1,4 +1,5 @@
 #include "AppLog.h"
+#include "Diagnostics.h"
 
 #include <QDir>
 #include <QFile>
@@ -76,6 +77,7 @@ private Q_SLOTS:
     void unwritableLogIsSaidOnceAndNothingStops_data();
     void unwritableLogIsSaidOnceAndNothingStops();
     void threadsNeverMixTheirLines();
+    void programWarningsReachTheLog();
 
 private:
     QTemporaryDir dir_;
@@ -186,6 +188,18 @@ void TestAppLog::threadsNeverMixTheirLines()
         QVERIFY2(m.hasMatch(), qPrintable(line));
         QCOMPARE(m.captured(2).at(0).unicode(), char16_t(u'a' + m.captured(1).toInt()));
     }
+}
+
+void TestAppLog::programWarningsReachTheLog()
+{
+    {
+        StderrCapture capture(dir_.filePath(QStringLiteral("stderr.txt")));
+        Diagnostics::Warn(QStringLiteral("cannot write the day log"));
+        QCOMPARE(capture.text(), QStringLiteral("ferrowick: cannot write the day log\n"));
+    }
+    const QStringList lines = linesOf(path_);
+    QCOMPARE(lines.size(), 1);
+    QVERIFY(lines[0].endsWith(QStringLiteral(" cannot write the day log")));
 }
 
 QTEST_GUILESS_MAIN(TestAppLog)
