@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <limits>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -33,6 +34,19 @@ QString fromUtf8(const std::string& text) { return QString::fromStdString(text);
 void assertGuiThread()
 {
     Q_ASSERT(!QCoreApplication::instance() || QThread::currentThread() == QCoreApplication::instance()->thread());
+}
+
+// Removes a mail file the tables will never read: only a regular file named directly in the
+// receive folder, as the library names them.
+void dropUnreadMail(const std::string& ref, std::string folder)
+{
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    if (ref.size() <= folder.size() + 1 || ref.compare(0, folder.size(), folder) != 0 || ref[folder.size()] != '/')
+        return;
+    const std::string name = ref.substr(folder.size() + 1);
+    if (name.find('/') != std::string::npos || name == "." || name == "..") return;
+    struct stat st {};
+    if (::lstat(ref.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(ref.c_str());
 }
 
 } // namespace
@@ -141,6 +155,10 @@ void ResidentController::CheckMail(std::function<void()> then)
             slot->mails = mail_.RcvMail(server, user, password, mode, receive, slot->status);
             // Reading only opens files, so it is done here too; the files stay until applied.
             readFields(mail_, *slot, *cache, receive);
+            // What lies beyond the mails the tables take is never read: removing it here
+            // spares the GUI thread's purge thousands of deletions in a large mailbox.
+            if (slot->mails)
+                for (std::size_t i = kMailsPerAccount; i < slot->mails->size(); ++i) dropUnreadMail((*slot->mails)[i], receive);
         });
     }
     runner_.Run(std::move(tasks), [this] { ApplyCheck(); });

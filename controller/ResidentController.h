@@ -105,9 +105,9 @@ private:
     std::function<void()> afterCheck_;
     std::function<void(bool)> checkObserver_;
     std::array<AccountResult, 6> results_{};
-    AccountStatusBoard board_{kProgramName};
     // Each account's worker alone uses its cache, and only while its check is in flight.
     std::array<ReadCache, 6> readCaches_{};
+    AccountStatusBoard board_{kProgramName};
     // Fields ReadMail gave on a worker for each file of the check being applied.
     const std::vector<maillib::MailList>* applyingFields_ = nullptr;
 };

@@ -260,6 +260,7 @@ int main(int argc, char** argv)
         return Check(args);
     if (cmd == "read")
         return ReadFiles(args);
+    if (cmd == "--version") return std::printf("fwmail %s\n", FW_VERSION) < 0;
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
         Usage();
         return 0;

@@ -83,7 +83,7 @@ void fMail_Card::Image1_Click()
     if (body.isVisible()) return;
 
     // The display time is added, like the notifier and the footer do; closing the detail window
-    // restarts it again.
+    // starts it anew.
     mM_CHKER::SetCloseTimeFromNow(ReadDisplaySeconds());
 
     forms.Show(FormId::fMail_Body);

@@ -22,6 +22,7 @@ void Warn(const QString& message)
         p += n;
         left -= static_cast<size_t>(n);
     }
+    // A desktop session throws stderr away; the user's log keeps the line.
     AppLog::Append(message);
 }
 

@@ -2,11 +2,12 @@
 #include <QString>
 
 // The program's warnings. Every warning line goes through Warn, so that where they end up
-// (stderr and the user's log) is decided in one place.
+// is decided in one place.
 namespace Diagnostics {
 
-// Writes "ferrowick: <message>" as one line to stderr, and the message to AppLog. Line
-// breaks in the message become spaces, so one call is always one line.
+// Writes "ferrowick: <message>" as one line to stderr, and appends it to the user's log
+// (AppLog) once its path is set. Line breaks in the message become spaces, so one call is
+// always one line.
 void Warn(const QString& message);
 
 } // namespace Diagnostics

@@ -280,6 +280,12 @@ bool WriteStrings(const QList<Entry>& entries, const QString& path, QString* err
 
     QByteArray out;
     for (const Line& line : lines) out += line.content + line.eol;
+    // A CP932 file whose last CP932-only bytes were just replaced would be read as UTF-8 next
+    // time, and its other Japanese entries would change.
+    if (encoding == Encoding::Cp932 && !isAscii(out) && TextCodec::IsValidUtf8(out)) {
+        return fail(QStringLiteral("saving would change how the other entries of the Shift_JIS (CP932) settings file read; "
+                                   "nothing was saved (convert the file to UTF-8 first)"));
+    }
     switch (encoding) {
     case Encoding::Utf8Bom: out.prepend("\xEF\xBB\xBF"); break;
     case Encoding::Utf16Le: out = utf8ToUtf16(out, false); break;

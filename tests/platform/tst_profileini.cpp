@@ -244,6 +244,10 @@ void TestProfileIni::noSaveChangesWhatAnotherKeyReads_data()
     QTest::newRow("cp932, text it cannot hold") << cp932File << "POP" << "NAME1" << QStringLiteral("家族\U0001F600#");
     QTest::newRow("cp932, long value") << cp932File << "POP" << "PASS1" << QString(600, QChar(0x5BB6));
     QTest::newRow("cp932, undecodable bytes") << QByteArray("\x81\r\n[POP]\r\nUSER1=\x82\xa0\x80\r\n") << "POP" << "USER2" << "z";
+    // Half-width ﾃｩ in CP932 is C3 A9, which is also UTF-8 for é: once the line with あ is
+    // gone, nothing shows the file is CP932 any more.
+    QTest::newRow("cp932, last CP932-only bytes replaced") << QByteArray("[POP]\r\nUSER1=\x82\xa0\r\nNAME1=\xc3\xa9#\r\n") << "POP"
+                                                         << "USER1" << "v";
     QTest::newRow("utf8, emoji") << ("[POP]\nPASS2=" + kanji200.toUtf8() + "\n") << "POP" << "NAME1" << QStringLiteral("\U0001F600");
     QTest::newRow("utf16, emoji") << utf16(QStringLiteral("[POP]\r\nPASS2=") + kanji200 + QStringLiteral("\r\n"), false) << "POP"
                                   << "NAME1" << QStringLiteral("\U0001F600");
