@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QTimer>
 #include <QtTest>
 
@@ -108,6 +109,9 @@ class TestConnectionTest : public QObject {
 
 private Q_SLOTS:
     void initTestCase();
+    // The tests ran on Qt's shared pool: its threads end here, while OpenSSL can still free
+    // what it keeps per thread.
+    void cleanupTestCase() { QThreadPool::globalInstance()->waitForDone(); }
     void buttonSitsInTheFreeCorner();
     void testsTheAccountAsTyped_data();
     void testsTheAccountAsTyped();
