@@ -18,7 +18,7 @@ void Warn(const QString& message)
     while (left > 0) {
         const ssize_t n = ::write(STDERR_FILENO, p, left);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
+        if (n <= 0) break;
         p += n;
         left -= static_cast<size_t>(n);
     }

@@ -52,6 +52,10 @@ QString Message(const Result& result)
         return QStringLiteral("POPサーバとアカウントを入力して下さい");
     case Kind::Cancelled:
         return QStringLiteral("接続テストを中止しました");
+    case Kind::Waiting:
+        // The same account failed a moment ago (in the resident's check or an earlier test).
+        return AccountStatusText::Reason(result.status) +
+               QStringLiteral("\n同じ設定での接続は、直前に失敗したため再試行の時刻まで控えています");
     default:
         return AccountStatusText::Reason(result.status);
     }

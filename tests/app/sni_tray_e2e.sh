@@ -46,7 +46,8 @@ props=$(gdbus call --session --dest "$item" --object-path /StatusNotifierItem \
   --method org.freedesktop.DBus.Properties.GetAll org.kde.StatusNotifierItem)
 grep -q "'Status': <'Active'>" <<<"$props" || fail "the item is not active: $props"
 grep -q "'IconPixmap': <\[(32, 32, " <<<"$props" || fail "the item has no 32x32 picture"
-grep -q "'ToolTip': <('', @a(iiay) \[\], 'Ferrowick" <<<"$props" || fail "the tooltip does not start with Ferrowick: $props"
+# The title is the program's name, with the accounts' state on the lines below it.
+grep -qE "'ToolTip': <\('', @a\(iiay\) \[\], 'Ferrowick(\\\\n[^']*)?'" <<<"$props" || fail "the tooltip does not name Ferrowick"
 menu=$(sed -n "s/.*'Menu': <objectpath '\([^']*\)'>.*/\1/p" <<<"$props")
 [ -n "$menu" ] || fail "the item has no menu"
 layout=$(gdbus call --session --dest "$item" --object-path "$menu" --method com.canonical.dbusmenu.GetLayout -- 0 -1 '[]')

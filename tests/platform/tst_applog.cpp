@@ -1,4 +1,5 @@
 #include "AppLog.h"
+#include "Diagnostics.h"
 
 #include <QDir>
 #include <QFile>
@@ -76,6 +77,7 @@ private Q_SLOTS:
     void unwritableLogIsSaidOnceAndNothingStops_data();
     void unwritableLogIsSaidOnceAndNothingStops();
     void threadsNeverMixTheirLines();
+    void programWarningsReachTheLog();
 
 private:
     QTemporaryDir dir_;
@@ -186,6 +188,26 @@ void TestAppLog::threadsNeverMixTheirLines()
         QVERIFY2(m.hasMatch(), qPrintable(line));
         QCOMPARE(m.captured(2).at(0).unicode(), char16_t(u'a' + m.captured(1).toInt()));
     }
+}
+
+void TestAppLog::programWarningsReachTheLog()
+{
+    {
+        StderrCapture capture(dir_.filePath(QStringLiteral("stderr.txt")));
+        Diagnostics::Warn(QStringLiteral("cannot write the day log"));
+        QCOMPARE(capture.text(), QStringLiteral("ferrowick: cannot write the day log\n"));
+    }
+    // A desktop session may give the program no stderr at all.
+    std::fflush(stderr);
+    const int saved = ::dup(2);
+    ::close(2);
+    Diagnostics::Warn(QStringLiteral("said with stderr closed"));
+    ::dup2(saved, 2);
+    ::close(saved);
+    const QStringList lines = linesOf(path_);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(lines[0].endsWith(QStringLiteral(" cannot write the day log")));
+    QVERIFY(lines[1].endsWith(QStringLiteral(" said with stderr closed")));
 }
 
 QTEST_GUILESS_MAIN(TestAppLog)
