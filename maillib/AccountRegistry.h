@@ -44,7 +44,7 @@ struct AccountState {
     std::string lastFailure;          // reason of the failure being backed off from
     std::set<std::string, std::less<>> skipWarned;  // mails already reported as skipped
     size_t skipSummary = 0;            // mails skipped when that was last said as one line
-    std::set<std::string, std::less<>> refusedTop;  // mails the server refused to send
+    std::set<std::string, std::less<>> askLast;  // mails that ended a check early: fetched after the others
 
     AccountState() = default;
     AccountState(const AccountState&) = delete;

@@ -225,13 +225,13 @@ private:
         }
         ids.Finish();
 
-        // New mails in server order; one the server refused before comes last, so that
-        // it cannot keep the others from being fetched.
+        // New mails in server order; one that ended an earlier check comes last, so that it
+        // cannot keep the others from being fetched.
         std::vector<size_t> wanted, refusedBefore;
         for (size_t i = 0; i < ids.size(); ++i) {
             if (st_->mails.count(ids.Id(i)))
                 continue;
-            (st_->refusedTop.count(ids.Id(i)) ? refusedBefore : wanted).push_back(i);
+            (st_->askLast.count(ids.Id(i)) ? refusedBefore : wanted).push_back(i);
         }
         wanted.insert(wanted.end(), refusedBefore.begin(), refusedBefore.end());
 
@@ -255,14 +255,14 @@ private:
             r = session->Top(number, overCap ? limits_.truncatedBodyLines : 1000000UL, limits_.sizeCap, content);
             if (r.kind == Pop3Reply::Kind::ServerErr) {
                 // curl ends the connection after a refusal; the mails after it wait for the next check.
-                st_->refusedTop.insert(std::string(id));
+                st_->askLast.insert(std::string(id));
                 Skip(number, std::string(id), r.reason);
                 stoppedEarly = true;
                 break;
             }
             if (!r.ok())
                 return Failed(*session, r);
-            st_->refusedTop.erase(std::string(id));
+            st_->askLast.erase(std::string(id));
             if (st_->cachedBytes + content.size() <= limits_.cacheBudget) {
                 st_->cachedBytes += content.size();
                 st_->mails.emplace(std::string(id), Cached{std::move(content), {}});
@@ -271,6 +271,9 @@ private:
             }
             if (r.cut) {
                 // Sent past the cap: what was read is kept; the other mails come next time.
+                // Not cached (over the budget), it is asked for again: after the others.
+                if (uncached.count(id))
+                    st_->askLast.insert(std::string(id));
                 stoppedEarly = true;
                 break;
             }
@@ -291,7 +294,7 @@ private:
                 ++it;
             }
         }
-        for (auto* seen : {&st_->refusedTop, &st_->skipWarned})
+        for (auto* seen : {&st_->askLast, &st_->skipWarned})
             for (auto it = seen->begin(); it != seen->end();)
                 it = ids.Contains(*it) ? std::next(it) : seen->erase(it);
         st_->failures = 0;

@@ -428,6 +428,35 @@ private Q_SLOTS:
                  QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "LIST", "TOP 2 1000000", "QUIT"}));
     }
 
+    void floodOverTheCacheBudgetDoesNotBlockTheOthers()
+    {
+        // The part read is over the cache budget, so it is fetched again each time: after the
+        // other mails, which it would otherwise keep out for good.
+        maillib::internal::Limits l = maillib::internal::GetLimits();
+        l.cacheBudget = 16 * 1024;
+        maillib::internal::SetLimits(l);
+        const std::string head = "Subject: flood\r\n\r\n";
+        const std::string body(1024 * 1024, 'z');
+        FakePop3Server s;
+        s.setMails({{"big", head + body}, {"small", Mail(2)}});
+        s.hook = [&](const std::string& cmd, int) -> std::optional<FakeReply> {
+            if (cmd.rfind("TOP 1 ", 0) == 0)
+                return FakeReply{"+OK\r\n" + head + body + "\r\n.\r\n"};
+            return std::nullopt;
+        };
+        QVERIFY(s.start());
+        auto refs = Receive(Plain(s), kUser, "secret", dir_.path());
+        QVERIFY(refs);
+        QCOMPARE(refs->size(), size_t(1));
+        auto again = Receive(Plain(s), kUser, "secret", dir_.path());
+        QVERIFY(again);
+        QCOMPARE(again->size(), size_t(2));
+        QCOMPARE(FileBytes((*again)[0]), (head + body).substr(0, 64 * 1024));
+        QCOMPARE(FileBytes((*again)[1]), Mail(2));
+        QCOMPARE(Q(s.lastTranscript()),
+                 QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "LIST", "TOP 2 1000000", "TOP 1 3"}));
+    }
+
     void longUidIsKeptByHash()
     {
         const std::string longUid(600, 'L');
