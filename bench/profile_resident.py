@@ -27,7 +27,7 @@ import resident_bench as bench  # noqa: E402
 
 def print_rss(pid):
     """RSS per mapped object; anonymous memory split into heap, thread arenas and stacks."""
-    sizes, name = {}, None
+    sizes, name, private = {}, None, 0
     with open("/proc/%d/smaps" % pid) as f:
         for line in f:
             parts = line.split()
@@ -38,8 +38,10 @@ def print_rss(pid):
                                                                         "small"))
             elif parts[0] == "Rss:":
                 sizes[name] = sizes.get(name, 0) + int(parts[1])
+            elif parts[0] in ("Private_Clean:", "Private_Dirty:"):
+                private += int(parts[1])
     total = sum(sizes.values())
-    print("RSS %.1f MB" % (total / 1024.0))
+    print("RSS %.1f MB, of which private (not shared with any other process) %.1f MB" % (total / 1024.0, private / 1024.0))
     for n, kb in sorted(sizes.items(), key=lambda x: -x[1])[:25]:
         print("  %7.1f MB  %s" % (kb / 1024.0, n))
 

@@ -363,8 +363,9 @@ def phase_sizes(args, exe, work, server, floor, table, notes):
                   (p["wall"] <= 100 and p["cpu"] <= 30) if size >= 10000 else None)
         table.add("  bytes down per steady check, %d mails" % size, f(p["f_out"], "%d"), f(p["out"], "%d"),
                   "<= 300", None if p["out"] is None else p["out"] <= 300)
-        notes.append("1 x %d: check that fetched the new mails %.0f ms; RSS %.1f MB; per check (wall/cpu) %s"
-                     % (size, p["fetch_check"], p["rss"] or 0,
+        notes.append("1 x %d: check that fetched the new mails %.0f ms; longest GUI stall so far %.0f ms; RSS %.1f MB; "
+                     "per check (wall/cpu) %s"
+                     % (size, p["fetch_check"], res.checks()[-1][1], p["rss"] or 0,
                         " ".join("%.0f/%.1f" % (c["wall"], c["cpu"]) for c in cycles)))
     if len(sizes) >= 2:
         for key, fkey, label in (("wall", "f_wall", "wall"), ("cpu", "f_cpu", "CPU")):
@@ -476,7 +477,8 @@ def main():
         if server:
             server.stop()
         shutil.rmtree(work, ignore_errors=True)
-    print("resident bench: medians of %d interleaved rounds, loopback POP3S, %.0f s" % (args.rounds, time.monotonic() - t0))
+    print("resident bench: medians of %d interleaved rounds, loopback POP3S, %.0f s; load average %s at the end"
+          % (args.rounds, time.monotonic() - t0, " ".join("%.1f" % x for x in os.getloadavg())))
     table.print()
     for n in notes:
         print("  " + n)
