@@ -1,52 +1,42 @@
 // Ferrowick: a resident mail checker in the notification area.
-#include "Forms.h"
-#include "RealMailLibrary.h"
-#include "TerminationSignals.h"
-#include "StallProbe.h"
-#include "ThreadPoolCheckRunner.h"
+#include "CommandLine.h"
+#include "Resident.h"
+#include "SingleInstance.h"
 #include "WorkFolders.h"
-#include "fM_PALAM.h"
-#include "fMail_Task.h"
 
-#include <QApplication>
-#include <QFont>
+#include <QFileInfo>
 #include <cstdio>
-#include <memory>
-#include <unistd.h>
 
 int main(int argc, char* argv[])
 {
     // With TZ unset, glibc looks at /etc/localtime again at every time conversion.
     if (qEnvironmentVariableIsEmpty("TZ")) qputenv("TZ", ":/etc/localtime");
-    // Wayland lets no client place its own windows; the notifier must sit at the screen corner.
-    if (!qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("ferrowick"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Ferrowick"));
-    // The program lives in the tray: closing its last window must not end it.
-    QApplication::setQuitOnLastWindowClosed(false);
-    // The windows name the Windows font; map it to its Linux counterparts everywhere.
-    QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"),
-                               {QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP"), QStringLiteral("VL PGothic")});
+    // No application object yet: --help, --version and a hand-over must work without a display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLine commandLine = ParseCommandLine(arguments);
+    if (commandLine.outcome != CommandLine::Outcome::Start) return ReportOutcome(commandLine);
 
-    notify::Forms forms;
-    forms.SetSettingsDialog([] { fM_PALAM::ShowModal(); });
-    RealMailLibrary mail;
-    ThreadPoolCheckRunner runner(5);
-    fMail_Task task(forms, mail, runner);
-    // A logout ends the program as "終了" does, a check in flight included.
-    QuitOnTerminationSignals([&task] { task.logic().mnuEnd_Click(); });
-    std::unique_ptr<StallProbe> probe;
-    if (const QString path = qEnvironmentVariable("FW_BENCH_PROBE"); !path.isEmpty())
-        probe = std::make_unique<StallProbe>(path, task.logic());
-    task.Form_Load(WorkFolders::ProgramFolder(QApplication::applicationDirPath()));
-    const int code = QApplication::exec();
-    task.RemoveTrayIcon();
-    if (!runner.WaitForDone(500)) {
-        // A worker that has not returned must not meet the library being torn down.
-        std::fflush(nullptr);
-        ::_exit(code);
+    const QString folder = commandLine.folder.isEmpty()
+                               ? WorkFolders::ProgramFolder(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath())
+                               : commandLine.folder;
+    if (commandLine.action == StartAction::Quit && !QFileInfo(folder + QStringLiteral("/maildata")).isDir()) {
+        std::fprintf(stderr, "ferrowick: no instance is running on %s\n", qPrintable(folder));
+        return 1;
     }
-    return code;
+    SingleInstance guard(folder);
+    QString why;
+    switch (guard.Acquire(&why)) {
+    case SingleInstance::Role::Secondary: return HandOver(guard, commandLine.action, folder);
+    case SingleInstance::Role::Unguarded:
+        std::fprintf(stderr, "ferrowick: cannot lock %s (%s); running without the one-instance guard\n",
+                     qPrintable(guard.LockPath()), qPrintable(why));
+        break;
+    case SingleInstance::Role::Primary: break;
+    }
+    if (commandLine.action == StartAction::Quit) {
+        std::fprintf(stderr, "ferrowick: no instance is running on %s\n", qPrintable(folder));
+        return 1;
+    }
+    return RunResident(argc, argv, commandLine, folder, guard);
 }

@@ -21,4 +21,8 @@ public:
     virtual bool StartMailClient(const QString& client, QString* error) = 0;
     // Ends the program with exit code 0.
     virtual void Quit() = 0;
+    // The tray's tooltip, and its warning picture (`warning`) or the normal one.
+    virtual void ShowTrayStatus(const QString& /*tip*/, bool /*warning*/) {}
+    // A desktop notification from the tray icon.
+    virtual void ShowNotification(const QString& /*title*/, const QString& /*text*/, bool /*warning*/) {}
 };

@@ -1,6 +1,8 @@
 #include "ResidentController.h"
 
+#include "AppLog.h"
 #include "Clock.h"
+#include "Diagnostics.h"
 #include "FileOps.h"
 #include "TextUtil.h"
 #include "WorkFolders.h"
@@ -15,6 +17,7 @@
 #include <cstdio>
 #include <limits>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -22,7 +25,7 @@ namespace {
 const QString kFieldList = QStringLiteral("subject:from:date:nofile:");
 constexpr int kMailsPerAccount = 100;
 
-void warn(const QString& message) { std::fprintf(stderr, "ferrowick: %s\n", qPrintable(message)); }
+void warn(const QString& message) { Diagnostics::Warn(message); }
 
 std::string utf8(const QString& text) { return text.toStdString(); }
 QString fromUtf8(const std::string& text) { return QString::fromStdString(text); }
@@ -31,6 +34,19 @@ QString fromUtf8(const std::string& text) { return QString::fromStdString(text);
 void assertGuiThread()
 {
     Q_ASSERT(!QCoreApplication::instance() || QThread::currentThread() == QCoreApplication::instance()->thread());
+}
+
+// Removes a mail file the tables will never read: only a regular file named directly in the
+// receive folder, as the library names them.
+void dropUnreadMail(const std::string& ref, std::string folder)
+{
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    if (ref.size() <= folder.size() + 1 || ref.compare(0, folder.size(), folder) != 0 || ref[folder.size()] != '/')
+        return;
+    const std::string name = ref.substr(folder.size() + 1);
+    if (name.find('/') != std::string::npos || name == "." || name == "..") return;
+    struct stat st {};
+    if (::lstat(ref.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(ref.c_str());
 }
 
 } // namespace
@@ -51,7 +67,9 @@ void ResidentController::Form_Load(const QString& programFolder)
     WorkFolders::SetPaths(programFolder, today);
     QString error;
     // An incomplete installation is repaired rather than left to fail later.
-    if (!WorkFolders::RepairInstallation(programFolder, &error)) warn(error);
+    const bool repaired = WorkFolders::RepairInstallation(programFolder, &error);
+    AppLog::SetPath(programFolder + QStringLiteral("/maildata/Dat/ferrowick.log"));
+    if (!repaired) warn(error);
     if (!WorkFolders::StartDayLog(&error)) warn(error);
 
     mReadINI::ReadMainSettings(accounts_[1].server, accounts_[1].user, accounts_[1].password, mReadINI::AccountName[1],
@@ -112,7 +130,7 @@ void ResidentController::CheckMail(std::function<void()> then)
     assertGuiThread();
     if (checkInFlight_ || quitRequested_) return;
     host_.HideController();
-    mM_CHKER::TrayIcon.tip = QStringLiteral("Ferrowick");
+    mM_CHKER::TrayIcon.tip = kProgramName;
     setMenuEnabled(false);
     host_.RegisterTrayIcon();
     checkInFlight_ = true;
@@ -137,6 +155,10 @@ void ResidentController::CheckMail(std::function<void()> then)
             slot->mails = mail_.RcvMail(server, user, password, mode, receive, slot->status);
             // Reading only opens files, so it is done here too; the files stay until applied.
             readFields(mail_, *slot, *cache, receive);
+            // What lies beyond the mails the tables take is never read: removing it here
+            // spares the GUI thread's purge thousands of deletions in a large mailbox.
+            if (slot->mails)
+                for (std::size_t i = kMailsPerAccount; i < slot->mails->size(); ++i) dropUnreadMail((*slot->mails)[i], receive);
         });
     }
     runner_.Run(std::move(tasks), [this] { ApplyCheck(); });
@@ -210,10 +232,24 @@ void ResidentController::ApplyCheck()
     mM_CHKER::PageOffset = 0;
     mM_CHKER::MailIndex = 0;
     newCount_ = mM_CHKER::MailCount - mReadINI::SeenCount;
+    showAccountStatus();
     if (newCount_ > 0) forms_.Show(FormId::fMail_Checker);
     setMenuEnabled(true);
     if (auto then = std::exchange(afterCheck_, {})) then();
     if (checkObserver_) checkObserver_(false);
+}
+
+void ResidentController::showAccountStatus()
+{
+    QList<AccountStatusBoard::Check> checks;
+    for (int k = 1; k <= 5; ++k)
+        checks.append({k, mReadINI::AccountName[static_cast<std::size_t>(k)], results_[static_cast<std::size_t>(k)].status});
+    const AccountStatusBoard::Changes changes = board_.Record(checks, Clock::current().now());
+    for (const QString& line : changes.logLines) AppLog::Append(line);
+    for (const AccountStatusBoard::Notification& n : changes.notifications)
+        host_.ShowNotification(n.title, n.text, n.failure);
+    mM_CHKER::TrayIcon.tip = board_.ToolTip();
+    host_.ShowTrayStatus(mM_CHKER::TrayIcon.tip, board_.Warning());
 }
 
 QString ResidentController::formatMailTime(const QString& value)

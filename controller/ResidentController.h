@@ -1,4 +1,5 @@
 #pragma once
+#include "AccountStatusBoard.h"
 #include "CheckRunner.h"
 #include "ControllerHost.h"
 #include "FormHost.h"
@@ -53,6 +54,8 @@ public:
 
     // How each account fared in the last check (index 1..5).
     const maillib::AccountStatus& LastStatus(int account) const { return results_[static_cast<std::size_t>(account)].status; }
+    // The program's name heads the tray tooltip.
+    static inline const QString kProgramName = QStringLiteral("Ferrowick");
 
 private:
     struct Account {
@@ -77,6 +80,7 @@ private:
 
     void setMenuEnabled(bool enabled);
     void ApplyCheck();
+    void showAccountStatus();
     void endCheckCycle();
     void endProgram();
     static QString formatMailTime(const QString& value);
@@ -103,6 +107,7 @@ private:
     std::array<AccountResult, 6> results_{};
     // Each account's worker alone uses its cache, and only while its check is in flight.
     std::array<ReadCache, 6> readCaches_{};
+    AccountStatusBoard board_{kProgramName};
     // Fields ReadMail gave on a worker for each file of the check being applied.
     const std::vector<maillib::MailList>* applyingFields_ = nullptr;
 };

@@ -1,20 +1,109 @@
 #include "WorkFolders.h"
 
+#include "Diagnostics.h"
 #include "FileOps.h"
+#include "ProfileIni.h"
 #include "TextUtil.h"
 #include "mReadINI.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
-#include <QTextStream>
+#include <QSet>
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace WorkFolders {
 namespace {
 const QByteArray kEol("\r\n");
 const QByteArray kStartLine("--- Write Start ---");
 const QByteArray kPlaceholderText("Ferrowick placeholder: copied into the receive folder and deleted after every check.\r\n");
+
+// The day log's keys, kept in memory: the file is read once, then only what was added to it
+// since (by us, or by hand) is read. The keys of this run stay here even when the file
+// cannot take them, so a mail is announced once either way.
+struct DayLog {
+    QString path;
+    QSet<QString> keys;
+    dev_t device = 0;
+    ino_t inode = 0;
+    qint64 readUpTo = 0; // bytes of the file taken into `keys`, up to a line break
+    qint64 size = -1;    // the file's size when last seen
+    bool appendFailing = false;
+};
+
+DayLog& dayLog()
+{
+    static DayLog log;
+    return log;
+}
+
+void resetDayLog(const QString& path)
+{
+    DayLog& log = dayLog();
+    log = DayLog();
+    log.path = path;
+}
+
+void takeLines(DayLog& log, const QByteArray& bytes)
+{
+    qsizetype start = 0;
+    while (start < bytes.size()) {
+        qsizetype nl = bytes.indexOf('\n', start);
+        const bool complete = nl >= 0;
+        if (!complete) nl = bytes.size();
+        QByteArray line = bytes.mid(start, nl - start);
+        while (line.endsWith('\r')) line.chop(1);
+        log.keys.insert(TextUtil::TrimSpaces(QString::fromUtf8(line)));
+        // An unfinished last line is read again once it is finished.
+        if (complete) log.readUpTo += nl + 1 - start;
+        start = nl + 1;
+    }
+}
+
+// Takes in what was added to the file since it was last read. A file replaced or cut
+// shorter is read again from the start.
+void refreshDayLog(DayLog& log)
+{
+    struct stat st {};
+    const QByteArray name = QFile::encodeName(log.path);
+    if (log.path.isEmpty() || ::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    if (st.st_dev != log.device || st.st_ino != log.inode || st.st_size < log.readUpTo) {
+        log.device = st.st_dev;
+        log.inode = st.st_ino;
+        log.readUpTo = 0;
+    }
+    log.size = st.st_size;
+    if (st.st_size == log.readUpTo) return;
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return;
+    QByteArray tail(st.st_size - log.readUpTo, Qt::Uninitialized);
+    qint64 got = 0;
+    while (got < tail.size()) {
+        const ssize_t n = ::pread(fd, tail.data() + got, static_cast<size_t>(tail.size() - got), log.readUpTo + got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += n;
+    }
+    ::close(fd);
+    tail.truncate(got);
+    takeLines(log, tail);
+}
+
+bool isMailFileName(const char* name)
+{
+    const size_t length = std::strlen(name);
+    if (length != 3 + 32 + 4 || std::strncmp(name, "fw-", 3) != 0 || std::strcmp(name + 35, ".txt") != 0) return false;
+    for (size_t i = 3; i < 35; ++i)
+        if (!((name[i] >= '0' && name[i] <= '9') || (name[i] >= 'a' && name[i] <= 'f'))) return false;
+    return true;
+}
+
 } // namespace
 
 QString ProgramFolder(const QString& executableFolder)
@@ -44,22 +133,21 @@ bool RepairInstallation(const QString& programFolder, QString* error)
             return false;
         }
     }
+    // Copies of the settings, passwords included, that an interrupted save left behind.
+    ProfileIni::RemoveStaleTemporaries(base + QStringLiteral("/INI/maildata.ini"));
+    EmptyMailCache(programFolder);
     const QString placeholder = base + QStringLiteral("/Dummy/Dummy.txt");
-    if (!FileOps::Exists(placeholder)) {
-        QFile file(placeholder);
-        if (!file.open(QIODevice::WriteOnly) || file.write(kPlaceholderText) != kPlaceholderText.size()) {
-            if (error) *error = QStringLiteral("cannot create %1: %2").arg(placeholder, file.errorString());
-            return false;
-        }
-    }
+    // Written in one step, so that a full disk cannot leave a short placeholder that passes for a good one.
+    if (!FileOps::Exists(placeholder) && !FileOps::ReplaceFile(placeholder, kPlaceholderText, false, error)) return false;
     return true;
 }
 
 bool StartDayLog(QString* error)
 {
-    QFile log(mReadINI::LogPath);
-    if (!log.open(QIODevice::WriteOnly | QIODevice::Truncate) || log.write(kStartLine + kEol) < 0) {
-        if (error) *error = QStringLiteral("cannot write the day log %1: %2").arg(mReadINI::LogPath, log.errorString());
+    resetDayLog(mReadINI::LogPath);
+    QString why;
+    if (!FileOps::WriteFile(mReadINI::LogPath, kStartLine + kEol, &why)) {
+        if (error) *error = QStringLiteral("cannot start the day log: %1").arg(why);
         return false;
     }
     return true;
@@ -67,27 +155,65 @@ bool StartDayLog(QString* error)
 
 bool LookUpOrAppend(const QString& key)
 {
+    DayLog& log = dayLog();
+    if (log.path != mReadINI::LogPath) resetDayLog(mReadINI::LogPath);
+    refreshDayLog(log);
     const QString wanted = TextUtil::TrimSpaces(key);
-    {
-        QFile log(mReadINI::LogPath);
-        if (log.open(QIODevice::ReadOnly)) {
-            while (!log.atEnd()) {
-                QByteArray line = log.readLine();
-                while (line.endsWith('\n') || line.endsWith('\r')) line.chop(1);
-                if (TextUtil::TrimSpaces(QString::fromUtf8(line)) == wanted) return true;
-            }
+    if (log.keys.contains(wanted)) return true;
+    log.keys.insert(wanted);
+    const QByteArray line = key.toUtf8() + kEol;
+    QString error;
+    if (FileOps::AppendToFile(log.path, line, &error)) {
+        // Our own line needs no reading back when the file held nothing unread before it.
+        if (log.size == log.readUpTo) {
+            takeLines(log, line);
+            log.size = log.readUpTo;
         }
+        log.appendFailing = false;
+    } else if (!log.appendFailing) {
+        log.appendFailing = true;
+        Diagnostics::Warn(QStringLiteral("%1; mails already announced are remembered until the program ends").arg(error));
     }
-    QFile log(mReadINI::LogPath);
-    if (log.open(QIODevice::WriteOnly | QIODevice::Append)) log.write(key.toUtf8() + kEol);
     return false;
 }
 
-void PurgeReceiveFolder()
+int EmptyMailCache(const QString& programFolder)
 {
-    FileOps::CopyReplace(mReadINI::DummySource, mReadINI::DummyPath);
-    if (!FileOps::Exists(mReadINI::DummyPath)) FileOps::CopyReplace(mReadINI::DummySource, mReadINI::DummyPath);
+    const QByteArray base = QFile::encodeName(programFolder + QStringLiteral("/maildata"));
+    const int baseFd = ::open(base.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (baseFd < 0) return 0;
+    // Never through a link, and only a folder of our own.
+    const int cacheFd = ::openat(baseFd, ".fw-cache", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    ::close(baseFd);
+    if (cacheFd < 0) return 0;
+    struct stat st {};
+    if (::fstat(cacheFd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+        ::close(cacheFd);
+        return 0;
+    }
+    DIR* dir = ::fdopendir(cacheFd);
+    if (!dir) {
+        ::close(cacheFd);
+        return 0;
+    }
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir))
+        if (isMailFileName(entry->d_name) && ::unlinkat(cacheFd, entry->d_name, 0) == 0) ++removed;
+    ::closedir(dir);
+    return removed;
+}
+
+bool PurgeReceiveFolder()
+{
+    QString error;
+    bool copied = FileOps::CopyReplace(mReadINI::DummySource, mReadINI::DummyPath, &error);
+    if (!copied && !FileOps::Exists(mReadINI::DummyPath)) copied = FileOps::CopyReplace(mReadINI::DummySource, mReadINI::DummyPath, &error);
+    // Said once: the purge runs after every check.
+    static QString lastError;
+    if (!copied && error != lastError) Diagnostics::Warn(error);
+    lastError = copied ? QString() : error;
     FileOps::DeleteTxtFiles(mReadINI::MailDir);
+    return copied;
 }
 
 } // namespace WorkFolders

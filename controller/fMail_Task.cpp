@@ -1,6 +1,7 @@
 #include "fMail_Task.h"
 
 #include "MailtoHandler.h"
+#include "TrayWarningIcon.h"
 #include "mM_CHKER.h"
 
 #include <QAction>
@@ -56,7 +57,9 @@ void fMail_Task::setUp()
     connect(menuAction(MenuItem::mnuOpen), &QAction::triggered, this, [this] { logic_.mnuOpen_Click(); });
     connect(menuAction(MenuItem::mnuEnd), &QAction::triggered, this, [this] { logic_.mnuEnd_Click(); });
 
-    mM_CHKER::TrayIcon.icon = trayIconPicture();
+    normalIcon_ = trayIconPicture();
+    warningIcon_ = TrayWarningIcon(normalIcon_);
+    mM_CHKER::TrayIcon.icon = normalIcon_;
     tray_.setIcon(mM_CHKER::TrayIcon.icon);
     tray_.setToolTip(QStringLiteral("Ferrowick"));
     // The tray opens this menu on a right press; every other click is deliberately ignored.
@@ -83,6 +86,20 @@ void fMail_Task::RegisterTrayIcon()
 }
 
 void fMail_Task::RemoveTrayIcon() { tray_.hide(); }
+
+void fMail_Task::ShowTrayStatus(const QString& tip, bool warning)
+{
+    tray_.setToolTip(tip);
+    if (warning == warningShown_) return;
+    warningShown_ = warning;
+    mM_CHKER::TrayIcon.icon = warning ? warningIcon_ : normalIcon_;
+    tray_.setIcon(mM_CHKER::TrayIcon.icon);
+}
+
+void fMail_Task::ShowNotification(const QString& title, const QString& text, bool warning)
+{
+    tray_.showMessage(title, text, warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
+}
 
 void fMail_Task::StartTimers()
 {

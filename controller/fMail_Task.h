@@ -38,6 +38,9 @@ public:
     QString FindMailClient() override;
     bool StartMailClient(const QString& client, QString* error) override;
     void Quit() override;
+    void ShowTrayStatus(const QString& tip, bool warning) override;
+    void ShowNotification(const QString& title, const QString& text, bool warning) override;
+    bool ShowsWarningIcon() const { return warningShown_; }
 
     // ResidentTimers
     void SetTimer1Enabled(bool enabled) override;
@@ -49,6 +52,9 @@ private:
     QTimer timer1_;
     QTimer timer2_;
     QSystemTrayIcon tray_;
+    QIcon normalIcon_;
+    QIcon warningIcon_;
+    bool warningShown_ = false;
     QMenu* mnuMain_;
     std::array<QAction*, 5> actions_{};
     ResidentController logic_;

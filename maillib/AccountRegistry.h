@@ -4,6 +4,7 @@
 #pragma once
 
 #include "MailLibInternal.h"
+#include "Pop3Listing.h"
 #include "Pop3Session.h"
 
 #include <chrono>
@@ -30,9 +31,9 @@ void DropShadow(Cached& mail);
 
 struct AccountState {
     std::mutex mutex;  // held while this account is checked
-    std::map<std::string, Cached> mails;  // by UIDL (or header identity)
+    std::map<std::string, Cached, std::less<>> mails;  // by UIDL (or header identity)
     size_t cachedBytes = 0;
-    std::vector<std::string> lastOrder;  // ids of the last good check, server order
+    UidList lastListing;  // ids of the last good check, server order
     bool haveLastOrder = false;
     int failures = 0;
     std::chrono::milliseconds backoff{0};
@@ -42,6 +43,8 @@ struct AccountState {
     std::string passwordFingerprint;
     std::string lastFailure;          // reason of the failure being backed off from
     std::set<std::string> skipWarned;  // mails already reported as skipped
+    size_t skipSummary = 0;            // mails skipped when that was last said as one line
+    std::set<std::string, std::less<>> refusedTop;  // mails the server refused to send
 
     AccountState() = default;
     AccountState(const AccountState&) = delete;

@@ -1,5 +1,7 @@
 #include "Cancellation.h"
 #include "Charset.h"
+#include "Pop3Capability.h"
+#include "Pop3Listing.h"
 #include "Pop3Session.h"
 
 #include <curl/curl.h>
@@ -12,16 +14,15 @@
 namespace maillib {
 namespace {
 
-// A server may ask for a pause between logins; more than an hour is not a pause.
-constexpr long kMaxLoginDelaySeconds = 3600;
-
-
 constexpr size_t kMaxListingBytes = 16u * 1024 * 1024;
 
+// Where a reply's bytes go: a string up to a cap (TOP), or a line handler (listings),
+// with a bound on the bytes either takes.
 struct Sink {
     std::string* out = nullptr;
+    LineSplitter* lines = nullptr;
     size_t cap = 0;
-    bool abortOverCap = false;
+    size_t taken = 0;
     bool overflow = false;
 };
 
@@ -29,21 +30,26 @@ size_t WriteCallback(char* data, size_t size, size_t count, void* user)
 {
     auto* sink = static_cast<Sink*>(user);
     size_t n = size * count;
-    size_t room = sink->cap > sink->out->size() ? sink->cap - sink->out->size() : 0;
+    size_t room = sink->cap - sink->taken;
     if (n > room) {
+        // Stop reading: what fits is kept, the transfer ends here.
         sink->overflow = true;
-        if (sink->abortOverCap)
-            return 0;
-        sink->out->append(data, room);
-        return n;
+        if (sink->out)
+            sink->out->append(data, room);
+        sink->taken = sink->cap;
+        return 0;
     }
-    sink->out->append(data, n);
+    sink->taken += n;
+    if (sink->out)
+        sink->out->append(data, n);
+    else
+        sink->lines->Feed(std::string_view(data, n));
     return n;
 }
 
 std::string Sanitise(std::string_view s)
 {
-    std::string t = charset::Trim(charset::StripControls(charset::MakeValidUtf8(s), ""));
+    std::string t = charset::Trim(charset::StripDisplayControls(s, ""));
     if (t.size() > 160)
         t = charset::MakeValidUtf8(t.substr(0, 160)) + "...";
     return t;
@@ -90,11 +96,23 @@ public:
 
     ~CurlPop3Session() override { Quit(); }
 
-    Pop3Reply Uidl(std::string& out) override { return Perform("UIDL", out, kMaxListingBytes, true); }
-    Pop3Reply List(std::string& out) override { return Perform("", out, kMaxListingBytes, true); }
+    Pop3Reply Uidl(const LineHandler& onLine) override { return Listing("UIDL", onLine); }
+    Pop3Reply List(const LineHandler& onLine) override { return Listing("", onLine); }
     Pop3Reply Top(unsigned long n, unsigned long lines, size_t byteCap, std::string& out) override
     {
-        return Perform("TOP " + std::to_string(n) + " " + std::to_string(lines), out, byteCap, false);
+        out.clear();
+        Sink sink;
+        sink.out = &out;
+        sink.cap = byteCap;
+        Pop3Reply r = Perform("TOP " + std::to_string(n) + " " + std::to_string(lines), sink);
+        if (sink.overflow && r.failure != AccountStatus::Kind::Cancelled) {
+            // A server that ignores the line count: keep the first byteCap bytes, and drop
+            // the connection rather than read the rest.
+            r = Pop3Reply{};
+            r.cut = true;
+            Quit();
+        }
+        return r;
     }
 
     void Quit() override
@@ -112,6 +130,18 @@ public:
     std::optional<long> LoginDelaySeconds() const override { return loginDelay_; }
 
 private:
+    Pop3Reply Listing(const std::string& request, const LineHandler& onLine)
+    {
+        LineSplitter lines(onLine);
+        Sink sink;
+        sink.lines = &lines;
+        sink.cap = kMaxListingBytes;
+        Pop3Reply r = Perform(request, sink);
+        if (r.ok())
+            lines.Finish();
+        return r;
+    }
+
     long long RemainingMs() const
     {
         return std::chrono::duration_cast<std::chrono::milliseconds>(opts_.deadline -
@@ -141,12 +171,8 @@ private:
             // TLS counts, so nothing injected in clear text can stall the account.
             if (upper.rfind("+OK", 0) == 0 && self->lastCommand_ == "capa")
                 self->loginDelay_.reset();
-            if (upper.rfind("LOGIN-DELAY ", 0) == 0) {
-                std::string digits = upper.substr(12);
-                if (!digits.empty() && digits.size() < 9 &&
-                    digits.find_first_not_of("0123456789") == std::string::npos)
-                    self->loginDelay_ = std::min(std::stol(digits), kMaxLoginDelaySeconds);
-            }
+            if (auto delay = LoginDelayFromCapability(line))
+                self->loginDelay_ = delay;
         }
         return 0;
     }
@@ -163,10 +189,9 @@ private:
         return ::poll(&p, 1, 0) > 0;
     }
 
-    Pop3Reply Perform(const std::string& request, std::string& out, size_t cap, bool abortOverCap)
+    Pop3Reply Perform(const std::string& request, Sink& sink)
     {
         Pop3Reply reply;
-        out.clear();
         if (internal::Cancelled()) {
             reply.kind = Pop3Reply::Kind::Failed;
             reply.failure = AccountStatus::Kind::Cancelled;
@@ -194,7 +219,6 @@ private:
                          static_cast<long>(std::min<long long>(remaining, opts_.connectBound.count())));
         curl_easy_setopt(curl_, CURLOPT_SERVER_RESPONSE_TIMEOUT,
                          static_cast<long>(std::max<long long>(1, (remaining + 999) / 1000)));
-        Sink sink{&out, cap, abortOverCap, false};
         curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &sink);
         errbuf_[0] = '\0';
         errReply_.clear();
@@ -206,6 +230,10 @@ private:
         if (rc == CURLE_OK)
             return reply;
         reply.kind = Pop3Reply::Kind::Failed;
+        if (rc == CURLE_WRITE_ERROR && sink.overflow && sink.out) {
+            reply.reason = "reply over the size cap";
+            return reply;  // Top keeps what was read
+        }
         if (internal::Cancelled() || rc == CURLE_ABORTED_BY_CALLBACK) {
             reply.failure = AccountStatus::Kind::Cancelled;
             reply.reason = "cancelled";
@@ -223,7 +251,8 @@ private:
         switch (rc) {
         case CURLE_WEIRD_SERVER_REPLY:
             if (errReply && (cmd == "uidl" || cmd == "top" || cmd == "list")) {
-                if (cmd == "uidl")
+                // The session goes on: no UIDL has a fallback, a refused TOP skips one mail.
+                if (cmd == "uidl" || cmd == "top")
                     reply.kind = Pop3Reply::Kind::ServerErr;
                 reply.reason = "the server refused " + charset::Lower(request.empty() ? "LIST" : request) + server;
             } else if (errReply && (cmd == "pass" || cmd == "user" || cmd == "apop" ||
@@ -247,7 +276,8 @@ private:
             break;
         case CURLE_USE_SSL_FAILED:
             reply.failure = K::NoStls;
-            reply.reason = "the server offers no STLS; credentials not sent";
+            reply.reason = errReply && cmd == "stls" ? "the server refused STLS; credentials not sent" + server
+                                                     : "the server offers no STLS; credentials not sent";
             break;
         case CURLE_PEER_FAILED_VERIFICATION:
             reply.failure = K::CertificateNotTrusted;

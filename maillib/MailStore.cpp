@@ -142,13 +142,13 @@ std::string CaFileFor(const std::string& folder)
     return {};
 }
 
-MailList WriteFiles(const std::string& folder, const std::string& accountKey, const std::vector<std::string>& order,
-                    AccountState& st, const std::map<std::string, std::string>& uncached, std::string& error)
+MailList WriteFiles(const std::string& folder, const std::string& accountKey, const UidList& order, AccountState& st,
+                    const UncachedMails& uncached, std::string& error)
 {
     const std::string cache = CacheFolder(folder);
     std::vector<std::string> refs;
-    refs.reserve(order.size());
-    for (const auto& id : order) {
+    for (size_t i = 0; i < order.size(); ++i) {
+        const std::string_view id = order.Id(i);
         if (internal::Cancelled()) {
             RemoveFiles(refs);
             error = "cancelled";
@@ -164,7 +164,7 @@ MailList WriteFiles(const std::string& folder, const std::string& accountKey, co
         }
         if (!content)
             continue;
-        std::string name = internal::MailFileName(accountKey, id);
+        std::string name = internal::MailFileName(accountKey, std::string(id));
         if (!PlaceFile(folder, cache, name, cached, *content, error)) {
             RemoveFiles(refs);
             return std::nullopt;

@@ -4,12 +4,15 @@
 
 #include "AccountRegistry.h"
 #include "MailLib.h"
+#include "Pop3Listing.h"
 
 #include <map>
 #include <string>
 #include <vector>
 
 namespace maillib {
+
+using UncachedMails = std::map<std::string, std::string, std::less<>>;
 
 std::string JoinPath(const std::string& folder, const std::string& name);
 
@@ -19,8 +22,8 @@ std::string CaFileFor(const std::string& folder);
 // Puts one file per id, in order, in the folder: from the account's cache, or from
 // `uncached`; ids in neither are left out. On failure (or cancellation) every file this
 // call wrote is removed again and nullopt returned; `error` then says why.
-MailList WriteFiles(const std::string& folder, const std::string& accountKey, const std::vector<std::string>& order,
-                    AccountState& st, const std::map<std::string, std::string>& uncached, std::string& error);
+MailList WriteFiles(const std::string& folder, const std::string& accountKey, const UidList& order, AccountState& st,
+                    const UncachedMails& uncached, std::string& error);
 
 // Removes files written by a check that is then abandoned.
 void RemoveFiles(const std::vector<std::string>& paths);

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace maillib {
 
@@ -24,6 +25,7 @@ struct Pop3Reply {
     std::string reason;       // for the one stderr line; never holds credentials
     bool loginDelay = false;  // the server refused a login as too early ([LOGIN-DELAY])
     AccountStatus::Kind failure = AccountStatus::Kind::ServerError;  // what a Failed reply means for the account
+    bool cut = false;  // Top stopped at its byte cap; the connection is closed
     bool ok() const { return kind == Kind::Ok; }
 };
 
@@ -39,10 +41,13 @@ struct SessionOptions {
 class Pop3Session {
 public:
     virtual ~Pop3Session() = default;
-    // Multi-line bodies, dot-unstuffed, CRLF kept.
-    virtual Pop3Reply Uidl(std::string& out) = 0;
-    virtual Pop3Reply List(std::string& out) = 0;
-    // TOP n lines; bytes beyond byteCap are read and dropped.
+    using LineHandler = std::function<void(std::string_view line)>;
+    // Listings, handed over line by line (dot-unstuffed, no line end) as they arrive.
+    virtual Pop3Reply Uidl(const LineHandler& onLine) = 0;
+    virtual Pop3Reply List(const LineHandler& onLine) = 0;
+    // TOP n lines, dot-unstuffed, CRLF kept. A reply longer than byteCap is not read
+    // further: `out` keeps the first byteCap bytes, the reply is Ok with `cut` set, and the
+    // connection is dropped.
     virtual Pop3Reply Top(unsigned long n, unsigned long lines, size_t byteCap, std::string& out) = 0;
     // Sends QUIT (if a connection is open) and closes it.
     virtual void Quit() = 0;

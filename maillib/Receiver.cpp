@@ -6,6 +6,7 @@
 #include "MailLibInternal.h"
 #include "MailReader.h"
 #include "MailStore.h"
+#include "Pop3Listing.h"
 #include "ServerAddress.h"
 
 #include <glib.h>
@@ -55,63 +56,6 @@ std::string RedactServerText(const std::string& text)
 }
 
 bool HasLineBreakOrNul(const std::string& text) { return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; }
-
-struct UidEntry {
-    unsigned long number = 0;
-    std::string id;
-};
-
-bool ParseNumber(std::string_view s, unsigned long& out)
-{
-    if (s.empty() || s.size() > 9 || s.find_first_not_of("0123456789") != std::string_view::npos)
-        return false;
-    out = std::stoul(std::string(s));
-    return out > 0;
-}
-
-bool ParseSize(const std::string& s, unsigned long& out)
-{
-    std::string digits = s.substr(0, s.find(' '));
-    if (digits.empty() || digits.size() > 12 || digits.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    out = std::stoul(digits);
-    return true;
-}
-
-std::vector<std::pair<unsigned long, std::string>> ParseListing(const std::string& text)
-{
-    std::vector<std::pair<unsigned long, std::string>> out;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t eol = text.find('\n', pos);
-        std::string line = charset::Trim(text.substr(pos, eol == std::string::npos ? std::string::npos : eol - pos));
-        pos = eol == std::string::npos ? text.size() : eol + 1;
-        size_t sp = line.find(' ');
-        unsigned long n = 0;
-        if (sp == std::string::npos || !ParseNumber(std::string_view(line).substr(0, sp), n))
-            continue;
-        std::string rest = charset::Trim(line.substr(sp + 1));
-        if (rest.empty() || rest.size() > 512)
-            continue;
-        out.emplace_back(n, rest);
-    }
-    return out;
-}
-
-// Unique ids in server order; a repeated id gets a suffix so no two mails share a file.
-std::vector<UidEntry> MakeUnique(std::vector<std::pair<unsigned long, std::string>> raw)
-{
-    std::vector<UidEntry> out;
-    std::set<unsigned long> numbers;
-    std::map<std::string, int> seen;
-    for (auto& [n, id] : raw) {
-        if (!numbers.insert(n).second)
-            continue;
-        int k = ++seen[id];
-        out.push_back(UidEntry{n, k == 1 ? id : id + "\x1f" + std::to_string(k)});
-    }
-    return out;
-}
 
 std::string HeaderBlock(const std::string& mail)
 {
@@ -177,7 +121,7 @@ public:
                     return Say(Kind::Waiting, "waiting for the server's login delay");
             }
             // The server asks for a pause between logins: the last check's mails stand.
-            return Written(st_->lastOrder, {}, st_->loginDelayRefused ? Kind::Waiting : Kind::Ok,
+            return Written(st_->lastListing, {}, st_->loginDelayRefused ? Kind::Waiting : Kind::Ok,
                            "waiting for the server's login delay");
         }
         return Fetch(shared.factory);
@@ -206,7 +150,7 @@ private:
             st_->loginDelayRefused = true;
             status_.waitUntil = WallTime(st_->loginAllowedAt);
             if (st_->haveLastOrder)
-                return Written(st_->lastOrder, {}, Kind::Waiting, r.reason, /*quiet=*/true);
+                return Written(st_->lastListing, {}, Kind::Waiting, r.reason, /*quiet=*/true);
         }
         RecordFailure(*st_, limits_, now_, r.reason);
         Report(address_.Label(), user_, r.reason);
@@ -216,8 +160,8 @@ private:
     }
 
     // Puts the files in place; `kind` and `reason` describe the check when that works.
-    MailList Written(const std::vector<std::string>& order, const std::map<std::string, std::string>& uncached,
-                     Kind kind, const std::string& reason, bool quiet = false)
+    MailList Written(const UidList& order, const UncachedMails& uncached, Kind kind, const std::string& reason,
+                     bool quiet = false)
     {
         std::string error;
         MailList refs = WriteFiles(folder_, key_, order, *st_, uncached, error);
@@ -247,78 +191,105 @@ private:
         opts.connectBound = limits_.connect;
         std::unique_ptr<Pop3Session> session = factory ? factory(opts) : MakeCurlSession(opts);
 
-        std::string text;
-        std::vector<UidEntry> ids;
-        std::map<unsigned long, unsigned long> sizes;
+        UidList ids;
+        SizeList sizes;
         bool haveSizes = false;
-        std::map<std::string, std::string> uncached;  // fetched this check but over the cache budget
+        UncachedMails uncached;  // fetched this check but over the cache budget
+        bool stoppedEarly = false;  // the connection ended before every new mail was fetched
 
-        Pop3Reply r = session->Uidl(text);
+        Pop3Reply r = session->Uidl([&](std::string_view line) { ids.AddLine(line); });
         if (r.kind == Pop3Reply::Kind::ServerErr) {
             // No UIDL: identify mails by their header block.
-            r = session->List(text);
+            std::vector<unsigned long> numbers;
+            r = session->List([&](std::string_view line) {
+                sizes.AddLine(line);
+                unsigned long n = 0;
+                std::string_view rest;
+                if (ParseListingLine(line, n, rest))
+                    numbers.push_back(n);
+            });
             if (!r.ok())
                 return Failed(*session, r);
-            std::vector<std::pair<unsigned long, std::string>> raw;
-            for (auto& [n, size] : ParseListing(text)) {
-                unsigned long bytes = 0;
-                if (ParseSize(size, bytes))
-                    sizes[n] = bytes;
+            sizes.Finish();
+            haveSizes = true;
+            ids = UidList();
+            for (unsigned long n : numbers) {
                 std::string head;
                 r = session->Top(n, 0, limits_.sizeCap, head);
+                if (r.kind == Pop3Reply::Kind::ServerErr)
+                    r.kind = Pop3Reply::Kind::Failed;  // the connection is gone, the rest unknown
+                if (r.cut) {
+                    r.kind = Pop3Reply::Kind::Failed;
+                    r.reason = "the server sent more than the headers asked for";
+                }
                 if (!r.ok())
                     return Failed(*session, r);
-                raw.emplace_back(n, "H:" + Sha256Hex(HeaderBlock(head)));
+                ids.Add(n, "H:" + Sha256Hex(HeaderBlock(head)));
             }
-            haveSizes = true;
-            ids = MakeUnique(std::move(raw));
         } else if (!r.ok()) {
             return Failed(*session, r);
-        } else {
-            ids = MakeUnique(ParseListing(text));
         }
+        ids.Finish();
 
-        for (const auto& e : ids) {
-            if (st_->mails.count(e.id))
+        // New mails in server order; one the server refused before comes last, so that
+        // it cannot keep the others from being fetched.
+        std::vector<size_t> wanted, refusedBefore;
+        for (size_t i = 0; i < ids.size(); ++i) {
+            if (st_->mails.count(ids.Id(i)))
                 continue;
+            (st_->refusedTop.count(ids.Id(i)) ? refusedBefore : wanted).push_back(i);
+        }
+        wanted.insert(wanted.end(), refusedBefore.begin(), refusedBefore.end());
+
+        for (size_t i : wanted) {
+            const std::string_view id = ids.Id(i);
+            const unsigned long number = ids.Number(i);
             if (!haveSizes) {
-                r = session->List(text);
+                r = session->List([&](std::string_view line) { sizes.AddLine(line); });
                 if (!r.ok())
                     return Failed(*session, r);
-                for (auto& [n, size] : ParseListing(text)) {
-                    unsigned long bytes = 0;
-                    if (ParseSize(size, bytes))
-                        sizes[n] = bytes;
-                }
+                sizes.Finish();
                 haveSizes = true;
             }
-            auto sz = sizes.find(e.number);
-            bool overCap = sz == sizes.end() || sz->second > limits_.sizeCap;
+            if (!sizes.Listed(number)) {
+                Skip(number, std::string(id), "the server lists no such message");
+                continue;
+            }
+            const unsigned long size = sizes.SizeOf(number);
+            const bool overCap = size == SizeList::kUnknown || size > limits_.sizeCap;
             std::string content;
-            r = session->Top(e.number, overCap ? limits_.truncatedBodyLines : 1000000UL, limits_.sizeCap, content);
+            r = session->Top(number, overCap ? limits_.truncatedBodyLines : 1000000UL, limits_.sizeCap, content);
+            if (r.kind == Pop3Reply::Kind::ServerErr) {
+                // curl ends the connection after a refusal; the mails after it wait for the next check.
+                st_->refusedTop.insert(std::string(id));
+                Skip(number, std::string(id), r.reason);
+                stoppedEarly = true;
+                break;
+            }
             if (!r.ok())
                 return Failed(*session, r);
+            st_->refusedTop.erase(std::string(id));
             if (st_->cachedBytes + content.size() <= limits_.cacheBudget) {
                 st_->cachedBytes += content.size();
-                st_->mails[e.id] = Cached{std::move(content), {}};
+                st_->mails.emplace(std::string(id), Cached{std::move(content), {}});
             } else {
-                uncached[e.id] = std::move(content);
+                uncached.emplace(std::string(id), std::move(content));
+            }
+            if (r.cut) {
+                // Sent past the cap: what was read is kept; the other mails come next time.
+                stoppedEarly = true;
+                break;
             }
         }
         if (auto delay = session->LoginDelaySeconds(); delay && *delay > 0)
             st_->loginAllowedAt = now_ + std::chrono::milliseconds(*delay * 1000);
         st_->loginDelayRefused = false;
         session->Quit();
+        ReportSkipped();
 
         // Mails gone from the server leave the cache.
-        std::set<std::string> present;
-        std::vector<std::string> order;
-        for (const auto& e : ids) {
-            present.insert(e.id);
-            order.push_back(e.id);
-        }
         for (auto it = st_->mails.begin(); it != st_->mails.end();) {
-            if (!present.count(it->first)) {
+            if (!ids.Contains(it->first)) {
                 st_->cachedBytes -= it->second.content.size();
                 DropShadow(it->second);
                 it = st_->mails.erase(it);
@@ -328,9 +299,38 @@ private:
         }
         st_->failures = 0;
         st_->retryAt = {};
-        st_->lastOrder = order;
-        st_->haveLastOrder = true;
-        return Written(order, uncached, Kind::Ok, std::to_string(order.size()) + " mail(s)");
+        const size_t listed = ids.size();
+        MailList refs = Written(ids, uncached, Kind::Ok,
+                                stoppedEarly ? "the connection ended early; the other mails next time"
+                                               : std::to_string(listed) + " mail(s)");
+        if (refs || status_.kind != Kind::Cancelled) {
+            st_->lastListing = std::move(ids);
+            st_->haveLastOrder = true;
+        }
+        return refs;
+    }
+
+    // A mail the server will not give: left out, said once per mail (not at every check).
+    void Skip(unsigned long number, std::string id, const std::string& why)
+    {
+        skipped_.push_back({std::move(id), "message " + std::to_string(number) + " skipped: " + why});
+    }
+
+    void ReportSkipped()
+    {
+        constexpr size_t kMaxLines = 10;
+        if (skipped_.size() > kMaxLines) {
+            // A flood: one line, and again only when the count changes.
+            if (st_->skipSummary != skipped_.size())
+                Report(address_.Label(), user_,
+                       std::to_string(skipped_.size()) + " mails skipped, e.g. " + skipped_.front().second);
+            st_->skipSummary = skipped_.size();
+            return;
+        }
+        st_->skipSummary = 0;
+        for (const auto& [id, line] : skipped_)
+            if (st_->skipWarned.insert(id).second)
+                Report(address_.Label(), user_, line);
     }
 
     const ServerAddress& address_;
@@ -342,6 +342,7 @@ private:
     internal::Limits limits_;
     AccountState* st_ = nullptr;
     Clock::time_point now_{};
+    std::vector<std::pair<std::string, std::string>> skipped_;  // (id, warning) of this check
 };
 
 // The one line a status may show: no controls, no password, a bounded length.

@@ -103,6 +103,10 @@ std::optional<ServerAddress> ParseServer(std::string_view text, std::string* err
         Fail(error, "unknown scheme (use pop3s://, pop3:// or insecure-pop3://)");
         return std::nullopt;
     }
+    if (rest.find('@') != std::string_view::npos) {
+        Fail(error, "user and password do not belong in the server address");
+        return std::nullopt;
+    }
     if (!rest.empty() && rest.back() == '/')
         rest.remove_suffix(1);
     if (rest.empty()) {

@@ -1,5 +1,6 @@
 // fwmail: checks an account or reads saved mails from a terminal, the way
 // Ferrowick does. Exit codes: 0 success, 1 account or file error, 2 usage.
+#include "Charset.h"
 #include "MailLib.h"
 
 #include <cerrno>
@@ -23,7 +24,7 @@ constexpr const char* kFieldList = "subject:from:date:nofile:";
 int Usage(const char* why = nullptr)
 {
     if (why)
-        std::fprintf(stderr, "fwmail: %s\n", why);
+        std::fprintf(stderr, "fwmail: %s\n", maillib::charset::StripDisplayControls(why, "").c_str());
     std::fprintf(stderr,
                  "usage: fwmail check [--json] [--cafile FILE] [--password-stdin] SERVER USER\n"
                  "       fwmail read [--json] FILE...\n");
@@ -66,17 +67,23 @@ std::string ValueOf(const std::string& element)
     return v;
 }
 
+// Everything printed goes through here: no terminal control sequence from a mail or a server.
+std::string Shown(const std::string& s, const char* keep = "")
+{
+    return maillib::charset::StripDisplayControls(s, keep);
+}
+
 bool Read(const std::string& path, Fields& f)
 {
     std::string ref = path, fields = kFieldList, folder = std::filesystem::path(path).parent_path().string();
     auto list = maillib::ReadMail(ref, fields, folder);
     if (!list || list->size() < 5)
         return false;
-    f.subject = ValueOf((*list)[0]);
-    f.from = ValueOf((*list)[1]);
-    f.date = ValueOf((*list)[2]);
-    f.nofile = ValueOf((*list)[3]);
-    f.body = (*list)[4].substr(std::string("body:").size());
+    f.subject = Shown(ValueOf((*list)[0]));
+    f.from = Shown(ValueOf((*list)[1]));
+    f.date = Shown(ValueOf((*list)[2]));
+    f.nofile = Shown(ValueOf((*list)[3]));
+    f.body = Shown((*list)[4].substr(std::string("body:").size()), "\n\t");
     return true;
 }
 
@@ -84,7 +91,7 @@ std::string Json(const Fields& f, const std::string& file = {})
 {
     std::string s = "{";
     if (!file.empty())
-        s += "\"file\": " + JsonString(file) + ", ";
+        s += "\"file\": " + JsonString(Shown(file)) + ", ";
     s += "\"subject\": " + JsonString(f.subject) + ", \"from\": " + JsonString(f.from) +
          ", \"date\": " + JsonString(f.date) + ", \"nofile\": " + JsonString(f.nofile) +
          ", \"body\": " + JsonString(f.body) + "}";
@@ -140,7 +147,7 @@ int Check(const std::vector<std::string>& args)
         std::getline(std::cin, password);
         if (!password.empty() && password.back() == '\r')
             password.pop_back();
-    } else if (!ReadPasswordFromTerminal("Password for " + user + " at " + server + ": ", password)) {
+    } else if (!ReadPasswordFromTerminal(Shown("Password for " + user + " at " + server + ": "), password)) {
         return Usage("no terminal to read the password from; use --password-stdin");
     }
 
@@ -165,7 +172,7 @@ int Check(const std::vector<std::string>& args)
         std::error_code ec;
         std::filesystem::create_directory(dir / "INI", ec);
         if (ec || !std::filesystem::copy_file(cafile, dir / "INI" / "cacert.pem", ec) || ec) {
-            std::fprintf(stderr, "fwmail: cannot use the CA file %s: %s\n", cafile.c_str(),
+            std::fprintf(stderr, "fwmail: cannot use the CA file %s: %s\n", Shown(cafile).c_str(),
                          ec ? ec.message().c_str() : "copy failed");
             return 1;
         }
@@ -223,7 +230,7 @@ int ReadFiles(const std::vector<std::string>& args)
         Fields f;
         struct stat st {};
         if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !Read(file, f)) {
-            std::fprintf(stderr, "fwmail: %s: cannot read the file\n", file.c_str());
+            std::fprintf(stderr, "fwmail: %s: cannot read the file\n", Shown(file).c_str());
             rc = 1;
             continue;
         }
@@ -231,7 +238,7 @@ int ReadFiles(const std::vector<std::string>& args)
             std::printf("%s\n  %s", first ? "" : ",", Json(f, file).c_str());
         } else {
             std::printf("%s== %s\nsubject: %s\nfrom: %s\ndate: %s\nnofile: %s\nbody:\n%s\n", first ? "" : "\n",
-                        file.c_str(), f.subject.c_str(), f.from.c_str(), f.date.c_str(), f.nofile.c_str(),
+                        Shown(file).c_str(), f.subject.c_str(), f.from.c_str(), f.date.c_str(), f.nofile.c_str(),
                         f.body.c_str());
         }
         first = false;
@@ -253,6 +260,7 @@ int main(int argc, char** argv)
         return Check(args);
     if (cmd == "read")
         return ReadFiles(args);
+    if (cmd == "--version") return std::printf("fwmail %s\n", FW_VERSION) < 0;
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
         Usage();
         return 0;

@@ -35,38 +35,35 @@ void Control::setAlignment(Qt::Alignment alignment)
     update();
 }
 
-QFont Control::shownFont() const
+void Control::setOverflow(Overflow overflow)
 {
-    QFont f = font();
-    if (QFontMetrics(f).horizontalAdvance(caption_) <= width()) return f;
-    // The design widths were made for narrower glyphs than the fallback fonts have.
-    for (int stretch : {96, 92, 88}) {
-        f.setStretch(stretch);
-        if (QFontMetrics(f).horizontalAdvance(caption_) <= width()) return f;
-    }
-    return font();
+    overflow_ = overflow;
+    update();
 }
 
-QString Control::shownCaption() const
-{
-    return QFontMetrics(shownFont()).elidedText(caption_, Qt::ElideRight, width());
-}
+CaptionFit Control::fitted() const { return FitCaption(caption_, font(), width(), overflow_, this); }
+
+QFont Control::shownFont() const { return fitted().font; }
+
+QString Control::shownCaption() const { return fitted().text; }
 
 void Control::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     if (!picture_.isNull()) p.drawPixmap(rect(), picture_);
     if (caption_.isEmpty()) return;
-    p.setFont(shownFont());
+    const CaptionFit shown = fitted();
+    p.setFont(shown.font);
+    const int flags = int(alignment_) | Qt::TextSingleLine;
     if (isEnabled()) {
         p.setPen(textColor_);
     } else {
         // Greyed: an engraved look that still reads on the wood.
         p.setPen(QColor(0, 0, 0, 110));
-        p.drawText(rect().translated(1, 1), int(alignment_) | Qt::TextSingleLine, shownCaption());
+        p.drawText(rect().translated(1, 1), flags, shown.text);
         p.setPen(QColor(150, 150, 150));
     }
-    p.drawText(rect(), int(alignment_) | Qt::TextSingleLine, shownCaption());
+    p.drawText(rect(), flags, shown.text);
 }
 
 void Control::mousePressEvent(QMouseEvent* event)

@@ -1,4 +1,6 @@
 #pragma once
+#include "CaptionFit.h"
+
 #include <QColor>
 #include <QPixmap>
 #include <QString>
@@ -7,8 +9,9 @@
 namespace notify {
 
 // A picture or a caption on a notification window, at a fixed design rectangle. Captions have a
-// transparent background and never wrap: text that does not fit is cut with an ellipsis, so it
-// cannot spill over the next line. A control emits clicked() for a press and release on it.
+// transparent background and never wrap: text that does not fit is cut with an ellipsis, or for
+// numbers drawn smaller, so it cannot spill over the next line. A control emits clicked() for a
+// press and release on it.
 class Control final : public QWidget {
     Q_OBJECT
 public:
@@ -23,9 +26,10 @@ public:
     const QColor& textColor() const { return textColor_; }
     void setAlignment(Qt::Alignment alignment);
     Qt::Alignment alignment() const { return alignment_; }
+    void setOverflow(Overflow overflow);
 
-    // The caption as it is drawn, in the font it is drawn with: a line slightly too wide is
-    // condensed a little, a longer one is cut with an ellipsis.
+    // The caption as it is drawn, in the font it is drawn with (see FitCaption); painting uses
+    // exactly these two.
     QFont shownFont() const;
     QString shownCaption() const;
 
@@ -39,10 +43,13 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    CaptionFit fitted() const;
+
     QPixmap picture_;
     QString caption_;
     QColor textColor_ = Qt::black;
     Qt::Alignment alignment_ = Qt::AlignLeft | Qt::AlignTop;
+    Overflow overflow_ = Overflow::Elide;
     bool pressed_ = false;
 };
 

@@ -39,9 +39,9 @@ Control* NotifyForm::AddCaption(const QString& name, double left, double top, do
 
 qint16 NotifyForm::ReadDisplaySeconds()
 {
-    QString server, user, password, folder;
+    QString server, user, password, name, folder;
     qint16 interval = 0, displaySeconds = 0;
-    mReadINI::ReadMainSettings(server, user, password, mReadINI::AccountName[1], folder, interval, displaySeconds);
+    mReadINI::ReadMainSettings(server, user, password, name, folder, interval, displaySeconds);
     return displaySeconds;
 }
 

@@ -29,8 +29,8 @@ protected:
     Control* AddCaption(const QString& name, double left, double top, double width, double height, const QFont& font,
                         const QColor& color, Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignTop);
 
-    // Reads the settings as the windows that carry a display time do at load (which also
-    // refreshes account 1's shared display name) and returns that display time in seconds.
+    // The display time in seconds (UNLOAD_TIMER_SEC), read from the settings file now. Nothing
+    // else is changed: the shared display names stay as the controller read them.
     static qint16 ReadDisplaySeconds();
 
     // Moves the window's outer upper-left corner to a screen position in twips.

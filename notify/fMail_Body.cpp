@@ -8,6 +8,7 @@
 #include "ResidentTimers.h"
 #include "ScreenMetrics.h"
 #include "SetRgn.h"
+#include "mM_CHKER.h"
 
 #include <QPlainTextEdit>
 
@@ -47,6 +48,7 @@ fMail_Body::fMail_Body() : NotifyForm(FormId::fMail_Body, 4695, 4635, true)
 
 void fMail_Body::Form_Load()
 {
+    unloadTimerSec_ = ReadDisplaySeconds();
     SetRgn::ShapeWindow(*this);
     if (ResidentTimers* timers = ResidentTimers::current()) {
         timers->SetTimer1Enabled(false);
@@ -65,6 +67,9 @@ void fMail_Body::Form_Unload()
 {
     // Only a loaded notifier is enabled again: unloading must not bring a closed one back.
     if (NotifyForm* notifier = Forms::current().Loaded(FormId::fMail_Checker)) notifier->setEnabled(true);
+    // Before the auto-close timer runs again, which would otherwise judge the time set by the
+    // card click, long past after a long read.
+    mM_CHKER::SetCloseTimeFromNow(unloadTimerSec_);
     if (ResidentTimers* timers = ResidentTimers::current()) {
         timers->SetTimer1Enabled(true);
         timers->SetTimer2Enabled(true);

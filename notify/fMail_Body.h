@@ -7,6 +7,8 @@ namespace notify {
 
 // The detail window of one mail, filled by the card that opened it. While it is loaded the
 // controller's mail-check and auto-close timers are stopped and the notifier takes no clicks.
+// Closing it gives the stack the display time anew, so the stack never vanishes the moment a
+// long read ends.
 class fMail_Body final : public NotifyForm {
     Q_OBJECT
 public:
@@ -35,6 +37,7 @@ private:
     Control* lblTitle_;
     QPlainTextEdit* text1_;
     Control* label2_[2];
+    qint16 unloadTimerSec_ = 0;
 };
 
 } // namespace notify

@@ -17,6 +17,7 @@ fMail_Bot::fMail_Bot() : NotifyForm(FormId::fMail_Bot, 2340, 645, false)
     image1_ = AddPicture(QStringLiteral("Image1"), 180, 120, 1350, 375, Assets::StripFooter);
     lblDate_ = AddCaption(QStringLiteral("lblDate"), 240, 210, 1275, 195, JapaneseUiFont(9.75), Qt::white,
                           Qt::AlignHCenter | Qt::AlignTop);
+    lblDate_->setOverflow(Overflow::Shrink); // the count is the point of the strip
     image3_->setCursor(Qt::PointingHandCursor);
     connect(image3_, &Control::clicked, this, &fMail_Bot::Image3_Click);
 }

@@ -41,6 +41,7 @@ fMail_Card::fMail_Card(int k)
     lblAcount_->setCaption(layout::CardDesignCaption(k));
     lblNo_ = AddCaption(QStringLiteral("lblNo"), 210, 180, 195, 165, JapaneseUiFont(9, true), Qt::white,
                         Qt::AlignHCenter | Qt::AlignTop);
+    lblNo_->setOverflow(Overflow::Shrink); // slot numbers reach three digits
     lblDate_ = AddCaption(QStringLiteral("lblDate"), 420, 360, d.dateWidth, 165, small, kDateColour);
     lblFrom_ = AddCaption(QStringLiteral("lblFrom"), 420, 510, 1695, 165, small, kFromColour);
     lblTitle_ = AddCaption(QStringLiteral("lblTitle"), 420, 660, d.titleWidth, 165, small, kTitleColour);
@@ -71,6 +72,7 @@ void fMail_Card::Form_Load()
     lblDate_->setCaption(TextUtil::TrimSpaces(mM_CHKER::SlotText(mM_CHKER::MailTime, s)));
     lblFrom_->setCaption(TextUtil::LeftChars(TextUtil::TrimSpaces(mM_CHKER::SlotText(mM_CHKER::MailFrom, s)), 19));
     lblTitle_->setCaption(TextUtil::TrimSpaces(mM_CHKER::SlotText(mM_CHKER::MailSubject, s)));
+    body_ = TextUtil::TrimSpaces(mM_CHKER::SlotText(mM_CHKER::MailBody, s));
     SetRgn::MakeTopmost(*this);
 }
 
@@ -80,12 +82,9 @@ void fMail_Card::Image1_Click()
     auto& body = forms.Load<fMail_Body>(FormId::fMail_Body);
     if (body.isVisible()) return;
 
-    // The display time is added, like the notifier and the footer do, so that the stack does not
-    // close the moment the user closes the mail they were reading.
-    QString server, user, password, name, folder;
-    qint16 interval = 0, unloadTimerSec = 0;
-    mReadINI::ReadMainSettings(server, user, password, name, folder, interval, unloadTimerSec);
-    mM_CHKER::SetCloseTimeFromNow(unloadTimerSec);
+    // The display time is added, like the notifier and the footer do; closing the detail window
+    // starts it anew.
+    mM_CHKER::SetCloseTimeFromNow(ReadDisplaySeconds());
 
     forms.Show(FormId::fMail_Body);
     SetRgn::SetActiveWindow(body);
@@ -95,7 +94,7 @@ void fMail_Card::Image1_Click()
     body.lblDate()->setCaption(lblDate_->caption());
     body.lblFrom()->setCaption(lblFrom_->caption());
     body.lblTitle()->setCaption(lblTitle_->caption());
-    body.Text1()->setPlainText(TextUtil::TrimSpaces(mM_CHKER::SlotText(mM_CHKER::MailBody, slot())));
+    body.Text1()->setPlainText(body_);
 }
 
 } // namespace notify

@@ -25,6 +25,9 @@ private:
     qint64 slot() const;
 
     int k_;
+    // The mail's body as it was when the card loaded, so that the card always opens the mail it
+    // shows even after a check has moved the mails to other slots.
+    QString body_;
     Control* image1_;
     Control* lblAcount_;
     Control* lblNo_;

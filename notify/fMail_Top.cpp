@@ -15,6 +15,7 @@ fMail_Top::fMail_Top() : NotifyForm(FormId::fMail_Top, 2340, 615, false)
     image1_ = AddPicture(QStringLiteral("Image1"), 180, 120, 1950, 375, Assets::StripHeader);
     lblDate_ = AddCaption(QStringLiteral("lblDate"), 210, 210, 1905, 195, JapaneseUiFont(9.75), Qt::white,
                           Qt::AlignHCenter | Qt::AlignTop);
+    lblDate_->setOverflow(Overflow::Shrink); // the count is the point of the strip
 }
 
 void fMail_Top::Form_Load()

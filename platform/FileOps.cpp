@@ -4,18 +4,117 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace FileOps {
+namespace {
+
+QString systemError(int code) { return QString::fromLocal8Bit(std::strerror(code)); }
+
+bool fail(QString* error, const QString& why)
+{
+    if (error) *error = why;
+    return false;
+}
+
+// Writes all of `bytes`; false with errno set when the system took fewer.
+bool writeWhole(int fd, const QByteArray& bytes)
+{
+    const char* p = bytes.constData();
+    size_t left = static_cast<size_t>(bytes.size());
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Closes `fd`; a failed close is a failed write (NFS and some file systems report late).
+bool closeChecked(int fd) { return ::close(fd) == 0 || errno == EINTR; }
+
+bool writeAndClose(int fd, const QByteArray& bytes, const QString& path, QString* error)
+{
+    if (!writeWhole(fd, bytes)) {
+        const int code = errno;
+        ::close(fd);
+        return fail(error, QStringLiteral("cannot write %1: %2").arg(path, systemError(code)));
+    }
+    if (!closeChecked(fd)) return fail(error, QStringLiteral("cannot write %1: %2").arg(path, systemError(errno)));
+    return true;
+}
+
+bool isTemporarySuffix(const char* s)
+{
+    for (int i = 0; i < 6; ++i) {
+        const char c = s[i];
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
+    }
+    return s[6] == '\0';
+}
+
+int removeTemporariesOf(const QByteArray& target)
+{
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : (slash == 0 ? QByteArray("/") : target.left(slash));
+    const QByteArray prefix = target.mid(slash + 1) + '.';
+    const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) return 0;
+    DIR* dir = ::fdopendir(dirFd);
+    if (!dir) {
+        ::close(dirFd);
+        return 0;
+    }
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (std::strncmp(name, prefix.constData(), static_cast<size_t>(prefix.size())) != 0) continue;
+        if (!isTemporarySuffix(name + prefix.size())) continue;
+        struct stat st {};
+        if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) continue;
+        if (::unlinkat(dirFd, name, 0) == 0) ++removed;
+    }
+    ::closedir(dir);
+    return removed;
+}
+
+} // namespace
 
 bool Exists(const QString& path) { return QFileInfo(path).isFile(); }
 
-bool CopyReplace(const QString& from, const QString& to)
+bool CopyReplace(const QString& from, const QString& to, QString* error)
 {
+    const ReadResult source = ReadRegularFile(from, qint64(1) << 20);
+    if (source.status != ReadStatus::Ok) {
+        return fail(error, source.status == ReadStatus::Missing ? QStringLiteral("%1 is missing").arg(from) : source.error);
+    }
     const QFileInfo target(to);
     if (target.exists() || target.isSymLink()) {
-        if (!target.isFile() && !target.isSymLink()) return false;
+        if (!target.isFile() && !target.isSymLink()) return fail(error, QStringLiteral("%1 is not a regular file").arg(to));
         QFile::remove(to);
     }
-    return QFile::copy(from, to);
+    const QByteArray name = QFile::encodeName(to);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return fail(error, QStringLiteral("cannot create %1: %2").arg(to, systemError(errno)));
+    if (!writeAndClose(fd, source.bytes, to, error)) {
+        ::unlink(name.constData());
+        return false;
+    }
+    return true;
 }
 
 bool DeleteFileInFolder(const QString& path, const QString& folder)
@@ -42,5 +141,126 @@ int DeleteTxtFiles(const QString& folder)
 }
 
 bool EnsureFolder(const QString& folder) { return QDir().mkpath(folder); }
+
+ReadResult ReadRegularFile(const QString& path, qint64 maxBytes)
+{
+    ReadResult result;
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (path.isEmpty() || ::stat(name.constData(), &st) != 0) {
+        if (path.isEmpty() || errno == ENOENT) return result;
+        result.status = ReadStatus::Unreadable;
+        result.error = QStringLiteral("cannot read %1: %2").arg(path, systemError(errno));
+        return result;
+    }
+    const auto notRegular = [&](const struct stat& s) {
+        result.status = ReadStatus::NotRegular;
+        result.error = S_ISDIR(s.st_mode) ? QStringLiteral("%1 is a folder, not a file").arg(path)
+                                          : QStringLiteral("%1 is not a regular file").arg(path);
+        return result;
+    };
+    if (!S_ISREG(st.st_mode)) return notRegular(st);
+    // Non-blocking, so that a FIFO put in its place after the check cannot hang us.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        result.status = ReadStatus::Unreadable;
+        result.error = QStringLiteral("cannot read %1: %2").arg(path, systemError(errno));
+        return result;
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return notRegular(st);
+    }
+    QByteArray bytes;
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int code = errno;
+            ::close(fd);
+            result.status = ReadStatus::Unreadable;
+            result.error = QStringLiteral("cannot read %1: %2").arg(path, systemError(code));
+            return result;
+        }
+        if (n == 0) break;
+        bytes.append(buf, n);
+        if (bytes.size() > maxBytes) break;
+    }
+    ::close(fd);
+    if (bytes.size() > maxBytes) {
+        bytes.truncate(maxBytes);
+        result.status = ReadStatus::TooLarge;
+        result.error = QStringLiteral("%1 is larger than %2 bytes; only the start is read").arg(path).arg(maxBytes);
+    } else {
+        result.status = ReadStatus::Ok;
+    }
+    result.bytes = std::move(bytes);
+    return result;
+}
+
+bool ReplaceFile(const QString& path, const QByteArray& bytes, bool durable, QString* error)
+{
+    QByteArray target = QFile::encodeName(path);
+    struct stat st {};
+    if (::lstat(target.constData(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        char resolved[PATH_MAX];
+        if (!::realpath(target.constData(), resolved))
+            return fail(error, QStringLiteral("cannot save %1: it is a link to nothing").arg(path));
+        target = resolved;
+    }
+    if (::stat(target.constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        return fail(error, S_ISDIR(st.st_mode) ? QStringLiteral("cannot save %1: it is a folder").arg(path)
+                                               : QStringLiteral("cannot save %1: it is not a regular file").arg(path));
+    }
+    QByteArray temp = target + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) return fail(error, QStringLiteral("cannot save %1: %2").arg(path, systemError(errno)));
+    const auto abandon = [&](int code) {
+        ::unlink(temp.constData());
+        return fail(error, QStringLiteral("cannot save %1: %2").arg(path, systemError(code)));
+    };
+    if (::fchmod(fd, S_IRUSR | S_IWUSR) != 0 || !writeWhole(fd, bytes) || (durable && ::fsync(fd) != 0)) {
+        const int code = errno;
+        ::close(fd);
+        return abandon(code);
+    }
+    if (!closeChecked(fd)) return abandon(errno);
+    if (::rename(temp.constData(), target.constData()) != 0) return abandon(errno);
+    if (durable) {
+        // The rename itself must reach the disk too.
+        const qsizetype slash = target.lastIndexOf('/');
+        const QByteArray folder = slash < 0 ? QByteArray(".") : (slash == 0 ? QByteArray("/") : target.left(slash));
+        const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd >= 0) {
+            ::fsync(dirFd);
+            ::close(dirFd);
+        }
+    }
+    return true;
+}
+
+bool WriteFile(const QString& path, const QByteArray& bytes, QString* error)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return fail(error, QStringLiteral("cannot write %1: %2").arg(path, systemError(errno)));
+    return writeAndClose(fd, bytes, path, error);
+}
+
+bool AppendToFile(const QString& path, const QByteArray& bytes, QString* error)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return fail(error, QStringLiteral("cannot write %1: %2").arg(path, systemError(errno)));
+    return writeAndClose(fd, bytes, path, error);
+}
+
+int RemoveStaleTemporaries(const QString& path)
+{
+    const QByteArray given = QFile::encodeName(path);
+    int removed = removeTemporariesOf(given);
+    char resolved[PATH_MAX];
+    if (::realpath(given.constData(), resolved) && given != resolved) removed += removeTemporariesOf(QByteArray(resolved));
+    return removed;
+}
 
 } // namespace FileOps

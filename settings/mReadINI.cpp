@@ -7,98 +7,133 @@
 namespace mReadINI {
 namespace {
 
-const QString kPop = QStringLiteral("POP");
-const QString kMailRev = QStringLiteral("MAIL_REV");
-const QString kAboutPalam = QStringLiteral("ABOUT_PALAM");
+using SettingsKeys::Id;
 
-QString readText(const QString& section, const QString& key)
+QString readText(Id id, const QString& accountLabel = QString())
 {
-    return ProfileIni::GetString(section, key, IniPath);
+    return ProfileIni::GetString(SettingsKeys::Section(id), SettingsKeys::Name(id, accountLabel), IniPath);
 }
 
 // The display name is stored with one "#" appended; the name is what precedes the first "#".
-QString readName(const QString& key)
+QString readName(const QString& accountLabel)
 {
-    const QString stored = readText(kPop, key);
+    const QString stored = readText(Id::DisplayName, accountLabel);
     const qsizetype hash = stored.indexOf(u'#');
     return hash < 0 ? stored : stored.left(hash);
 }
 
-qint16 readNumber(const QString& section, const QString& key, qint16 fallback)
+qint16 readNumber(Id id)
 {
-    const QString stored = readText(section, key);
+    const qint16 fallback = SettingsKeys::Get(id).defaultNumber;
+    const QString stored = readText(id);
     if (stored.isEmpty()) return fallback;
     return NumberText::ToInt16(stored).value_or(fallback);
 }
 
-QString readNumberText(const QString& section, const QString& key, const QString& fallback)
+QString readNumberText(Id id)
 {
-    const QString stored = readText(section, key);
-    return stored.isEmpty() ? fallback : stored;
-}
-
-void readAccount(const QString& label, QString& server, QString& user, QString& password, QString& displayName)
-{
-    server = readText(kPop, QStringLiteral("POP_SERVER") + label);
-    user = readText(kPop, QStringLiteral("USER") + label);
-    password = readText(kPop, QStringLiteral("PASS") + label);
-    displayName = readName(QStringLiteral("NAME") + label);
+    const QString stored = readText(id);
+    return stored.isEmpty() ? SettingsKeys::DefaultText(id) : stored;
 }
 
 } // namespace
 
+AccountSettings ReadAccount(const QString& accountLabel)
+{
+    AccountSettings a;
+    a.server = readText(Id::Server, accountLabel);
+    a.user = readText(Id::User, accountLabel);
+    a.password = readText(Id::Password, accountLabel);
+    a.displayName = readName(accountLabel);
+    return a;
+}
+
+qint16 ReadInterval() { return readNumber(Id::Interval); }
+qint16 ReadDisplaySeconds() { return readNumber(Id::DisplaySeconds); }
+qint16 ReadAutoClose() { return readNumber(Id::AutoClose); }
+
+MainSettings ReadMain()
+{
+    MainSettings m;
+    m.account = ReadAccount(QStringLiteral("1"));
+    m.receiveFolder = TextUtil::TrimSpaces(MailDir);
+    m.interval = ReadInterval();
+    m.displaySeconds = ReadDisplaySeconds();
+    return m;
+}
+
+DialogSettings ReadDialog()
+{
+    DialogSettings d;
+    d.account = ReadAccount(QStringLiteral("1"));
+    d.intervalText = readNumberText(Id::Interval);
+    d.displayText = readNumberText(Id::DisplaySeconds);
+    d.autoCloseText = readNumberText(Id::AutoClose);
+    return d;
+}
+
 void ReadMainSettings(QString& server, QString& user, QString& password, QString& displayName, QString& receiveFolder,
                       qint16& interval, qint16& displaySeconds)
 {
-    readAccount(QStringLiteral("1"), server, user, password, displayName);
-    receiveFolder = TextUtil::TrimSpaces(MailDir);
-    interval = readNumber(kMailRev, QStringLiteral("REV_TIMER_MIN"), kDefaultInterval);
-    displaySeconds = readNumber(kMailRev, QStringLiteral("UNLOAD_TIMER_SEC"), kDefaultDisplaySeconds);
+    const MainSettings m = ReadMain();
+    server = m.account.server;
+    user = m.account.user;
+    password = m.account.password;
+    displayName = m.account.displayName;
+    receiveFolder = m.receiveFolder;
+    interval = m.interval;
+    displaySeconds = m.displaySeconds;
 }
 
 void ReadAccountSettings(QString& server, QString& user, QString& password, QString& displayName,
                          const QString& accountLabel)
 {
-    readAccount(accountLabel, server, user, password, displayName);
+    const AccountSettings a = ReadAccount(accountLabel);
+    server = a.server;
+    user = a.user;
+    password = a.password;
+    displayName = a.displayName;
 }
 
-void ReadDisplayFlags(qint16& autoClose)
-{
-    autoClose = readNumber(kAboutPalam, QStringLiteral("UNLOAD_FLAG"), kDefaultAutoClose);
-}
+void ReadDisplayFlags(qint16& autoClose) { autoClose = ReadAutoClose(); }
 
 void ReadDialogSettings(QString& server, QString& user, QString& password, QString& displayName, QString& intervalText,
                         QString& displayText, QString& autoCloseText)
 {
-    readAccount(QStringLiteral("1"), server, user, password, displayName);
-    intervalText = readNumberText(kMailRev, QStringLiteral("REV_TIMER_MIN"), QStringLiteral("5"));
-    displayText = readNumberText(kMailRev, QStringLiteral("UNLOAD_TIMER_SEC"), QStringLiteral("10"));
-    autoCloseText = readNumberText(kAboutPalam, QStringLiteral("UNLOAD_FLAG"), QStringLiteral("0"));
+    const DialogSettings d = ReadDialog();
+    server = d.account.server;
+    user = d.account.user;
+    password = d.account.password;
+    displayName = d.account.displayName;
+    intervalText = d.intervalText;
+    displayText = d.displayText;
+    autoCloseText = d.autoCloseText;
 }
 
 bool WriteSettings(const QString& server, const QString& user, const QString& password, const QString& displayName,
                    const QString& intervalText, const QString& autoCloseText, const QString& displayText,
                    const QString& accountLabel, QString* error)
 {
+    using SettingsKeys::Name;
+    using SettingsKeys::Section;
     using TextUtil::TrimSpaces;
     // One replacement of the file, so a failure never leaves half an account behind.
-    return ProfileIni::WriteStrings({{kPop, QStringLiteral("POP_SERVER") + accountLabel, TrimSpaces(server)},
-                                     {kPop, QStringLiteral("USER") + accountLabel, TrimSpaces(user)},
-                                     {kPop, QStringLiteral("PASS") + accountLabel, TrimSpaces(password)},
-                                     {kPop, QStringLiteral("NAME") + accountLabel, TrimSpaces(displayName) + u'#'},
-                                     {kMailRev, QStringLiteral("REV_TIMER_MIN"), TrimSpaces(intervalText)},
-                                     {kMailRev, QStringLiteral("UNLOAD_TIMER_SEC"), TrimSpaces(displayText)},
-                                     {kAboutPalam, QStringLiteral("UNLOAD_FLAG"), TrimSpaces(autoCloseText)}},
+    return ProfileIni::WriteStrings({{Section(Id::Server), Name(Id::Server, accountLabel), TrimSpaces(server)},
+                                     {Section(Id::User), Name(Id::User, accountLabel), TrimSpaces(user)},
+                                     {Section(Id::Password), Name(Id::Password, accountLabel), TrimSpaces(password)},
+                                     {Section(Id::DisplayName), Name(Id::DisplayName, accountLabel), TrimSpaces(displayName) + u'#'},
+                                     {Section(Id::Interval), Name(Id::Interval), TrimSpaces(intervalText)},
+                                     {Section(Id::DisplaySeconds), Name(Id::DisplaySeconds), TrimSpaces(displayText)},
+                                     {Section(Id::AutoClose), Name(Id::AutoClose), TrimSpaces(autoCloseText)}},
                                     IniPath, error);
 }
 
 bool ClearAccountSettings(const QString& accountLabel, QString* error)
 {
-    return ProfileIni::WriteStrings({{kPop, QStringLiteral("POP_SERVER") + accountLabel, QString()},
-                                     {kPop, QStringLiteral("USER") + accountLabel, QString()},
-                                     {kPop, QStringLiteral("PASS") + accountLabel, QString()},
-                                     {kPop, QStringLiteral("NAME") + accountLabel, QString()}},
-                                    IniPath, error);
+    QList<ProfileIni::Entry> entries;
+    for (const Id id : SettingsKeys::kAccountKeys)
+        entries.append({SettingsKeys::Section(id), SettingsKeys::Name(id, accountLabel), QString()});
+    return ProfileIni::WriteStrings(entries, IniPath, error);
 }
 
 void ResetForTests()

@@ -1,4 +1,6 @@
 #pragma once
+#include "SettingsKeys.h"
+
 #include <QString>
 #include <array>
 
@@ -18,9 +20,39 @@ inline qint16 SeenCount = 0;
 // Display names of accounts 1..5 (index 0 unused).
 inline std::array<QString, 6> AccountName;
 
-constexpr qint16 kDefaultInterval = 5;
-constexpr qint16 kDefaultDisplaySeconds = 10;
-constexpr qint16 kDefaultAutoClose = 0;
+constexpr qint16 kDefaultInterval = SettingsKeys::Get(SettingsKeys::Id::Interval).defaultNumber;
+constexpr qint16 kDefaultDisplaySeconds = SettingsKeys::Get(SettingsKeys::Id::DisplaySeconds).defaultNumber;
+constexpr qint16 kDefaultAutoClose = SettingsKeys::Get(SettingsKeys::Id::AutoClose).defaultNumber;
+
+struct AccountSettings {
+    QString server;
+    QString user;
+    QString password;
+    QString displayName; // without the stored "#"
+};
+
+struct MainSettings {
+    AccountSettings account; // account 1
+    QString receiveFolder;
+    qint16 interval = kDefaultInterval;
+    qint16 displaySeconds = kDefaultDisplaySeconds;
+};
+
+struct DialogSettings {
+    AccountSettings account; // account 1
+    QString intervalText;    // as stored, or the default as text
+    QString displayText;
+    QString autoCloseText;
+};
+
+// The struct-returning forms; the routines below give the same values through out-parameters.
+MainSettings ReadMain();
+AccountSettings ReadAccount(const QString& accountLabel);
+DialogSettings ReadDialog();
+// One value each, for callers that need only that one; nothing else is read or changed.
+qint16 ReadInterval();
+qint16 ReadDisplaySeconds();
+qint16 ReadAutoClose();
 
 void ReadMainSettings(QString& server, QString& user, QString& password, QString& displayName, QString& receiveFolder,
                       qint16& interval, qint16& displaySeconds);

@@ -95,15 +95,16 @@ QColor woodAt(double x, double y, const WoodTone& tone)
     return mix(tone.light, tone.dark, t);
 }
 
-// 3x3 supersampling keeps the ring edges free of stair steps.
-void paintWood(QImage& img, const QRect& area, const WoodTone& tone)
+// 3x3 supersampling keeps the ring edges free of stair steps. `scale` pixels make one
+// pixel of the 1x picture, so a 2x picture shows the same grain, only finer.
+void paintWood(QImage& img, const QRect& area, const WoodTone& tone, int scale = 1)
 {
     for (int y = area.top(); y <= area.bottom(); ++y)
         for (int x = area.left(); x <= area.right(); ++x) {
             double r = 0, g = 0, b = 0;
             for (int sy = 0; sy < 3; ++sy)
                 for (int sx = 0; sx < 3; ++sx) {
-                    const QColor c = woodAt(x + (sx - 1) / 3.0, y + (sy - 1) / 3.0, tone);
+                    const QColor c = woodAt((x + (sx - 1) / 3.0) / scale, (y + (sy - 1) / 3.0) / scale, tone);
                     r += c.redF();
                     g += c.greenF();
                     b += c.blueF();
@@ -135,20 +136,21 @@ void bevel(QImage& img, const QRect& r, int width, double light, double shade)
 const QColor kBoxRed(0xd5, 0x22, 0x1b);
 
 // The postal mark 〒: two bars and a stem hanging from the lower one.
-void drawPostalMark(QPainter& p, double cx, double top, double width, double stroke, const QColor& c)
+void drawPostalMark(QPainter& p, double cx, double top, double width, double stroke, const QColor& c, double gap = 2.2)
 {
     p.setPen(Qt::NoPen);
     p.setBrush(c);
     const double left = cx - width / 2;
     p.drawRect(QRectF(left, top, width, stroke));
-    p.drawRect(QRectF(left, top + stroke * 2.2, width, stroke));
+    p.drawRect(QRectF(left, top + stroke * gap, width, stroke));
     const double stemW = stroke * 1.05;
-    p.drawRect(QRectF(cx - stemW / 2, top + stroke * 2.2, stemW, width * 0.95));
+    p.drawRect(QRectF(cx - stemW / 2, top + stroke * gap, stemW, width * 0.95));
 }
 
-QImage postBox()
+// Every picture is drawn at `s` device pixels per pixel of its 1x size (1, or 2 for @2x).
+QImage postBox(int s)
 {
-    QImage img(38, 48, QImage::Format_ARGB32);
+    QImage img(38 * s, 48 * s, QImage::Format_ARGB32);
     // Body: a red cylinder lit from the upper left.
     for (int x = 0; x < img.width(); ++x) {
         const double u = (x + 0.5) / img.width();
@@ -156,6 +158,7 @@ QImage postBox()
         for (int y = 0; y < img.height(); ++y) img.setPixelColor(x, y, scaled(kBoxRed, shade));
     }
     QPainter p(&img);
+    p.scale(s, s);
     p.setRenderHint(QPainter::Antialiasing);
     // Roof: a darker cap with a bright rim, then its shadow on the body.
     QLinearGradient roof(0, 0, 38, 0);
@@ -175,25 +178,27 @@ QImage postBox()
     p.fillRect(QRect(0, 44, 38, 4), QColor(0x8a, 0x10, 0x0c));
     p.fillRect(QRect(0, 44, 38, 1), QColor(0xf0, 0x50, 0x46));
     // Thin dark outline so the box stands out on light desktops.
-    p.setPen(QPen(QColor(0x50, 0x06, 0x04), 1));
-    p.setBrush(Qt::NoBrush);
-    p.setRenderHint(QPainter::Antialiasing, false);
-    p.drawRect(QRect(0, 0, 37, 47));
+    const QColor outline(0x50, 0x06, 0x04);
+    const double w = 1.0 / s;
+    p.fillRect(QRectF(0, 0, 38, w), outline);
+    p.fillRect(QRectF(0, 48 - w, 38, w), outline);
+    p.fillRect(QRectF(0, 0, w, 48), outline);
+    p.fillRect(QRectF(38 - w, 0, w, 48), outline);
     return img;
 }
 
-QImage post()
+QImage post(int s)
 {
-    QImage img(7, 18, QImage::Format_ARGB32);
+    QImage img(7 * s, 18 * s, QImage::Format_ARGB32);
     const QColor light(0xf2, 0x5a, 0x4e), dark(0x6e, 0x0c, 0x08);
-    for (int x = 0; x < 7; ++x)
-        for (int y = 0; y < 18; ++y) img.setPixelColor(x, y, mix(light, dark, x / 6.0));
+    for (int x = 0; x < img.width(); ++x)
+        for (int y = 0; y < img.height(); ++y) img.setPixelColor(x, y, mix(light, dark, x / double(img.width() - 1)));
     return img;
 }
 
-QImage baseline()
+QImage baseline(int s)
 {
-    QImage img(36, 2, QImage::Format_ARGB32);
+    QImage img(36 * s, 2 * s, QImage::Format_ARGB32);
     img.fill(QColor(0xc0, 0x1c, 0x15));
     return img;
 }
@@ -201,33 +206,36 @@ QImage baseline()
 const WoodTone kDarkWood{QColor(0x5a, 0x36, 0x1e), QColor(0x24, 0x13, 0x09), 6.5, 17u};
 
 // A dark wooden strip lit from its left end.
-QImage strip(int width)
+QImage strip(int width, int s)
 {
-    QImage img(width, 25, QImage::Format_ARGB32);
-    paintWood(img, img.rect(), kDarkWood);
-    for (int x = 0; x < width; ++x) {
-        const double glow = 1.0 + 1.1 * std::exp(-x / 28.0);
-        for (int y = 0; y < 25; ++y) {
-            const double curve = 1.0 - 0.25 * std::pow((y - 11.0) / 13.0, 2); // rounded profile
+    QImage img(width * s, 25 * s, QImage::Format_ARGB32);
+    paintWood(img, img.rect(), kDarkWood, s);
+    for (int x = 0; x < img.width(); ++x) {
+        const double glow = 1.0 + 1.1 * std::exp(-(x + 0.5 - 0.5 * s) / s / 28.0);
+        for (int y = 0; y < img.height(); ++y) {
+            const double ly = (y + 0.5) / s - 0.5;
+            const double curve = 1.0 - 0.25 * std::pow((ly - 11.0) / 13.0, 2); // rounded profile
             img.setPixelColor(x, y, scaled(img.pixelColor(x, y), glow * curve));
         }
     }
-    bevel(img, img.rect(), 2, 0.35, 0.45);
+    bevel(img, img.rect(), 2 * s, 0.35, 0.45);
     return img;
 }
 
-QImage scrollButton()
+QImage scrollButton(int s)
 {
-    QImage img(26, 25, QImage::Format_ARGB32);
+    QImage img(26 * s, 25 * s, QImage::Format_ARGB32);
     const WoodTone tone{QColor(0x7a, 0x4c, 0x2a), QColor(0x3a, 0x20, 0x10), 5.0, 29u};
-    paintWood(img, img.rect(), tone);
-    for (int y = 0; y < 25; ++y)
-        for (int x = 0; x < 26; ++x) {
-            const double dome = 1.15 - 0.35 * (std::hypot(x - 10.0, y - 8.0) / 22.0);
+    paintWood(img, img.rect(), tone, s);
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) {
+            const double lx = (x + 0.5) / s - 0.5, ly = (y + 0.5) / s - 0.5;
+            const double dome = 1.15 - 0.35 * (std::hypot(lx - 10.0, ly - 8.0) / 22.0);
             img.setPixelColor(x, y, scaled(img.pixelColor(x, y), dome));
         }
-    bevel(img, img.rect(), 3, 0.5, 0.55);
+    bevel(img, img.rect(), 3 * s, 0.5, 0.55);
     QPainter p(&img);
+    p.scale(s, s);
     p.setRenderHint(QPainter::Antialiasing);
     auto chevron = [&](double x0, const QColor& c, double dy) {
         QPainterPath path;
@@ -247,10 +255,11 @@ QImage scrollButton()
 }
 
 // Dark slate so that the coloured account, time, sender and subject lines read well.
-QImage card()
+QImage card(int s)
 {
-    QImage img(130, 50, QImage::Format_ARGB32);
+    QImage img(130 * s, 50 * s, QImage::Format_ARGB32);
     QPainter p(&img);
+    p.scale(s, s);
     QLinearGradient bg(0, 0, 0, 50);
     bg.setColorAt(0.0, QColor(0x2c, 0x37, 0x46));
     bg.setColorAt(0.35, QColor(0x1c, 0x25, 0x31));
@@ -284,31 +293,33 @@ QImage card()
 
 // The detail window's background: a warm wood panel with a raised bevelled frame and a
 // sunken field inside it.
-QImage woodPanel()
+QImage woodPanel(int s)
 {
-    QImage img(330, 311, QImage::Format_ARGB32);
+    QImage img(330 * s, 311 * s, QImage::Format_ARGB32);
     const WoodTone tone{QColor(0x8a, 0x58, 0x30), QColor(0x3e, 0x22, 0x0f), 11.0, 5u};
-    paintWood(img, img.rect(), tone);
+    paintWood(img, img.rect(), tone, s);
     // Darken gently towards the edges so the text in the middle stands out.
     for (int y = 0; y < img.height(); ++y)
         for (int x = 0; x < img.width(); ++x) {
-            const double dx = (x - 165.0) / 165.0, dy = (y - 155.0) / 155.0;
+            const double lx = (x + 0.5) / s - 0.5, ly = (y + 0.5) / s - 0.5;
+            const double dx = (lx - 165.0) / 165.0, dy = (ly - 155.0) / 155.0;
             const double vignette = 1.0 - 0.22 * std::pow(std::max(std::abs(dx), std::abs(dy)), 3);
             img.setPixelColor(x, y, scaled(img.pixelColor(x, y), 0.82 * vignette));
         }
-    bevel(img, img.rect(), 6, 0.45, 0.55);
+    bevel(img, img.rect(), 6 * s, 0.45, 0.55);
     // Sunken inner line: a shadow groove with a highlight below and right of it.
-    const QRect groove = img.rect().adjusted(8, 8, -9, -9);
-    bevel(img, groove, 1, -0.35, -0.25);
+    const QRect groove = img.rect().adjusted(8 * s, 8 * s, -9 * s, -9 * s);
+    bevel(img, groove, s, -0.35, -0.25);
     return img;
 }
 
 // A small post box on a transparent ground for the notification area.
-QImage trayIcon()
+QImage trayIcon(int s)
 {
-    QImage img(32, 32, QImage::Format_ARGB32);
+    QImage img(32 * s, 32 * s, QImage::Format_ARGB32);
     img.fill(Qt::transparent);
     QPainter p(&img);
+    p.scale(s, s);
     p.setRenderHint(QPainter::Antialiasing);
     QPainterPath body;
     body.addRoundedRect(QRectF(5.5, 1.5, 21.0, 25.0), 5.0, 5.0);
@@ -331,9 +342,126 @@ QImage trayIcon()
     return img;
 }
 
-bool save(const QImage& img, const QDir& dir, const char* name)
+// The tray icon with a warning sign in its lower right corner: something needs the user.
+QImage trayIconWarning(int s)
 {
-    const QString path = dir.filePath(QString::fromLatin1(name));
+    QImage img = trayIcon(s);
+    QPainter p(&img);
+    p.scale(s, s);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath sign;
+    sign.moveTo(23.5, 15.5);
+    sign.lineTo(31.0, 30.5);
+    sign.lineTo(16.0, 30.5);
+    sign.closeSubpath();
+    // A dark rim keeps the sign apart from the red box beneath it.
+    p.setPen(QPen(QColor(0x30, 0x24, 0x00), 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(QColor(0xff, 0xc8, 0x1e));
+    p.drawPath(sign);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x20, 0x18, 0x00));
+    p.drawRoundedRect(QRectF(22.6, 19.5, 1.8, 6.2), 0.8, 0.8);
+    p.drawEllipse(QPointF(23.5, 28.0), 1.1, 1.1);
+    return img;
+}
+
+// The launcher icon, drawn for each size rather than scaled: small sizes keep every edge on
+// whole pixels and drop what would blur; large ones gain a roof, a letter and a shadow.
+QImage appIcon(int size)
+{
+    QImage img(size, size, QImage::Format_ARGB32);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    const double u = size / 32.0;
+    const QColor rim(0x4a, 0x05, 0x03);
+    if (size <= 24) {
+        const int left = int(std::lround(5 * u)), right = size - left;
+        const int top = int(std::lround(1 * u)), bottom = size - int(std::lround(4 * u));
+        QLinearGradient g(left, 0, right, 0);
+        g.setColorAt(0.0, QColor(0xd0, 0x20, 0x18));
+        g.setColorAt(0.35, QColor(0xf0, 0x44, 0x38));
+        g.setColorAt(1.0, QColor(0x90, 0x10, 0x0c));
+        p.setPen(QPen(rim, 1.0));
+        p.setBrush(g);
+        p.drawRoundedRect(QRectF(left + 0.5, top + 0.5, right - left - 1, bottom - top - 1), 3.0 * u, 3.0 * u);
+        p.setRenderHint(QPainter::Antialiasing, false);
+        const int stroke = std::max(1, int(std::lround(2 * u)));
+        const int slotTop = top + std::max(2, int(std::lround(4 * u)));
+        p.fillRect(QRect(left + 3, slotTop, right - left - 6, std::max(1, int(std::lround(2.5 * u)))), QColor(0x10, 0x10, 0x10));
+        // The postal mark: two bars and a stem, each a whole number of pixels.
+        const int markTop = slotTop + std::max(3, int(std::lround(5 * u)));
+        const int markLeft = left + 3, markWidth = right - left - 6;
+        const int stemLeft = size / 2 - stroke / 2;
+        p.fillRect(QRect(markLeft, markTop, markWidth, stroke), Qt::white);
+        p.fillRect(QRect(markLeft, markTop + 2 * stroke, markWidth, stroke), Qt::white);
+        p.fillRect(QRect(stemLeft, markTop + 2 * stroke, stroke, bottom - 2 - (markTop + 2 * stroke)), Qt::white);
+        // Post and foot; the foot's lowest row is its rim.
+        const int footHeight = std::max(2, int(std::lround(2.5 * u)));
+        const int postWidth = std::max(2, int(std::lround(5 * u)));
+        const QColor postRed(0xa0, 0x14, 0x0e);
+        p.fillRect(QRect((size - postWidth) / 2, bottom, postWidth, size - footHeight - bottom), postRed);
+        p.fillRect(QRect(left + 1, size - footHeight, right - left - 2, footHeight - 1), postRed);
+        p.fillRect(QRect(left + 1, size - 1, right - left - 2, 1), rim);
+        return img;
+    }
+    p.scale(u, u);
+    if (size >= 48) {
+        // A soft shadow on the ground.
+        QRadialGradient shadow(QPointF(16, 30.6), 12);
+        shadow.setColorAt(0.0, QColor(0, 0, 0, 90));
+        shadow.setColorAt(1.0, QColor(0, 0, 0, 0));
+        p.setPen(Qt::NoPen);
+        p.setBrush(shadow);
+        p.drawEllipse(QRectF(3, 28.6, 26, 3.2));
+    }
+    QPainterPath body;
+    body.addRoundedRect(QRectF(5.5, 2.5, 21.0, 23.5), 4.5, 4.5);
+    QLinearGradient g(5, 0, 27, 0);
+    g.setColorAt(0.0, QColor(0xc2, 0x1a, 0x14));
+    g.setColorAt(0.3, QColor(0xf4, 0x4a, 0x3e));
+    g.setColorAt(1.0, QColor(0x80, 0x0d, 0x09));
+    p.setPen(QPen(rim, 0.8));
+    p.setBrush(g);
+    p.drawPath(body);
+    // Roof: a darker cap with a bright rim.
+    QPainterPath roof;
+    roof.addRoundedRect(QRectF(4.5, 1.0, 23.0, 4.0), 2.0, 2.0);
+    QLinearGradient rg(4, 0, 28, 0);
+    rg.setColorAt(0.0, QColor(0xa8, 0x16, 0x10));
+    rg.setColorAt(0.3, QColor(0xe8, 0x3a, 0x30));
+    rg.setColorAt(1.0, QColor(0x70, 0x0c, 0x08));
+    p.setBrush(rg);
+    p.drawPath(roof);
+    // Slot with a letter half posted.
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x10, 0x10, 0x10));
+    p.drawRoundedRect(QRectF(9.0, 7.5, 14.0, 2.6), 0.8, 0.8);
+    if (size >= 48) {
+        p.save();
+        p.translate(16.0, 8.6);
+        p.rotate(-8);
+        p.setPen(QPen(QColor(0x60, 0x60, 0x60), 0.35));
+        p.setBrush(QColor(0xfa, 0xfa, 0xf4));
+        p.drawRect(QRectF(-5.0, -5.2, 10.0, 5.2));
+        p.drawLine(QPointF(-5.0, -5.2), QPointF(0.0, -2.4));
+        p.drawLine(QPointF(5.0, -5.2), QPointF(0.0, -2.4));
+        p.restore();
+        p.setBrush(QColor(0x10, 0x10, 0x10));
+        p.drawRect(QRectF(9.0, 8.6, 14.0, 1.5));
+    }
+    // Bars two strokes apart stay on whole pixels at 32 and 64.
+    drawPostalMark(p, 16.0, 13.0, 11.0, 2.0, Qt::white, 2.0);
+    p.setBrush(QColor(0xa0, 0x14, 0x0e));
+    p.setPen(QPen(rim, 0.8));
+    p.drawRect(QRectF(13.5, 26.0, 5.0, 3.0));
+    p.drawRoundedRect(QRectF(8.5, 28.5, 15.0, 2.5), 1.0, 1.0);
+    return img;
+}
+
+bool save(const QImage& img, const QDir& dir, const QString& name)
+{
+    const QString path = dir.filePath(name);
     // Fixed compression and no text chunks keep the files byte-for-byte reproducible.
     if (!img.convertToFormat(QImage::Format_ARGB32).save(path, "PNG", 9)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
@@ -355,21 +483,31 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "no such folder: %s\n", argv[1]);
         return 2;
     }
-    const struct {
-        const char* name;
-        std::function<QImage()> draw;
-    } pictures[] = {
-        {"postbox.png", postBox},
-        {"post.png", post},
-        {"baseline.png", baseline},
-        {"strip_header.png", [] { return strip(130); }},
-        {"strip_footer.png", [] { return strip(90); }},
-        {"scroll_button.png", scrollButton},
-        {"card.png", card},
-        {"wood_panel.png", woodPanel},
-        {"tray_icon.png", trayIcon},
+    struct Picture {
+        QString name;
+        std::function<QImage(int)> draw; // at a given scale
+    };
+    const Picture pictures[] = {
+        {QStringLiteral("postbox"), postBox},
+        {QStringLiteral("post"), post},
+        {QStringLiteral("baseline"), baseline},
+        {QStringLiteral("strip_header"), [](int s) { return strip(130, s); }},
+        {QStringLiteral("strip_footer"), [](int s) { return strip(90, s); }},
+        {QStringLiteral("scroll_button"), scrollButton},
+        {QStringLiteral("card"), card},
+        {QStringLiteral("wood_panel"), woodPanel},
+        {QStringLiteral("tray_icon"), trayIcon},
+        {QStringLiteral("tray_icon_warning"), trayIconWarning},
     };
     bool ok = true;
-    for (const auto& pic : pictures) ok = save(pic.draw(), dir, pic.name) && ok;
+    // Each picture at 1x and, for screens with a scale factor of 2, at 2x as name@2x.png.
+    for (const Picture& pic : pictures) {
+        ok = save(pic.draw(1), dir, pic.name + QStringLiteral(".png")) && ok;
+        ok = save(pic.draw(2), dir, pic.name + QStringLiteral("@2x.png")) && ok;
+    }
+    // The launcher's icons for the hicolor theme.
+    if (!dir.mkpath(QStringLiteral("icons"))) return 1;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        ok = save(appIcon(size), dir, QStringLiteral("icons/ferrowick-%1.png").arg(size)) && ok;
     return ok ? 0 : 1;
 }

@@ -1,10 +1,11 @@
 #include "fM_PALAM.h"
 
 #include "Assets.h"
+#include "ConnectionTest.h"
 #include "JapaneseFont.h"
-#include "NumberText.h"
 #include "ResidentTimers.h"
 #include "ScreenMetrics.h"
+#include "SettingsValidation.h"
 #include "TextUtil.h"
 #include "mReadINI.h"
 
@@ -50,9 +51,9 @@ const QColor kWoodFallback(92, 58, 30);
 constexpr int kInterval = 3;
 constexpr int kDisplayTime = 4;
 
-// The two number boxes are laid out for a few digits; four keep every accepted value within
-// the 16-bit range the resident side reads them into.
-constexpr int kNumberBoxMaxLength = 4;
+// The resident side reads the two numbers as signed 16-bit values; six characters take any of
+// them ("-32768"). Larger values are refused when applying.
+constexpr int kNumberBoxMaxLength = 6;
 
 struct LabelDef {
     TwipRect at;
@@ -79,6 +80,9 @@ const std::array<LabelDef, 3> kLabel2{{
     {{1410, 4170, 1185, 255}, u"キャンセル"},
     {{2340, 180, 1035, 255}, u"削除"},
 }};
+
+// 「接続テスト」: in the free corner left of the cancel caption, in the same style.
+const LabelDef kTestLabel{{150, 4170, 1185, 255}, u"接続テスト"};
 
 // popServer(0) server, (1) user, (2) password, (3) interval, (4) display time.
 const std::array<TwipRect, 5> kPopServer{{
@@ -136,6 +140,14 @@ bool confirm(QWidget* parent, const QString& text)
 {
     return showMessage(parent, fM_PALAM::kMessageTitle, text, QMessageBox::Yes | QMessageBox::No) ==
            QMessageBox::Yes;
+}
+
+// A stored number is shown whole, however long its text, so that applying never writes back a
+// value the user did not change.
+void showNumber(QLineEdit* box, const QString& text)
+{
+    box->setMaxLength(std::max(kNumberBoxMaxLength, int(text.size())));
+    box->setText(text);
 }
 
 QString withReason(const QString& what, const QString& reason)
@@ -249,6 +261,22 @@ void fM_PALAM::buildControls()
         Label2[i] = label;
     }
 
+    {
+        const QString caption = QString::fromUtf16(kTestLabel.caption);
+        TestLabel = new ClickLabel(caption, this);
+        TestLabel->setObjectName(QStringLiteral("TestLabel"));
+        TestLabel->setGeometry(toPixels(kTestLabel.at));
+        setColor(TestLabel, QPalette::WindowText, kLink);
+        TestLabel->setCursor(Qt::PointingHandCursor);
+        fitCaption(TestLabel, caption);
+        connect(TestLabel, &ClickLabel::clicked, this, [this] { TestConnection(); });
+        tester_ = new ConnectionTester(this);
+        connect(tester_, &ConnectionTester::Finished, this, [this](const ConnectionTest::Result& result) {
+            TestLabel->setEnabled(true);
+            inform(this, kMessageTitle, ConnectionTest::Message(result));
+        });
+    }
+
     for (int i = 0; i < 4; ++i) {
         const auto& l = kLine1[i];
         Line1[i] = QLine(toPixels(l[0], l[1]), toPixels(l[2], l[3]));
@@ -354,8 +382,8 @@ void fM_PALAM::ShowAccount(const QString& server, const QString& user, const QSt
     popServer[0]->setText(TrimSpaces(server));
     popServer[1]->setText(TrimSpaces(user));
     popServer[2]->setText(TrimSpaces(password));
-    popServer[kInterval]->setText(TrimSpaces(intervalText));
-    popServer[kDisplayTime]->setText(TrimSpaces(displayText));
+    showNumber(popServer[kInterval], TrimSpaces(intervalText));
+    showNumber(popServer[kDisplayTime], TrimSpaces(displayText));
     // Only ever checks: a box the user ticked stays ticked across account switches.
     if (autoCloseText == QStringLiteral("1")) {
         Check1->setChecked(true);
@@ -435,35 +463,29 @@ QString fM_PALAM::selectedLabel() const { return QString::number(Combo1->current
 
 void fM_PALAM::ApplySettings()
 {
-    using NumberText::LeadingNumber;
-    using TextUtil::TrimSpaces;
-
-    // A text of spaces is not blank here; the writer trims it to empty.
-    bool blank = false;
-    for (int i = 0; i <= kInterval; ++i) blank = blank || popServer[i]->text().isEmpty();
-    if (Check1->isChecked()) blank = blank || popServer[kDisplayTime]->text().isEmpty();
-    if (blank) {
-        inform(this, DefaultMessageTitle(), QStringLiteral("空白の項目が存在します"));
+    using SettingsValidation::Verdict;
+    const SettingsValidation::Result checked = SettingsValidation::Check(
+        {popServer[0]->text(), popServer[1]->text(), popServer[2]->text(), popServer[kInterval]->text(),
+         popServer[kDisplayTime]->text(), Check1->isChecked()});
+    if (checked.verdict != Verdict::Ok) {
+        inform(this, DefaultMessageTitle(), SettingsValidation::Message(checked.verdict));
+        switch (checked.verdict) {
+        case Verdict::IntervalTooShort:
+        case Verdict::IntervalTooLong:
+            popServer[kInterval]->setFocus();
+            break;
+        case Verdict::DisplayTooShort:
+        case Verdict::DisplayTooLong:
+            // A disabled box cannot take the focus; it stays where it was.
+            if (popServer[kDisplayTime]->isEnabled()) popServer[kDisplayTime]->setFocus();
+            break;
+        default:
+            break; // a blank box: the focus is not moved
+        }
         return;
     }
-
-    const double interval = LeadingNumber(TrimSpaces(popServer[kInterval]->text()));
-    if (interval < 5) {
-        inform(this, DefaultMessageTitle(), QStringLiteral("受信間隔は5秒以上に設定して下さい"));
-        popServer[kInterval]->setFocus();
-        return;
-    }
-
-    // Checked even while the box is disabled: the stored time must stay usable.
-    const double display = LeadingNumber(TrimSpaces(popServer[kDisplayTime]->text()));
-    if (display < 1) {
-        inform(this, DefaultMessageTitle(), QStringLiteral("表示時間は1秒以上に設定して下さい"));
-        if (popServer[kDisplayTime]->isEnabled()) popServer[kDisplayTime]->setFocus();
-        return;
-    }
-
-    // The windows must close before the next check brings new ones.
-    if (display > interval - 2) popServer[kDisplayTime]->setText(NumberText::ToText(interval - 2));
+    // The capped display time stays in the box even if the user then declines.
+    if (checked.display != popServer[kDisplayTime]->text()) showNumber(popServer[kDisplayTime], checked.display);
 
     if (!confirm(this, QStringLiteral("設定を変更しますか？"))) {
         Text1->setFocus();
@@ -496,6 +518,14 @@ void fM_PALAM::DeleteAccount()
     }
     inform(this, kMessageTitle, entry + QStringLiteral("を削除しました"));
     accept();
+}
+
+void fM_PALAM::TestConnection()
+{
+    if (tester_->IsRunning()) return;
+    TestLabel->setEnabled(false);
+    tester_->Start(popServer[0]->text(), popServer[1]->text(), popServer[2]->text(),
+                   TextUtil::TrimSpaces(mReadINI::MailDir) + QStringLiteral("/INI/cacert.pem"));
 }
 
 void fM_PALAM::CenterOnScreen(QWidget* form)

@@ -6,6 +6,7 @@
 #include <QString>
 #include <array>
 
+class ConnectionTester;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -69,6 +70,7 @@ private:
     void ApplyDeleteLabelRule();
     void ApplySettings();
     void DeleteAccount();
+    void TestConnection();
     static void CenterOnScreen(QWidget* form);
     // The account number the list selects: its position + 1, as text.
     QString selectedLabel() const;
@@ -80,6 +82,8 @@ private:
     std::array<ClickLabel*, 3> Label2{};
     std::array<QLine, 4> Line1{};
     QCheckBox* Check1 = nullptr;
+    ClickLabel* TestLabel = nullptr;
+    ConnectionTester* tester_ = nullptr;
     QPixmap background_;
 
     // The file as it was when the dialog opened; accounts 1..5 at 0..4.

@@ -44,6 +44,16 @@ public:
         return !client.isEmpty();
     }
     void Quit() override { journal_.add(QStringLiteral("quit")); }
+    // Kept apart from the journal: they follow every check.
+    void ShowTrayStatus(const QString& tip, bool warning) override
+    {
+        trayTip = tip;
+        warningIcon = warning;
+    }
+    void ShowNotification(const QString& title, const QString& text, bool warning) override
+    {
+        notifications << (warning ? QStringLiteral("!") : QStringLiteral("+")) + title + u'|' + text;
+    }
 
     bool isEnabled(MenuItem item) const { return enabled_[static_cast<int>(item)]; }
     bool anyMenuItemEnabled() const
@@ -61,6 +71,9 @@ public:
 
     QString mailClient;
     bool trayShown = false;
+    QString trayTip;
+    bool warningIcon = false;
+    QStringList notifications;
 
 private:
     Journal& journal_;
@@ -139,6 +152,21 @@ public:
         return out;
     }
 
+    // The status an account (by server text) reports; unset: Ok, or NotConfigured when blank.
+    maillib::MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
+                              std::string& folder, maillib::AccountStatus& status) override
+    {
+        maillib::MailList list = RcvMail(server, user, password, mode, folder);
+        const QString key = QString::fromStdString(server).trimmed();
+        status = {};
+        if (statuses.contains(key)) status = statuses[key];
+        else if (key.isEmpty() || QString::fromStdString(user).trimmed().isEmpty())
+            status.kind = maillib::AccountStatus::Kind::NotConfigured;
+        else status.kind = maillib::AccountStatus::Kind::Ok;
+        return list;
+    }
+
+    QMap<QString, maillib::AccountStatus> statuses;
     std::function<void()> onRcv;
     QStringList reads;
     QString lastFolder;

@@ -62,6 +62,10 @@ display=:$((110 + RANDOM % 80))
 Xvfb "$display" -screen 0 1280x1024x24 -br -nolisten tcp -noreset >/dev/null 2>&1 &
 pids+=($!)
 export DISPLAY=$display
+# Every Qt program here (the resident and the clipboard reader) runs on this X server, whatever
+# platform or scaling the calling environment asks for.
+export QT_QPA_PLATFORM=xcb
+unset WAYLAND_DISPLAY QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_FONT_DPI
 for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 openbox >/dev/null 2>&1 &
 pids+=($!)
@@ -82,7 +86,7 @@ expect_pixel() { # shot x y expected what
 shot 0-desktop
 desktop=$(pixel 0-desktop 1100 700)
 
-QT_QPA_PLATFORM=xcb "$work/app/ferrowick" >"$work/ferrowick.log" 2>&1 &
+"$work/app/ferrowick" >"$work/ferrowick.log" 2>&1 &
 pids+=($!)
 
 # The post box (38x48) is at 1179,895: notifier corner 1147,837 plus the picture's 32,58.

@@ -92,10 +92,13 @@ void FakePop3Server::run()
 
 bool FakePop3Server::send(int fd, const std::string& data)
 {
-    size_t step = byteAtATime ? 1 : data.size();
+    size_t step = byteAtATime ? 1 : 64 * 1024;
     for (size_t off = 0; off < data.size(); off += step) {
         size_t n = std::min(step, data.size() - off);
-        if (::send(fd, data.data() + off, n, MSG_NOSIGNAL) != static_cast<ssize_t>(n))
+        ssize_t done = ::send(fd, data.data() + off, n, MSG_NOSIGNAL);
+        if (done > 0)
+            sent_ += done;
+        if (done != static_cast<ssize_t>(n))
             return false;
     }
     return true;

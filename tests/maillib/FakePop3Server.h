@@ -47,6 +47,7 @@ public:
     std::vector<std::vector<std::string>> transcripts() const;
     std::vector<std::string> lastTranscript() const;
     int connections() const;
+    long long bytesSent() const { return sent_; }  // what the clients took, all connections
 
 private:
     void run();
@@ -55,6 +56,7 @@ private:
     std::string defaultReply(const std::string& command, bool& close);
 
     std::atomic<bool> stop_{false};
+    std::atomic<long long> sent_{0};
     int listenFd_ = -1;
     int port_ = 0;
     std::thread thread_;

@@ -132,6 +132,28 @@ private Q_SLOTS:
         auto address = maillib::ParseServer(text.toStdString());
         QCOMPARE(address ? QString::fromStdString(address->Label()) : QString(), label);
     }
+
+    void serverErrorsSayWhatIsWrong_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("error");
+        const QString credentials = "user and password do not belong in the server address";
+        QTest::newRow("user and password") << "pop3s://u:PW@mail.example.jp" << credentials;
+        QTest::newRow("user and password, port") << "pop3s://u:PW@mail.example.jp:995" << credentials;
+        QTest::newRow("user only, no scheme") << "u@mail.example.jp:110" << credentials;
+        QTest::newRow("port text") << "mail.example.jp:pop" << "invalid port";
+        QTest::newRow("port range") << "mail.example.jp:70000" << "port out of range";
+        QTest::newRow("scheme") << "imap://mail.example.jp" << "unknown scheme (use pop3s://, pop3:// or insecure-pop3://)";
+    }
+
+    void serverErrorsSayWhatIsWrong()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, error);
+        std::string why;
+        QVERIFY(!maillib::ParseServer(text.toStdString(), &why));
+        QCOMPARE(QString::fromStdString(why), error);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestMailDecode)

@@ -163,15 +163,18 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("ca");  // "", "other"
         QTest::addColumn<QString>("password");
-        QTest::newRow("no CA file") << "" << "pass3";
-        QTest::newRow("wrong CA") << "other" << "pass3";
-        QTest::newRow("wrong password") << "right" << "wrong";
+        QTest::addColumn<int>("kind");
+        using K = maillib::AccountStatus::Kind;
+        QTest::newRow("no CA file") << "" << "pass3" << int(K::CertificateNotTrusted);
+        QTest::newRow("wrong CA") << "other" << "pass3" << int(K::CertificateNotTrusted);
+        QTest::newRow("wrong password") << "right" << "wrong" << int(K::LoginRefused);
     }
 
     void failuresAreClean()
     {
         QFETCH(QString, ca);
         QFETCH(QString, password);
+        QFETCH(int, kind);
         maillib::internal::ResetState();
         deliver("user3", demoMails().mid(0, 1));
         QTemporaryDir folder;
@@ -187,6 +190,17 @@ private Q_SLOTS:
         QCOMPARE(FilesIn(folder.path()), QStringList());
         QVERIFY2(log.find(pop3s()) != std::string::npos, log.c_str());
         QVERIFY(log.find(password.toStdString()) == std::string::npos);
+
+        // The same check with its status: the reason, as a kind.
+        maillib::internal::ResetState();
+        std::string server = pop3s(), user = "user3", pw = password.toStdString(), mode = "SAVEALL",
+                    dir = folder.path().toStdString();
+        maillib::AccountStatus status;
+        StderrCapture again;
+        QVERIFY(!maillib::RcvMail(server, user, pw, mode, dir, status));
+        QCOMPARE(int(status.kind), kind);
+        QVERIFY2(status.text.find(pw) == std::string::npos, status.text.c_str());
+        QCOMPARE(FilesIn(folder.path()), QStringList());
     }
 
     void fwmailCheck()
@@ -208,6 +222,42 @@ private Q_SLOTS:
         QCOMPARE(first["date"].toString(), QString("2024/03/05 09:15:00"));
         QVERIFY(first["body"].toString().contains("第2会議室"));
         QVERIFY(first.contains("nofile"));
+    }
+
+    void fwmailPrintsNoControlCharacters_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::newRow("text") << QStringList();
+        QTest::newRow("json") << QStringList{"--json"};
+    }
+
+    void fwmailPrintsNoControlCharacters()
+    {
+        QFETCH(QStringList, options);
+        // U+009B (a terminal's CSI) and ESC in an encoded subject, a sender name and the body.
+        const QByteArray csi = "\xc2\x9b";
+        QTemporaryDir tmp;
+        const QString file = tmp.filePath("evil.eml");
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("From: =?UTF-8?B?" + QByteArray("Eve" + csi + "31m").toBase64() + "?= <eve@example.com>\r\n"
+                "Subject: =?UTF-8?B?" + QByteArray("pay " + csi + "2J\x1b[1mnow").toBase64() + "?=\r\n"
+                "Content-Type: text/plain; charset=utf-8\r\n\r\nline " + csi + "0m one\r\nline two\r\n");
+        f.close();
+        QProcess p;
+        p.start(Env("FW_FWMAIL"), QStringList{"read"} + options + QStringList{file});
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 0);
+        const QByteArray out = p.readAllStandardOutput();
+        QVERIFY2(out.contains("pay 2J[1mnow"), out.constData());
+        QVERIFY2(out.contains("Eve31m <eve@example.com>"), out.constData());
+        QVERIFY2(out.contains("line 0m one"), out.constData());
+        for (qsizetype i = 0; i < out.size(); ++i) {
+            const auto c = static_cast<unsigned char>(out[i]);
+            QVERIFY2(c >= 0x20 || c == '\n' || c == '\t', out.constData());
+            QVERIFY2(!(c == 0xC2 && i + 1 < out.size() && static_cast<unsigned char>(out[i + 1]) <= 0x9F),
+                     out.constData());
+        }
     }
 
     void fwmailExitCodes_data()

@@ -52,9 +52,8 @@ public:
                                          QStringLiteral("pass"), kAccountNames[k], QStringLiteral("60"),
                                          QStringLiteral("1"), QString::number(kDisplaySeconds), QString::number(k)))
                 qFatal("cannot write the test settings");
-            mReadINI::AccountName[std::size_t(k)] = kAccountNames[k];
+            mReadINI::AccountName[std::size_t(k)] = kAccountNames[k]; // as the controller reads them at start
         }
-        mReadINI::AccountName[1].clear(); // the notifier reads account 1's name itself
         forms_ = std::make_unique<notify::Forms>();
     }
     ~Fixture()

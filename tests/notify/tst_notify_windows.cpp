@@ -64,6 +64,8 @@ private Q_SLOTS:
     void cardContents();
     void cardClickOpensDetail();
     void cardClickWhileDetailOpen();
+    void cardOpensTheMailItShows();
+    void closingDetailRestartsDisplayTime();
     void detailWindowPausesTimersAndNotifier();
     void unloadingWhatIsNotLoaded();
 };
@@ -243,9 +245,11 @@ void TestNotifyWindows::postBoxTwice()
     Fixture fx;
     fx.mails(3);
     mM_CHKER::PageOffset = 0;
+    // The name the controller read at start; the file has changed since.
+    mReadINI::AccountName[1] = QStringLiteral("起動時の名前");
     fMail_Checker& notifier = openNotifier(fx.forms());
     QCOMPARE(notifier.UnloadTimerSec(), kDisplaySeconds);
-    QCOMPARE(mReadINI::AccountName[1], notify_test::kAccountNames[1]); // read by the notifier's load
+    QCOMPARE(mReadINI::AccountName[1], QStringLiteral("起動時の名前")); // reading the display time changes nothing else
 
     click(notifier.Image1());
     QVERIFY(fx.forms().IsVisible(FormId::fMail_Top));
@@ -393,6 +397,47 @@ void TestNotifyWindows::cardClickWhileDetailOpen()
         QCOMPARE(body->lblTitle()->caption(), title);
         QCOMPARE(body->Text1()->toPlainText(), text);
     }
+}
+
+void TestNotifyWindows::cardOpensTheMailItShows()
+{
+    Fixture fx;
+    fx.mails(3);
+    click(openNotifier(fx.forms()).Image1());
+    auto* card = fx.forms().Loaded<fMail_Card>(FormId::fMail_2);
+    const QString title = card->lblTitle()->caption();
+    QCOMPARE(title, mM_CHKER::MailSubject[2]);
+
+    // A check while the stack is open: a new mail takes slot 1 and the others move up one.
+    for (int s = 3; s >= 1; --s) {
+        mM_CHKER::MailSubject[s + 1] = mM_CHKER::MailSubject[s];
+        mM_CHKER::MailBody[s + 1] = mM_CHKER::MailBody[s];
+    }
+    notify_test::fillSlot(1, QStringLiteral("1"));
+    mM_CHKER::MailSubject[1] = QStringLiteral("Subject:新着");
+    mM_CHKER::MailBody[1] = QStringLiteral("新着の本文");
+    mM_CHKER::MailCount = 4;
+
+    click(card->Image1());
+    auto* body = fx.forms().Loaded<fMail_Body>(FormId::fMail_Body);
+    QCOMPARE(body->lblTitle()->caption(), title);
+    QCOMPARE(body->Text1()->toPlainText().remove(u'\r'), QStringLiteral("本文2\n二行目"));
+}
+
+void TestNotifyWindows::closingDetailRestartsDisplayTime()
+{
+    Fixture fx;
+    fx.mails(2);
+    click(openNotifier(fx.forms()).Image1());
+    click(fx.forms().Loaded<fMail_Card>(FormId::fMail_1)->Image1());
+    QCOMPARE(mM_CHKER::CloseTime, fx.clock.now().addSecs(kDisplaySeconds));
+
+    // Reading takes longer than the display time; the stack then gets the whole time again.
+    fx.clock.advance(kDisplaySeconds * 3);
+    click(fx.forms().Loaded<fMail_Body>(FormId::fMail_Body)->Label2(0));
+    QVERIFY(!fx.forms().IsLoaded(FormId::fMail_Body));
+    QCOMPARE(mM_CHKER::CloseTime, fx.clock.now().addSecs(kDisplaySeconds));
+    QVERIFY(!mM_CHKER::CloseTimeReached());
 }
 
 void TestNotifyWindows::detailWindowPausesTimersAndNotifier()

@@ -21,6 +21,7 @@ private Q_SLOTS:
     void deleteTakesTheNameLiterally_data();
     void deleteTakesTheNameLiterally();
     void purgeRemovesOnlyTxtFilesDirectlyInFolder();
+    void replaceWritesThroughLinkToItsTarget();
 };
 
 void TestFileOps::deleteTakesTheNameLiterally_data()
@@ -70,6 +71,29 @@ void TestFileOps::purgeRemovesOnlyTxtFilesDirectlyInFolder()
         QVERIFY2(QFile::exists(tmp.filePath(QString::fromLatin1(f))), f);
     QVERIFY(QDir(folder + QStringLiteral("/dir.txt")).exists());
     QVERIFY(QFile::exists(tmp.filePath(QStringLiteral("outside.txt"))));
+}
+
+void TestFileOps::replaceWritesThroughLinkToItsTarget()
+{
+    // A settings file kept elsewhere and linked in stays where it is, and stays linked.
+    QTemporaryDir tmp;
+    QDir().mkpath(tmp.filePath(QStringLiteral("dotfiles")));
+    const QString target = tmp.filePath(QStringLiteral("dotfiles/maildata.ini"));
+    const QString link = tmp.filePath(QStringLiteral("maildata.ini"));
+    touch(target);
+    QVERIFY(QFile::link(target, link));
+    QVERIFY(FileOps::ReplaceFile(link, "[POP]\n", true));
+    QVERIFY(QFileInfo(link).isSymLink());
+    QFile f(target);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("[POP]\n"));
+    QCOMPARE(QDir(tmp.filePath(QStringLiteral("dotfiles"))).entryList(QDir::Files), QStringList{"maildata.ini"});
+    // A link to nothing is refused rather than replaced by a file.
+    QVERIFY(QFile::link(tmp.filePath(QStringLiteral("gone.ini")), tmp.filePath(QStringLiteral("dangling.ini"))));
+    QString error;
+    QVERIFY(!FileOps::ReplaceFile(tmp.filePath(QStringLiteral("dangling.ini")), "x", true, &error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!QFile::exists(tmp.filePath(QStringLiteral("gone.ini"))));
 }
 
 QTEST_GUILESS_MAIN(TestFileOps)

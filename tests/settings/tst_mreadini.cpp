@@ -1,9 +1,11 @@
+#include "DiskFaults.h"
 #include "NumberText.h"
 #include "ProfileIni.h"
 #include "TextCodec.h"
 #include "mReadINI.h"
 
 #include <QFile>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -58,6 +60,9 @@ private Q_SLOTS:
     void writeFailureIsReported();
     void leadingNumberRule_data();
     void leadingNumberRule();
+    void structFormsAgreeWithRoutines_data();
+    void structFormsAgreeWithRoutines();
+    void keyTableNamesEachKeyOnce();
 
 private:
     QTemporaryDir dir_;
@@ -181,7 +186,8 @@ void TestReadIni::writeSettingsTouchesOnlyItsAccountAndGlobals()
                      QStringLiteral("POP_SERVER4=pop.new\r\nUSER4=u\r\nPASS4=secret\r\nNAME4=会社#"));
     expected.replace(QStringLiteral("REV_TIMER_MIN=30\r\nUNLOAD_TIMER_SEC=20"), QStringLiteral("REV_TIMER_MIN=8\r\nUNLOAD_TIMER_SEC=6"));
     expected.replace(QStringLiteral("UNLOAD_FLAG=1"), QStringLiteral("UNLOAD_FLAG=0"));
-    QCOMPARE(TextCodec::DecodeCp932(readIni()), expected);
+    // An all-ASCII file takes new text in UTF-8, as a new file does.
+    QCOMPARE(QString::fromUtf8(readIni()), expected);
 }
 
 void TestReadIni::clearAccountKeepsItsFourKeys()
@@ -198,13 +204,14 @@ void TestReadIni::clearAccountKeepsItsFourKeys()
 void TestReadIni::writeFailureIsReported()
 {
     writeIni(kFiveAccounts);
-    ProfileIni::SetWriteFaultAfterBytesForTests(10);
     QString error;
-    const bool written = mReadINI::WriteSettings(QStringLiteral("s"), QStringLiteral("u"), QStringLiteral("topsecret"),
-                                                 QStringLiteral("n"), QStringLiteral("5"), QStringLiteral("0"),
-                                                 QStringLiteral("3"), QStringLiteral("1"), &error);
-    const bool cleared = mReadINI::ClearAccountSettings(QStringLiteral("2"), nullptr);
-    ProfileIni::SetWriteFaultAfterBytesForTests(-1);
+    bool written = true, cleared = true;
+    {
+        const FileSizeLimit diskFull(10);
+        written = mReadINI::WriteSettings(QStringLiteral("s"), QStringLiteral("u"), QStringLiteral("topsecret"), QStringLiteral("n"),
+                                          QStringLiteral("5"), QStringLiteral("0"), QStringLiteral("3"), QStringLiteral("1"), &error);
+        cleared = mReadINI::ClearAccountSettings(QStringLiteral("2"), nullptr);
+    }
     QVERIFY(!written);
     QVERIFY(!cleared);
     QVERIFY(!error.isEmpty());
@@ -235,6 +242,63 @@ void TestReadIni::leadingNumberRule()
     bool gotFound = !found;
     QCOMPARE(NumberText::LeadingNumber(text, &gotFound), value);
     QCOMPARE(gotFound, found);
+}
+
+void TestReadIni::structFormsAgreeWithRoutines_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::newRow("five accounts") << kFiveAccounts;
+    QTest::newRow("no file") << QByteArray();
+    QTest::newRow("odd numbers") << QByteArray("[MAIL_REV]\nREV_TIMER_MIN=12abc\nUNLOAD_TIMER_SEC=40000\n[ABOUT_PALAM]\nUNLOAD_FLAG=2.5\n");
+    QTest::newRow("names with hashes") << QByteArray("[POP]\nNAME1=A#B#\nNAME4=x\nPASS4= p w \n");
+}
+
+void TestReadIni::structFormsAgreeWithRoutines()
+{
+    QFETCH(QByteArray, file);
+    if (!file.isEmpty()) writeIni(file);
+    mReadINI::AccountName.fill(QStringLiteral("untouched"));
+
+    QString s, u, p, n, folder;
+    qint16 interval = -1, display = -1, flag = -1;
+    mReadINI::ReadMainSettings(s, u, p, n, folder, interval, display);
+    mReadINI::ReadDisplayFlags(flag);
+    const mReadINI::MainSettings main = mReadINI::ReadMain();
+    QCOMPARE((QStringList{main.account.server, main.account.user, main.account.password, main.account.displayName, main.receiveFolder}),
+             (QStringList{s, u, p, n, folder}));
+    QCOMPARE(main.interval, interval);
+    QCOMPARE(main.displaySeconds, display);
+    QCOMPARE(mReadINI::ReadInterval(), interval);
+    QCOMPARE(mReadINI::ReadDisplaySeconds(), display);
+    QCOMPARE(mReadINI::ReadAutoClose(), flag);
+
+    QString it, dt, ft;
+    mReadINI::ReadDialogSettings(s, u, p, n, it, dt, ft);
+    const mReadINI::DialogSettings dialog = mReadINI::ReadDialog();
+    QCOMPARE((QStringList{dialog.account.server, dialog.account.user, dialog.account.password, dialog.account.displayName,
+                          dialog.intervalText, dialog.displayText, dialog.autoCloseText}),
+             (QStringList{s, u, p, n, it, dt, ft}));
+
+    for (const QString label : {"1", "2", "4", "5"}) {
+        const Account a = readAccount(label);
+        const mReadINI::AccountSettings b = mReadINI::ReadAccount(label);
+        QCOMPARE((QStringList{b.server, b.user, b.password, b.displayName}), (QStringList{a.server, a.user, a.password, a.name}));
+    }
+    // Reading never changes the shared names.
+    for (int k = 1; k <= 5; ++k) QCOMPARE(mReadINI::AccountName[k], QStringLiteral("untouched"));
+}
+
+void TestReadIni::keyTableNamesEachKeyOnce()
+{
+    QSet<QString> names;
+    for (const SettingsKeys::Key& key : SettingsKeys::kTable) {
+        QCOMPARE(int(SettingsKeys::Get(key.id).id), int(key.id));
+        const QString name = SettingsKeys::Section(key.id) + u'/' + SettingsKeys::Name(key.id, QStringLiteral("1"));
+        QVERIFY2(!names.contains(name), qPrintable(name));
+        names.insert(name);
+        QCOMPARE(SettingsKeys::DefaultText(key.id).isEmpty(), key.kind != SettingsKeys::Kind::Number);
+    }
+    QCOMPARE(names.size(), int(SettingsKeys::kTable.size()));
 }
 
 QTEST_GUILESS_MAIN(TestReadIni)

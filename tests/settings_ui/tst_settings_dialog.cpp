@@ -1,4 +1,5 @@
 #include "ProfileIni.h"
+#include "DiskFaults.h"
 #include "FakeResidentTimers.h"
 #include "fM_PALAM.h"
 #include "mReadINI.h"
@@ -15,6 +16,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -113,12 +115,10 @@ private Q_SLOTS:
     {
         dir_ = std::make_unique<QTemporaryDir>();
         mReadINI::IniPath = dir_->filePath(QStringLiteral("maildata.ini"));
-        ProfileIni::SetWriteFaultAfterBytesForTests(-1);
         timers_ = std::make_unique<FakeResidentTimers>();
     }
     void cleanup()
     {
-        ProfileIni::SetWriteFaultAfterBytesForTests(-1);
         timers_.reset();
     }
 
@@ -208,18 +208,26 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("focus");
         const QString blank = "空白の項目が存在します", interval = "受信間隔は5秒以上に設定して下さい",
-                      display = "表示時間は1秒以上に設定して下さい", ask = "設定を変更しますか？";
-        QTest::newRow("server empty") << "" << "30" << "10" << false << blank << "Text1";
+                      display = "表示時間は1秒以上に設定して下さい", ask = "設定を変更しますか？",
+                      intervalLong = "受信間隔は32767秒以下に設定して下さい",
+                      displayLong = "表示時間は32767秒以下に設定して下さい";
+        // The focus starts in popServer_2; "No" to the question moves it to Text1.
+        QTest::newRow("server empty") << "" << "30" << "10" << false << blank << "popServer_2";
         QTest::newRow("server of spaces passes") << "   " << "30" << "10" << false << ask << "Text1";
-        QTest::newRow("display empty, checked") << "s" << "30" << "" << true << blank << "Text1";
+        QTest::newRow("display empty, checked") << "s" << "30" << "" << true << blank << "popServer_2";
         QTest::newRow("interval 4") << "s" << "4" << "1" << false << interval << "popServer_3";
         QTest::newRow("interval abc") << "s" << "abc" << "1" << false << interval << "popServer_3";
         QTest::newRow("interval 05") << "s" << "05" << "3" << false << ask << "Text1";
         QTest::newRow("interval 5x") << "s" << "5x" << "3" << false << ask << "Text1";
-        QTest::newRow("display 0, clear") << "s" << "30" << "0" << false << display << "Text1";
-        QTest::newRow("display empty, clear") << "s" << "30" << "" << false << display << "Text1";
+        QTest::newRow("display 0, clear") << "s" << "30" << "0" << false << display << "popServer_2";
+        QTest::newRow("display empty, clear") << "s" << "30" << "" << false << display << "popServer_2";
         QTest::newRow("display 0, checked") << "s" << "30" << "0" << true << display << "popServer_4";
         QTest::newRow("display 05") << "s" << "30" << "05" << true << ask << "Text1";
+        QTest::newRow("interval 32767") << "s" << "32767" << "32765" << true << ask << "Text1";
+        QTest::newRow("interval 32768") << "s" << "32768" << "10" << true << intervalLong << "popServer_3";
+        QTest::newRow("interval 99999") << "s" << "99999" << "10" << true << intervalLong << "popServer_3";
+        QTest::newRow("display 32768, checked") << "s" << "30" << "32768" << true << displayLong << "popServer_4";
+        QTest::newRow("display 99999, clear") << "s" << "30" << "99999" << false << displayLong << "popServer_2";
     }
     void applyChecks()
     {
@@ -231,6 +239,7 @@ private Q_SLOTS:
         QFETCH(QString, focus);
         auto d = openDialog();
         fill(d.get(), {server, "u", "p", interval, display}, checked);
+        box(d.get(), 2)->setFocus();
         Boxes boxes({QMessageBox::No});
         click(d.get(), 0);
         QCOMPARE(boxes.shown.size(), 1);
@@ -262,6 +271,85 @@ private Q_SLOTS:
         click(d.get(), 0);
         QCOMPARE(boxes.shown.size(), 1); // no message for the cap, only the question
         QCOMPARE(box(d.get(), 4)->text(), after);
+    }
+
+    void numberBoxesKeepStoredValues_data()
+    {
+        QTest::addColumn<QString>("interval");
+        QTest::addColumn<QString>("display");
+        QTest::newRow("five digits") << "12000" << "100";
+        QTest::newRow("largest") << "32767" << "32765";
+        QTest::newRow("longer texts than a box takes") << "0000000060" << "000000010";
+    }
+    void numberBoxesKeepStoredValues()
+    {
+        QFETCH(QString, interval);
+        QFETCH(QString, display);
+        writeIni(QStringLiteral("[POP]\nPOP_SERVER1=pop1\nUSER1=u1\nPASS1=p1\n[MAIL_REV]\nREV_TIMER_MIN=%1\n"
+                                "UNLOAD_TIMER_SEC=%2\n[ABOUT_PALAM]\nUNLOAD_FLAG=1\n")
+                     .arg(interval, display));
+        auto d = openDialog();
+        QCOMPARE(box(d.get(), 3)->text(), interval);
+        QCOMPARE(box(d.get(), 4)->text(), display);
+        // Another value is changed; the numbers are written back as they were.
+        box(d.get(), 2)->setText(QStringLiteral("new password"));
+        Boxes boxes({QMessageBox::Yes, QMessageBox::Ok});
+        click(d.get(), 0);
+        QCOMPARE(boxes.shown.size(), 2);
+        QCOMPARE(value("POP", "PASS1"), QStringLiteral("new password"));
+        QCOMPARE(value("MAIL_REV", "REV_TIMER_MIN"), interval);
+        QCOMPARE(value("MAIL_REV", "UNLOAD_TIMER_SEC"), display);
+    }
+
+    void numberBoxesTakeEverySixteenBitValue()
+    {
+        auto d = openDialog();
+        fill(d.get(), {"s", "u", "p", "", ""}, true);
+        QTest::keyClicks(box(d.get(), 3), QStringLiteral("32767"));
+        QTest::keyClicks(box(d.get(), 4), QStringLiteral("-32768"));
+        QCOMPARE(box(d.get(), 3)->text(), QStringLiteral("32767"));
+        QCOMPARE(box(d.get(), 4)->text(), QStringLiteral("-32768"));
+    }
+
+    void cappedDisplayTimeShowsWhole()
+    {
+        writeIni(QStringLiteral("[MAIL_REV]\nREV_TIMER_MIN=7.123456\nUNLOAD_TIMER_SEC=9\n"));
+        auto d = openDialog();
+        fill(d.get(), {"s", "u", "p"}, true);
+        Boxes boxes({QMessageBox::No});
+        click(d.get(), 0);
+        QCOMPARE(box(d.get(), 4)->text(), QStringLiteral("5.123456"));
+    }
+
+    void cancelWritesNothing()
+    {
+        writeIni(kAllAccounts);
+        const QByteArray before = iniBytes();
+        auto d = openDialog();
+        get<QComboBox>(d.get(), "Combo1")->setCurrentIndex(2);
+        fill(d.get(), {"edited", "edited", "edited", "60", "20"}, true);
+        get<QLineEdit>(d.get(), "Text1")->setText(QStringLiteral("edited"));
+        Boxes boxes({QMessageBox::Yes, QMessageBox::Ok});
+        click(d.get(), 1);
+        QVERIFY(!d->isVisible());
+        QCOMPARE(d->result(), int(QDialog::Rejected));
+        QVERIFY(boxes.shown.isEmpty());
+        QCOMPARE(iniBytes(), before);
+        QCOMPARE(timers_->calls, kPausedThenResumed);
+    }
+
+    void applyWithTheBoxClearWritesFlagZero()
+    {
+        writeIni(QString(kAllAccounts).replace("UNLOAD_FLAG=0", "UNLOAD_FLAG=1"));
+        auto d = openDialog();
+        auto* check = get<QCheckBox>(d.get(), "Check1");
+        QVERIFY(check->isChecked());
+        QTest::mouseClick(check, Qt::LeftButton);
+        QVERIFY(!check->isChecked());
+        Boxes boxes({QMessageBox::Yes, QMessageBox::Ok});
+        click(d.get(), 0);
+        QCOMPARE(boxes.shown.size(), 2);
+        QCOMPARE(value("ABOUT_PALAM", "UNLOAD_FLAG"), QStringLiteral("0"));
     }
 
     void enterMovesOn_data()
@@ -384,7 +472,8 @@ private Q_SLOTS:
         const QByteArray before = iniBytes();
         auto d = openDialog();
         // The file goes unwritable while the dialog is open.
-        if (diskFull) ProfileIni::SetWriteFaultAfterBytesForTests(3);
+        std::optional<FileSizeLimit> fullDisk;
+        if (diskFull) fullDisk.emplace(3);
         else mReadINI::IniPath = dir_->filePath(QStringLiteral("maildata.ini/INI/maildata.ini"));
         get<QComboBox>(d.get(), "Combo1")->setCurrentIndex(1);
         fill(d.get(), {"srv", "usr", "secret-pw", "30", "7"}, true);
@@ -399,7 +488,7 @@ private Q_SLOTS:
         QCOMPARE(box(d.get(), 2)->text(), QStringLiteral("secret-pw"));
         QCOMPARE(box(d.get(), 4)->text(), QStringLiteral("7"));
         QCOMPARE(timers_->calls, kPaused);
-        ProfileIni::SetWriteFaultAfterBytesForTests(-1);
+        fullDisk.reset();
         QFile stored(dir_->filePath(QStringLiteral("maildata.ini")));
         QVERIFY(stored.open(QIODevice::ReadOnly));
         QCOMPARE(stored.readAll(), before);

@@ -1,0 +1,57 @@
+#pragma once
+#include "MailLib.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <map>
+
+// What the user is told about failing accounts, worked out from the status of each check:
+// the tray's tooltip and picture, a desktop notification when an account starts or stops
+// failing, and the lines for the log. No widgets; the tray side shows what it produces.
+//
+// Waiting (a back-off or the server's LOGIN-DELAY) and Cancelled change nothing by themselves:
+// a waiting account that worked still works, one that failed still fails. A server that
+// asks for a pause between logins is therefore never reported as failing.
+class AccountStatusBoard {
+public:
+    struct Check {
+        int number = 0;  // 1..5
+        QString name;    // the display name; empty gives 「アカウント①」 and so on
+        maillib::AccountStatus status;
+    };
+    struct Notification {
+        QString title;
+        QString text;
+        bool failure = false; // false: the account works again
+        bool operator==(const Notification&) const = default;
+    };
+    struct Changes {
+        QList<Notification> notifications;
+        QStringList logLines;
+    };
+
+    // `programName` heads the tooltip.
+    explicit AccountStatusBoard(QString programName);
+
+    // Takes one check's results, finished at `at`. Accounts not listed keep their state.
+    Changes Record(const QList<Check>& checks, const QDateTime& at);
+
+    QString ToolTip() const;
+    // True while any configured account fails.
+    bool Warning() const;
+
+private:
+    struct Entry {
+        QString name;
+        bool failing = false;
+        QDateTime since;
+        maillib::AccountStatus shown;
+        QList<maillib::AccountStatus::Kind> logged; // kinds already logged in this failure
+    };
+
+    QString programName_;
+    std::map<int, Entry> entries_;
+    QDateTime lastCheck_;
+};

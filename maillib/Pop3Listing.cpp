@@ -1,0 +1,236 @@
+#include "Pop3Listing.h"
+
+#include <glib.h>
+
+#include <algorithm>
+
+namespace maillib {
+namespace {
+
+constexpr size_t kChunkBytes = 1u << 20;
+
+std::string_view TrimBlanks(std::string_view s)
+{
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r' || s.front() == '\n'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
+        s.remove_suffix(1);
+    return s;
+}
+
+uint64_t HashOf(std::string_view s)
+{
+    // FNV-1a: stable, and equal ids are compared in full anyway.
+    uint64_t h = 1469598103934665603ULL;
+    for (unsigned char c : s) {
+        h ^= c;
+        h *= 1099511628211ULL;
+    }
+    return h;
+}
+
+std::string Sha256Hex(std::string_view data)
+{
+    gchar* s = g_compute_checksum_for_data(G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(data.data()),
+                                           data.size());
+    std::string out = s ? s : "";
+    g_free(s);
+    return out;
+}
+
+}  // namespace
+
+bool ParseListingLine(std::string_view line, unsigned long& number, std::string_view& rest)
+{
+    line = TrimBlanks(line);
+    const size_t sp = line.find(' ');
+    if (sp == std::string_view::npos)
+        return false;
+    std::string_view digits = line.substr(0, sp);
+    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string_view::npos)
+        return false;
+    unsigned long n = 0;
+    for (char c : digits)
+        n = n * 10 + static_cast<unsigned long>(c - '0');
+    if (n == 0)
+        return false;
+    rest = TrimBlanks(line.substr(sp + 1));
+    if (rest.empty())
+        return false;
+    number = n;
+    return true;
+}
+
+void LineSplitter::Feed(std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const size_t eol = bytes.find('\n');
+        if (eol == std::string_view::npos) {
+            pending_.append(bytes);
+            return;
+        }
+        std::string_view piece = bytes.substr(0, eol);
+        bytes.remove_prefix(eol + 1);
+        if (pending_.empty()) {
+            if (!piece.empty() && piece.back() == '\r')
+                piece.remove_suffix(1);
+            onLine_(piece);
+        } else {
+            pending_.append(piece);
+            if (pending_.back() == '\r')
+                pending_.pop_back();
+            onLine_(pending_);
+            pending_.clear();
+        }
+    }
+}
+
+void LineSplitter::Finish()
+{
+    if (!pending_.empty())
+        onLine_(pending_);
+    pending_.clear();
+}
+
+void UidList::AddLine(std::string_view line)
+{
+    unsigned long n = 0;
+    std::string_view rest;
+    if (!ParseListingLine(line, n, rest))
+        return;
+    if (rest.size() > kMaxUidLength)
+        Add(n, "L:" + Sha256Hex(rest));
+    else
+        Add(n, rest);
+}
+
+UidList::Entry UidList::Store(unsigned long number, std::string_view id)
+{
+    if (chunks_.empty() || chunks_.back().size() + id.size() > chunks_.back().capacity()) {
+        chunks_.emplace_back();
+        chunks_.back().reserve(std::max(kChunkBytes, id.size()));
+    }
+    std::string& chunk = chunks_.back();
+    Entry e{static_cast<uint32_t>(number), static_cast<uint32_t>(chunks_.size() - 1),
+            static_cast<uint32_t>(chunk.size()), static_cast<uint32_t>(id.size())};
+    chunk.append(id);
+    return e;
+}
+
+void UidList::Add(unsigned long number, std::string_view id)
+{
+    entries_.push_back(Store(number, id));
+}
+
+std::string_view UidList::Id(size_t i) const
+{
+    const Entry& e = entries_[i];
+    return std::string_view(chunks_[e.chunk]).substr(e.offset, e.length);
+}
+
+void UidList::Finish()
+{
+    // A number listed again: the first entry stays.
+    {
+        std::vector<uint32_t> order(entries_.size());
+        for (uint32_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](uint32_t a, uint32_t b) { return entries_[a].number < entries_[b].number; });
+        std::vector<bool> drop(entries_.size(), false);
+        for (size_t k = 1; k < order.size(); ++k)
+            if (entries_[order[k]].number == entries_[order[k - 1]].number)
+                drop[order[k]] = true;
+        size_t out = 0;
+        for (size_t i = 0; i < entries_.size(); ++i)
+            if (!drop[i])
+                entries_[out++] = entries_[i];
+        entries_.resize(out);
+        entries_.shrink_to_fit();
+    }
+    // An id listed again gets the suffix of its occurrence, in server order.
+    byHash_.clear();
+    byHash_.reserve(entries_.size());
+    for (uint32_t i = 0; i < entries_.size(); ++i)
+        byHash_.emplace_back(HashOf(Id(i)), i);
+    std::sort(byHash_.begin(), byHash_.end());
+    bool renamed = false;
+    for (size_t k = 0; k < byHash_.size();) {
+        size_t end = k + 1;
+        while (end < byHash_.size() && byHash_[end].first == byHash_[k].first)
+            ++end;
+        if (end - k > 1) {
+            // Equal ids next to each other, each run in server order.
+            std::vector<uint32_t> group;
+            for (size_t a = k; a < end; ++a)
+                group.push_back(byHash_[a].second);
+            std::sort(group.begin(), group.end(), [&](uint32_t a, uint32_t b) {
+                const int c = Id(a).compare(Id(b));
+                return c != 0 ? c < 0 : a < b;
+            });
+            std::string previous(Id(group[0]));
+            int seen = 1;
+            for (size_t g = 1; g < group.size(); ++g) {
+                std::string id(Id(group[g]));
+                seen = id == previous ? seen + 1 : 1;
+                if (seen > 1) {
+                    Entry& e = entries_[group[g]];
+                    e = Store(e.number, id + "\x1f" + std::to_string(seen));
+                    renamed = true;
+                }
+                previous = std::move(id);
+            }
+        }
+        k = end;
+    }
+    if (renamed) {
+        for (auto& [hash, i] : byHash_)
+            hash = HashOf(Id(i));
+        std::sort(byHash_.begin(), byHash_.end());
+    }
+}
+
+bool UidList::Contains(std::string_view id) const
+{
+    const uint64_t h = HashOf(id);
+    auto it = std::lower_bound(byHash_.begin(), byHash_.end(), std::make_pair(h, uint32_t(0)));
+    for (; it != byHash_.end() && it->first == h; ++it)
+        if (Id(it->second) == id)
+            return true;
+    return false;
+}
+
+void SizeList::AddLine(std::string_view line)
+{
+    unsigned long n = 0;
+    std::string_view rest;
+    if (!ParseListingLine(line, n, rest))
+        return;
+    std::string_view digits = rest.substr(0, rest.find(' '));
+    unsigned long bytes = kUnknown;
+    if (!digits.empty() && digits.size() <= 12 && digits.find_first_not_of("0123456789") == std::string_view::npos)
+        bytes = std::stoul(std::string(digits));
+    sizes_.emplace_back(n, bytes);
+}
+
+void SizeList::Finish()
+{
+    // The first line for a number counts.
+    std::stable_sort(sizes_.begin(), sizes_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    sizes_.erase(std::unique(sizes_.begin(), sizes_.end(), [](const auto& a, const auto& b) { return a.first == b.first; }),
+                 sizes_.end());
+}
+
+bool SizeList::Listed(unsigned long number) const
+{
+    auto it = std::lower_bound(sizes_.begin(), sizes_.end(), std::make_pair(number, 0UL));
+    return it != sizes_.end() && it->first == number;
+}
+
+unsigned long SizeList::SizeOf(unsigned long number) const
+{
+    auto it = std::lower_bound(sizes_.begin(), sizes_.end(), std::make_pair(number, 0UL));
+    return it != sizes_.end() && it->first == number ? it->second : kUnknown;
+}
+
+}  // namespace maillib

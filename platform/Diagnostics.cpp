@@ -1,0 +1,29 @@
+#include "Diagnostics.h"
+
+#include "AppLog.h"
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace Diagnostics {
+
+void Warn(const QString& message)
+{
+    QByteArray line = "ferrowick: " + message.toUtf8() + '\n';
+    for (qsizetype i = 0; i + 1 < line.size(); ++i)
+        if (line[i] == '\n' || line[i] == '\r') line[i] = ' ';
+    // One write(2) per line, so lines of different threads never interleave.
+    const char* p = line.constData();
+    size_t left = static_cast<size_t>(line.size());
+    while (left > 0) {
+        const ssize_t n = ::write(STDERR_FILENO, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    // A desktop session throws stderr away; the user's log keeps the line.
+    AppLog::Append(message);
+}
+
+} // namespace Diagnostics

@@ -1,0 +1,13 @@
+#pragma once
+#include <QString>
+
+// The program's warnings. Every warning line goes through Warn, so that where they end up
+// is decided in one place.
+namespace Diagnostics {
+
+// Writes "ferrowick: <message>" as one line to stderr, and appends it to the user's log
+// (AppLog) once its path is set. Line breaks in the message become spaces, so one call is
+// always one line.
+void Warn(const QString& message);
+
+} // namespace Diagnostics

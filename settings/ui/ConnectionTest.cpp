@@ -1,0 +1,79 @@
+#include "ConnectionTest.h"
+
+#include "AccountStatusText.h"
+#include "TextUtil.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace ConnectionTest {
+
+Result Run(const QString& server, const QString& user, const QString& password, const QString& caFile)
+{
+    using TextUtil::TrimSpaces;
+    Result result;
+    // The resident checks the saved texts, and saving trims them; test what would be saved.
+    std::string serverText = TrimSpaces(server).toStdString();
+    std::string userText = TrimSpaces(user).toStdString();
+    std::string passwordText = TrimSpaces(password).toStdString();
+    if (serverText.empty() || userText.empty()) {
+        result.status.kind = maillib::AccountStatus::Kind::NotConfigured;
+        return result;
+    }
+
+    QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/ferrowick-test-XXXXXX"));
+    if (!folder.isValid()) {
+        result.status.kind = maillib::AccountStatus::Kind::ServerError;
+        result.status.text = "cannot create a temporary folder";
+        return result;
+    }
+    // The library trusts <receive folder>/INI/cacert.pem, as it does for the resident.
+    if (!caFile.isEmpty() && QFile::exists(caFile) && QDir(folder.path()).mkdir(QStringLiteral("INI")))
+        QFile::copy(caFile, folder.filePath(QStringLiteral("INI/cacert.pem")));
+
+    std::string mode = "SAVEALL";
+    std::string folderText = folder.path().toStdString();
+    const maillib::MailList mails =
+        maillib::RcvMail(serverText, userText, passwordText, mode, folderText, result.status);
+    if (mails) result.mails = static_cast<int>(mails->size());
+    // The folder and every mail fetched into it go when `folder` does.
+    return result;
+}
+
+QString Message(const Result& result)
+{
+    using Kind = maillib::AccountStatus::Kind;
+    switch (result.status.kind) {
+    case Kind::Ok:
+        return QStringLiteral("接続できました（メール %1 通）").arg(result.mails);
+    case Kind::NotConfigured:
+        return QStringLiteral("POPサーバとアカウントを入力して下さい");
+    case Kind::Cancelled:
+        return QStringLiteral("接続テストを中止しました");
+    default:
+        return AccountStatusText::Reason(result.status);
+    }
+}
+
+} // namespace ConnectionTest
+
+ConnectionTester::ConnectionTester(QObject* parent) : QObject(parent)
+{
+    connect(&watcher_, &QFutureWatcherBase::finished, this, [this] { Q_EMIT Finished(watcher_.result()); });
+}
+
+ConnectionTester::~ConnectionTester()
+{
+    // Nothing waits for the worker: it owns copies of everything it uses.
+    watcher_.disconnect(this);
+}
+
+void ConnectionTester::Start(const QString& server, const QString& user, const QString& password, const QString& caFile)
+{
+    if (IsRunning()) return;
+    // Shared set-up belongs on this thread, before any worker starts.
+    maillib::Initialise();
+    watcher_.setFuture(QtConcurrent::run(&ConnectionTest::Run, server, user, password, caFile));
+}

@@ -1,0 +1,44 @@
+#pragma once
+#include "MailLib.h"
+
+#include <QFutureWatcher>
+#include <QObject>
+#include <QString>
+
+// Tries an account as typed, before it is saved: one check into a private temporary folder
+// that is removed with everything fetched. The server is not changed (the library never
+// deletes or marks mail) and no settings are written.
+namespace ConnectionTest {
+
+struct Result {
+    maillib::AccountStatus status;
+    int mails = 0;
+};
+
+// Blocks for up to the library's time limit; runs on any thread. The user's trusted
+// certificates `caFile` (may be missing) are trusted here too.
+Result Run(const QString& server, const QString& user, const QString& password, const QString& caFile);
+
+// 「接続できました（メール N 通）」 or why not.
+QString Message(const Result& result);
+
+} // namespace ConnectionTest
+
+// Runs ConnectionTest::Run on Qt's thread pool and reports back on the owner's thread.
+// Destroying the tester while a test runs drops its result; the test still cleans up.
+class ConnectionTester : public QObject {
+    Q_OBJECT
+public:
+    explicit ConnectionTester(QObject* parent = nullptr);
+    ~ConnectionTester() override;
+
+    // Ignored while a test runs.
+    void Start(const QString& server, const QString& user, const QString& password, const QString& caFile);
+    bool IsRunning() const { return watcher_.isRunning(); }
+
+Q_SIGNALS:
+    void Finished(const ConnectionTest::Result& result);
+
+private:
+    QFutureWatcher<ConnectionTest::Result> watcher_;
+};

@@ -1,0 +1,192 @@
+// The account status end to end: the controller with the real mail library and its pool of
+// check threads against a real dovecot (tests/fixtures/dovecot-fixture); a fake host stands in
+// for the tray and captures its tooltip, picture and notifications.
+#include "AppLog.h"
+#include "ControllerFakes.h"
+#include "MailLibInternal.h"
+#include "RealMailLibrary.h"
+#include "ResidentController.h"
+#include "TestClock.h"
+#include "ThreadPoolCheckRunner.h"
+#include "mM_CHKER.h"
+#include "mReadINI.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QMap<QString, QString> fixtureEnv()
+{
+    QMap<QString, QString> env;
+    QFile f(qEnvironmentVariable("FW_DOVECOT_STATE") + QStringLiteral("/env"));
+    if (!f.open(QIODevice::ReadOnly)) return env;
+    for (const QString& line : QString::fromUtf8(f.readAll()).split(u'\n')) {
+        const qsizetype eq = line.indexOf(u'=');
+        if (eq > 0) env[line.left(eq)] = line.mid(eq + 1);
+    }
+    return env;
+}
+
+const QString kLogin = QStringLiteral("ログインできません（ユーザー名かパスワードが違います）");
+
+} // namespace
+
+class TestStatusDovecot : public QObject {
+    Q_OBJECT
+
+    QMap<QString, QString> env_;
+    QTemporaryDir dir_;
+
+    QString maildata() const { return dir_.filePath(QStringLiteral("maildata")); }
+    QString log() const
+    {
+        QFile f(maildata() + QStringLiteral("/Dat/ferrowick.log"));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+    void writeSettings(const QString& password)
+    {
+        QFile ini(maildata() + QStringLiteral("/INI/maildata.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ini.write(QStringLiteral("[POP]\nPOP_SERVER1=pop3s://127.0.0.1:%1\nUSER1=user2\nPASS1=%2\nNAME1=仕事#\n"
+                                 "[MAIL_REV]\nREV_TIMER_MIN=600\n")
+                      .arg(env_[QStringLiteral("POP3S_PORT")], password)
+                      .toUtf8());
+    }
+    // The server's own password for user2; dovecot reads the changed file at the next login.
+    void setServerPassword(const QString& password)
+    {
+        QFile users(env_[QStringLiteral("STATE_DIR")] + QStringLiteral("/users"));
+        QVERIFY(users.open(QIODevice::ReadOnly));
+        QStringList lines = QString::fromUtf8(users.readAll()).split(u'\n');
+        users.close();
+        for (QString& line : lines)
+            if (line.startsWith(QStringLiteral("user2:")))
+                line = QStringLiteral("user2:{PLAIN}") + password + line.mid(line.indexOf(u':', 6));
+        QVERIFY(users.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        users.write(lines.join(u'\n').toUtf8());
+        // dovecot looks at the file at most once a second, and notices a change by its time in
+        // whole seconds: give it a new time, and let a second pass.
+        users.setFileTime(QDateTime::currentDateTime().addSecs(10 * ++usersChanges_), QFileDevice::FileModificationTime);
+        users.close();
+        QTest::qWait(1100);
+    }
+    int mailsOnServer() const
+    {
+        const QString maildir = env_[QStringLiteral("MAIL_ROOT")] + QStringLiteral("/user2/Maildir/");
+        return static_cast<int>(QDir(maildir + QStringLiteral("cur")).entryList(QDir::Files).size() +
+                                QDir(maildir + QStringLiteral("new")).entryList(QDir::Files).size());
+    }
+    int usersChanges_ = 0;
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void wrongPasswordThenServerRecovers();
+    void restartWithTheFixedPassword();
+};
+
+void TestStatusDovecot::initTestCase()
+{
+    env_ = fixtureEnv();
+    QVERIFY2(!env_.isEmpty(), "the dovecot fixture is not running (see controller_status_dovecot_start)");
+    QVERIFY(QDir().mkpath(maildata() + QStringLiteral("/INI")));
+    QVERIFY(QFile::copy(env_[QStringLiteral("CA_FILE")], maildata() + QStringLiteral("/INI/cacert.pem")));
+    QStringList args{QStringLiteral("deliver"), qEnvironmentVariable("FW_DOVECOT_STATE"), QStringLiteral("user2")};
+    const QDir mails(qEnvironmentVariable("FW_DEMO_MAILS"));
+    for (const QString& f : mails.entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name).mid(0, 2))
+        args << mails.filePath(f);
+    QProcess p;
+    p.start(qEnvironmentVariable("FW_DOVECOT_FIXTURE"), args);
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(mailsOnServer() >= 2);
+    setServerPassword(QStringLiteral("pass2"));
+    // A failed account is tried again at the next check, not half a minute later.
+    maillib::internal::Limits limits = maillib::internal::GetLimits();
+    limits.backoffBase = limits.backoffMax = std::chrono::milliseconds(0);
+    maillib::internal::SetLimits(limits);
+    maillib::SetLogSink(&AppLog::Warn);
+}
+
+void TestStatusDovecot::cleanupTestCase()
+{
+    maillib::SetLogSink({});
+    AppLog::SetPath(QString());
+}
+
+void TestStatusDovecot::wrongPasswordThenServerRecovers()
+{
+    mReadINI::ResetForTests();
+    mM_CHKER::ResetForTests();
+    writeSettings(QStringLiteral("typed-wrong"));
+    TestClock clock(QDateTime(QDate(2026, 12, 7), QTime(10, 0, 0)));
+    Journal journal;
+    FakeHost host(journal);
+    FakeForms forms(journal);
+    RealMailLibrary mail;
+    ThreadPoolCheckRunner runner(5);
+    ResidentController ctl(host, forms, mail, runner);
+
+    ctl.Form_Load(dir_.path());
+    QTRY_VERIFY_WITH_TIMEOUT(!host.trayTip.isEmpty(), 40000);
+    QCOMPARE(host.trayTip, QStringLiteral("Ferrowick\n仕事: ") + kLogin + QStringLiteral("（10:00 から）"));
+    QVERIFY(host.warningIcon);
+    QCOMPARE(host.notifications, QStringList{QStringLiteral("!仕事: 受信できません|") + kLogin});
+    QCOMPARE(mM_CHKER::MailCount, 0);
+
+    // Still failing: the same tooltip, no second notification, no second line in the log.
+    clock.advance(60);
+    host.trayTip.clear();
+    ctl.mnuRev_Click();
+    QTRY_VERIFY_WITH_TIMEOUT(!host.trayTip.isEmpty(), 40000);
+    QCOMPARE(ctl.LastStatus(1).kind, maillib::AccountStatus::Kind::LoginRefused);
+    QCOMPARE(host.trayTip, QStringLiteral("Ferrowick\n仕事: ") + kLogin + QStringLiteral("（10:00 から）"));
+    QCOMPARE(host.notifications.size(), 1);
+    QCOMPARE(log().count(QStringLiteral("アカウント 1「仕事」: ") + kLogin), 1);
+
+    // The server comes to accept the password the settings hold.
+    setServerPassword(QStringLiteral("typed-wrong"));
+    clock.advance(60);
+    host.trayTip.clear();
+    ctl.mnuRev_Click();
+    QTRY_VERIFY_WITH_TIMEOUT(!host.trayTip.isEmpty(), 40000);
+    QCOMPARE(host.trayTip, QStringLiteral("Ferrowick\n最終確認 10:02:00"));
+    QVERIFY(!host.warningIcon);
+    QCOMPARE(host.notifications.size(), 2);
+    QVERIFY(host.notifications[1].startsWith(QStringLiteral("+仕事: 受信できるようになりました|")));
+    QCOMPARE(mM_CHKER::MailCount, mailsOnServer());
+
+    const QString text = log();
+    QVERIFY(text.contains(QStringLiteral("アカウント 1「仕事」: 復旧しました")));
+    // The library's own failure line is there too; no password anywhere.
+    QVERIFY2(text.contains(QStringLiteral("user2")) && text.count(u'\n') >= 3, qPrintable(text));
+    QVERIFY(!text.contains(QStringLiteral("typed-wrong")));
+    setServerPassword(QStringLiteral("pass2"));
+}
+
+void TestStatusDovecot::restartWithTheFixedPassword()
+{
+    // The file now holds the right password; a new run starts with everything working.
+    mReadINI::ResetForTests();
+    mM_CHKER::ResetForTests();
+    writeSettings(QStringLiteral("pass2"));
+    Journal journal;
+    FakeHost host(journal);
+    FakeForms forms(journal);
+    RealMailLibrary mail;
+    ThreadPoolCheckRunner runner(5);
+    ResidentController ctl(host, forms, mail, runner);
+    ctl.Form_Load(dir_.path());
+    QTRY_VERIFY_WITH_TIMEOUT(!host.trayTip.isEmpty(), 40000);
+    QVERIFY2(host.trayTip.startsWith(QStringLiteral("Ferrowick\n最終確認 ")), qPrintable(host.trayTip));
+    QVERIFY(!host.warningIcon);
+    QCOMPARE(host.notifications, QStringList());
+    QCOMPARE(mM_CHKER::MailCount, mailsOnServer());
+}
+
+QTEST_GUILESS_MAIN(TestStatusDovecot)
+#include "tst_status_dovecot.moc"

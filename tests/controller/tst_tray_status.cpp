@@ -1,0 +1,88 @@
+// What the tray says about the accounts after each check: tooltip, picture, notifications, log.
+#include "AppLog.h"
+#include "ControllerFakes.h"
+#include "ResidentController.h"
+#include "TestClock.h"
+#include "mM_CHKER.h"
+#include "mReadINI.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using Kind = maillib::AccountStatus::Kind;
+
+namespace {
+maillib::AccountStatus status(Kind kind, const std::string& text = {})
+{
+    maillib::AccountStatus s;
+    s.kind = kind;
+    s.text = text;
+    return s;
+}
+} // namespace
+
+class TestTrayStatus : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void failureAndRecoveryReachTheTray();
+
+private:
+    QTemporaryDir dir_;
+};
+
+void TestTrayStatus::failureAndRecoveryReachTheTray()
+{
+    mReadINI::ResetForTests();
+    mM_CHKER::ResetForTests();
+    TestClock clock(QDateTime(QDate(2026, 12, 7), QTime(9, 30, 0)));
+    Journal journal;
+    FakeHost host(journal);
+    FakeForms forms(journal);
+    ScriptedMail mail(journal);
+    ResidentController ctl(host, forms, mail);
+    const QString maildata = dir_.filePath(QStringLiteral("maildata"));
+    QVERIFY(QDir().mkpath(maildata + QStringLiteral("/INI")));
+    QFile ini(maildata + QStringLiteral("/INI/maildata.ini"));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[POP]\nPOP_SERVER1=pop1\nUSER1=u1\nPASS1=secret-pw\nNAME1=仕事#\nPOP_SERVER2=pop2\nUSER2=u2\nPASS2=p2\nNAME2=#\n");
+    ini.close();
+    mail.statuses[QStringLiteral("pop1")] = status(Kind::LoginRefused, "pop3s://pop1 u1: -ERR auth failed");
+
+    ctl.Form_Load(dir_.path());
+    const QString login = QStringLiteral("ログインできません（ユーザー名かパスワードが違います）");
+    QCOMPARE(host.trayTip, QStringLiteral("Ferrowick\n仕事: ") + login + QStringLiteral("（09:30 から）"));
+    QCOMPARE(mM_CHKER::TrayIcon.tip, host.trayTip);
+    QVERIFY(host.warningIcon);
+    QCOMPARE(host.notifications, QStringList{QStringLiteral("!仕事: 受信できません|") + login});
+
+    // Failing on: no new notification, no new log line.
+    clock.advance(60);
+    ctl.mnuRev_Click();
+    clock.advance(60);
+    ctl.mnuRev_Click();
+    QCOMPARE(host.notifications.size(), 1);
+    QVERIFY(host.trayTip.endsWith(QStringLiteral("（09:30 から）")));
+
+    mail.statuses.remove(QStringLiteral("pop1"));
+    clock.advance(60);
+    ctl.mnuRev_Click();
+    QCOMPARE(host.trayTip, QStringLiteral("Ferrowick\n最終確認 09:33:00"));
+    QVERIFY(!host.warningIcon);
+    QCOMPARE(host.notifications.size(), 2);
+    QVERIFY(host.notifications[1].startsWith(QStringLiteral("+仕事: 受信できるようになりました|")));
+
+    QFile log(maildata + QStringLiteral("/Dat/ferrowick.log"));
+    QCOMPARE(AppLog::Path(), log.fileName());
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines[0].endsWith(QStringLiteral("アカウント 1「仕事」: ") + login + QStringLiteral(" — pop3s://pop1 u1: -ERR auth failed")),
+             qPrintable(lines[0]));
+    QVERIFY(lines[1].endsWith(QStringLiteral("アカウント 1「仕事」: 復旧しました")));
+    for (const QString& line : lines) QVERIFY(!line.contains(QStringLiteral("secret-pw")));
+}
+
+QTEST_GUILESS_MAIN(TestTrayStatus)
+#include "tst_tray_status.moc"

@@ -1,0 +1,209 @@
+// The settings dialog's 「接続テスト」 against a real dovecot (tests/fixtures/dovecot-fixture).
+#include "FakeResidentTimers.h"
+#include "ProfileIni.h"
+#include "fM_PALAM.h"
+#include "mReadINI.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+QMap<QString, QString> fixtureEnv()
+{
+    QMap<QString, QString> env;
+    QFile f(qEnvironmentVariable("FW_DOVECOT_STATE") + QStringLiteral("/env"));
+    if (!f.open(QIODevice::ReadOnly)) return env;
+    for (const QString& line : QString::fromUtf8(f.readAll()).split(u'\n')) {
+        const qsizetype eq = line.indexOf(u'=');
+        if (eq > 0) env[line.left(eq)] = line.mid(eq + 1);
+    }
+    return env;
+}
+
+// Every file below `folder`, with its size, so that "wrote nothing" can be compared.
+QStringList listing(const QString& folder)
+{
+    QStringList out;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        out << QDir(folder).relativeFilePath(it.filePath()) + u' ' + QString::number(it.fileInfo().size());
+    }
+    out.sort();
+    return out;
+}
+
+} // namespace
+
+class TestConnectionTest : public QObject {
+    Q_OBJECT
+
+    QMap<QString, QString> env_;
+    QTemporaryDir dir_;
+    QString tmp_;
+    std::unique_ptr<FakeResidentTimers> timers_;
+
+    QString maildata() const { return dir_.filePath(QStringLiteral("maildata")); }
+
+    struct Outcome {
+        QString shown;
+        int boxes = 0;
+        bool disabledWhileRunning = false;
+        bool enabledWhenShown = false; // the button, when the answer came
+        int ticks = 0;                 // of a 1 ms timer while the test ran
+    };
+    // Types the account into a fresh dialog, clicks 「接続テスト」 twice and answers the box.
+    Outcome runTest(const QString& user, const QString& password)
+    {
+        fM_PALAM d;
+        d.show();
+        d.findChild<QLineEdit*>(QStringLiteral("popServer_0"))
+            ->setText(QStringLiteral("pop3s://127.0.0.1:") + env_[QStringLiteral("POP3S_PORT")]);
+        d.findChild<QLineEdit*>(QStringLiteral("popServer_1"))->setText(user);
+        d.findChild<QLineEdit*>(QStringLiteral("popServer_2"))->setText(password);
+        auto* test = d.findChild<QWidget*>(QStringLiteral("TestLabel"));
+
+        // The event loop keeps running while the server is asked.
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
+        ticker.start(1);
+
+        QTest::mouseClick(test, Qt::LeftButton);
+        const bool disabled = !test->isEnabled();
+        QTest::mouseClick(test, Qt::LeftButton); // ignored while one runs
+
+        // The answer comes in a modal box with its own event loop: answer it from a timer.
+        QString shown;
+        int boxes = 0;
+        bool enabledWhenShown = false;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, this, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible()) return;
+            ++boxes;
+            shown = box->text();
+            enabledWhenShown = test->isEnabled();
+            box->buttons().constFirst()->click();
+        });
+        answer.start(5);
+        (void)QTest::qWaitFor([&] { return boxes > 0; }, 40000);
+        // Exactly one answer, even for the second click.
+        QTest::qWait(300);
+        return {shown, boxes, disabled, enabledWhenShown, ticks};
+    }
+
+private Q_SLOTS:
+    void initTestCase();
+    void buttonSitsInTheFreeCorner();
+    void testsTheAccountAsTyped_data();
+    void testsTheAccountAsTyped();
+    void correctedPasswordIsTriedAtOnce();
+};
+
+void TestConnectionTest::initTestCase()
+{
+    env_ = fixtureEnv();
+    QVERIFY2(!env_.isEmpty(), "the dovecot fixture is not running (see settings_ui_dovecot_start)");
+    timers_ = std::make_unique<FakeResidentTimers>();
+    QVERIFY(QDir(dir_.path()).mkpath(QStringLiteral("maildata/INI")));
+    QVERIFY(QDir(dir_.path()).mkpath(QStringLiteral("tmp")));
+    mReadINI::MailDir = maildata();
+    mReadINI::IniPath = maildata() + QStringLiteral("/INI/maildata.ini");
+    // The saved account differs from the one typed: the test must use the boxes.
+    QFile ini(mReadINI::IniPath);
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[POP]\nPOP_SERVER1=saved.invalid\nUSER1=saved\nPASS1=saved\nNAME1=saved#\n");
+    ini.close();
+    // Our own temporary folder, to see that the test leaves nothing in it.
+    tmp_ = dir_.filePath(QStringLiteral("tmp"));
+    qputenv("TMPDIR", QFile::encodeName(tmp_));
+
+    QStringList args{QStringLiteral("deliver"), qEnvironmentVariable("FW_DOVECOT_STATE"), QStringLiteral("user3")};
+    const QDir mails(qEnvironmentVariable("FW_DEMO_MAILS"));
+    for (const QString& f : mails.entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name).mid(0, 2))
+        args << mails.filePath(f);
+    QProcess p;
+    p.start(qEnvironmentVariable("FW_DOVECOT_FIXTURE"), args);
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitCode(), 0);
+}
+
+void TestConnectionTest::buttonSitsInTheFreeCorner()
+{
+    fM_PALAM d;
+    d.show();
+    auto* test = d.findChild<QWidget*>(QStringLiteral("TestLabel"));
+    QVERIFY(test);
+    QVERIFY(d.rect().contains(test->geometry()));
+    for (QWidget* other : d.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (other == test || !other->isVisibleTo(&d)) continue;
+        QVERIFY2(!other->geometry().intersects(test->geometry()), qPrintable(other->objectName()));
+    }
+}
+
+void TestConnectionTest::testsTheAccountAsTyped_data()
+{
+    // A user each, so that one row's failure cannot hold back the next.
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("trusted"); // maildata/INI/cacert.pem holds the server's CA
+    QTest::addColumn<QString>("message");
+    // %1: the mails in the box (two delivered here, more if the server was used before).
+    QTest::newRow("success") << "user3" << " pass3 " << true << QStringLiteral("接続できました（メール %1 通）");
+    QTest::newRow("wrong password") << "user4" << "pass3" << true
+                                    << QStringLiteral("ログインできません（ユーザー名かパスワードが違います）");
+    QTest::newRow("certificate not trusted") << "user5" << "pass5" << false << QStringLiteral("証明書を確認できません");
+}
+
+void TestConnectionTest::testsTheAccountAsTyped()
+{
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    QFETCH(bool, trusted);
+    QFETCH(QString, message);
+    const QString ca = maildata() + QStringLiteral("/INI/cacert.pem");
+    QFile::remove(ca);
+    if (trusted) QVERIFY(QFile::copy(env_[QStringLiteral("CA_FILE")], ca));
+    const QStringList before = listing(maildata());
+
+    const Outcome out = runTest(user, password);
+    QVERIFY(out.disabledWhileRunning);
+    QVERIFY(out.enabledWhenShown);
+    QVERIFY(out.ticks > 0);
+    QCOMPARE(out.boxes, 1);
+    const QString maildir = env_[QStringLiteral("MAIL_ROOT")] + u'/' + user + QStringLiteral("/Maildir/");
+    const auto inBox = QDir(maildir + QStringLiteral("cur")).entryList(QDir::Files).size() +
+                       QDir(maildir + QStringLiteral("new")).entryList(QDir::Files).size();
+    QVERIFY(!message.contains(u'%') || inBox >= 2);
+    QCOMPARE(out.shown, message.contains(u'%') ? message.arg(inBox) : message);
+
+    QCOMPARE(listing(maildata()), before);
+    QCOMPARE(listing(tmp_), QStringList());
+}
+
+void TestConnectionTest::correctedPasswordIsTriedAtOnce()
+{
+    QFile::remove(maildata() + QStringLiteral("/INI/cacert.pem"));
+    QVERIFY(QFile::copy(env_[QStringLiteral("CA_FILE")], maildata() + QStringLiteral("/INI/cacert.pem")));
+    QCOMPARE(runTest(QStringLiteral("user1"), QStringLiteral("typo")).shown,
+             QStringLiteral("ログインできません（ユーザー名かパスワードが違います）"));
+    // The user fixes the typo and tries again straight away: no waiting out the failure.
+    QCOMPARE(runTest(QStringLiteral("user1"), QStringLiteral("pass1")).shown, QStringLiteral("接続できました（メール 0 通）"));
+}
+
+QTEST_MAIN(TestConnectionTest)
+#include "tst_connection_test.moc"
