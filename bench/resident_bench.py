@@ -310,7 +310,7 @@ def phase_five(args, exe, work, server, floor, table, notes):
     tick_mean = sum(c["cpu_ticks"] for c in cycles) / len(cycles)
     lost = sum(c["lost"] for c in cycles)
     table.add("CPU per steady check, 5 x 20", f(med(cc), unit=" ms"),
-              "%s (%.1fx)" % (f(r_cpu, unit=" ms"), r_cpu / med(cc)), "<= 1.5x floor", r_cpu <= 1.5 * med(cc))
+              "%s (%.2fx)" % (f(r_cpu, unit=" ms"), r_cpu / med(cc)), "<= 1.5x floor", r_cpu <= 1.5 * med(cc))
     table.add("wall per steady check, 5 x 20", f(med(cw), unit=" ms"),
               "%s (%.2fx)" % (f(r_wall, unit=" ms"), r_wall / med(cw)), "—", None)
     table.add("  wall against the floor's accounts one after another", f(med(sw), unit=" ms"),
