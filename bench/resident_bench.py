@@ -318,7 +318,7 @@ def phase_five(args, exe, work, server, floor, table, notes):
     r_out = med(o for c in cycles for o in c["out"])
     f_out = med(s[2] for x in fl["concurrent"] for s in x[2])
     l_out = med(s[2] for x in login for s in x[2])
-    table.add("bytes down per account per steady check, 5 x 20", "%s (login+QUIT %s)" % (f(f_out, "%d"), f(l_out, "%d")),
+    table.add("bytes down per account per steady check, 5 x 20", "%s (login+NOOP+QUIT %s)" % (f(f_out, "%d"), f(l_out, "%d")),
               f(r_out, "%d"), "<= 300", r_out is not None and r_out <= 300)
     b = med(bare)
     table.add("RSS idle after %d checks" % rss_after["checks"], "bare Qt app %s" % f(b, unit=" MB"),
