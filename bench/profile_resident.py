@@ -61,7 +61,7 @@ def main():
     os.chmod(work, 0o755)
     out = os.path.abspath(args.out) if args.out else work
     os.makedirs(out, exist_ok=True)
-    server = None
+    server = res = None
     try:
         server = bench.Server(os.path.join(work, "server"))
         users = ["user%d" % k for k in range(1, args.accounts + 1)]
@@ -103,10 +103,11 @@ def main():
             with open(data) as f:
                 print(f.read())
     finally:
+        if res and res.proc.poll() is None:
+            res.terminate()
         if server:
             server.stop()
-        if not args.out:
-            shutil.rmtree(work, ignore_errors=True)
+        shutil.rmtree(work, ignore_errors=True)
     return 0
 
 

@@ -150,8 +150,12 @@ class Floor:
 
 # --- the resident ----------------------------------------------------------------------------
 
+STARTED = []  # every resident started, so that none outlives a failed run
+
+
 class BenchResident(rb.Resident):
     def __init__(self, exe, work, name, accounts, interval, cafile):
+        STARTED.append(self)
         self.exe = exe
         self.t_exec = time.monotonic()
         super().__init__(exe, work, name, accounts, interval=interval, cafile=cafile)
@@ -472,6 +476,9 @@ def main():
         if "4" in phases:
             phase_start(args, exe, work, table, notes)
     finally:
+        for r in STARTED:
+            if hasattr(r, "proc") and r.proc.poll() is None:
+                r.terminate()
         if floor:
             floor.close()
         if server:
