@@ -11,10 +11,12 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QHash>
 #include <QStringList>
 #include <QThread>
 #include <algorithm>
 #include <cstdio>
+#include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -201,9 +203,11 @@ void ResidentController::ApplyCheck()
     checkInFlight_ = false;
     if (quitRequested_) {
         // Ending: nothing is shown, and the check's files go with it.
+        holdReceiveFolder(true);
         for (int k = 1; k <= 5; ++k)
             if (const auto& mails = results_[static_cast<std::size_t>(k)].mails)
                 for (const std::string& ref : *mails) DeleteMailFile(fromUtf8(ref));
+        holdReceiveFolder(false);
         endProgram();
         return;
     }
@@ -214,6 +218,7 @@ void ResidentController::ApplyCheck()
     mM_CHKER::MailCount = static_cast<qint32>(qMin<qint64>(total, std::numeric_limits<qint32>::max()));
     mReadINI::SeenCount = 0;
 
+    holdReceiveFolder(true);
     for (int k = 1; k <= 5; ++k) {
         const AccountResult& result = results_[static_cast<std::size_t>(k)];
         if (!result.mails) continue;
@@ -227,6 +232,7 @@ void ResidentController::ApplyCheck()
         }
         applyingFields_ = nullptr;
     }
+    holdReceiveFolder(false);
 
     mM_CHKER::ExtraCount = mM_CHKER::MailCount > 5 ? mM_CHKER::MailCount - 5 : 0;
     mM_CHKER::PageOffset = 0;
@@ -253,6 +259,16 @@ void ResidentController::showAccountStatus()
 }
 
 QString ResidentController::formatMailTime(const QString& value)
+{
+    // The same dates come back at every check; parsing them again costs more than the rest
+    // of storing a header. GUI thread only, like every caller.
+    static QHash<QString, QString> formatted;
+    if (const auto hit = formatted.constFind(value); hit != formatted.constEnd()) return hit.value();
+    if (formatted.size() >= 4096) formatted.clear();
+    return formatted.insert(value, parseMailTime(value)).value();
+}
+
+QString ResidentController::parseMailTime(const QString& value)
 {
     const QString text = value.trimmed();
     static const QStringList formats = {QStringLiteral("yyyy/MM/dd HH:mm:ss"), QStringLiteral("yyyy/M/d H:m:s"),
@@ -329,8 +345,34 @@ void ResidentController::StoreMailHeader(const QString& mailRef, int position, c
 
 void ResidentController::DeleteMailFile(const QString& mailRef)
 {
-    // Exactly the named file, and only inside the receive folder.
+    // Exactly the named file, and only inside the receive folder. While a check is applied the
+    // folder is held open, and a name the library made directly in it is removed relative to
+    // it, without resolving the whole path again for every mail.
+    if (receiveDirFd_ >= 0) {
+        const std::string ref = utf8(mailRef);
+        if (ref.size() > receiveDirPrefix_.size() && ref.compare(0, receiveDirPrefix_.size(), receiveDirPrefix_) == 0) {
+            const std::string name = ref.substr(receiveDirPrefix_.size());
+            if (name.find('/') != std::string::npos || name == "." || name == "..") return;
+            struct stat st {};
+            if (::fstatat(receiveDirFd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+                ::unlinkat(receiveDirFd_, name.c_str(), 0);
+            return;
+        }
+    }
     FileOps::DeleteFileInFolder(mailRef, TextUtil::TrimSpaces(receiveFolder_));
+}
+
+void ResidentController::holdReceiveFolder(bool hold)
+{
+    if (receiveDirFd_ >= 0) ::close(receiveDirFd_);
+    receiveDirFd_ = -1;
+    receiveDirPrefix_.clear();
+    if (!hold) return;
+    std::string folder = utf8(TextUtil::TrimSpaces(receiveFolder_));
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    if (folder.empty()) return;
+    receiveDirFd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    receiveDirPrefix_ = folder + '/';
 }
 
 void ResidentController::CloseNotifyWindows()

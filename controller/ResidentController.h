@@ -89,7 +89,9 @@ private:
     void showAccountStatus();
     void endCheckCycle();
     void endProgram();
+    void holdReceiveFolder(bool hold);
     static QString formatMailTime(const QString& value);
+    static QString parseMailTime(const QString& value);
 
     ControllerHost& host_;
     FormHost& forms_;
@@ -117,4 +119,6 @@ private:
     AccountStatusBoard board_{kProgramName};
     // Fields ReadMail gave on a worker for each file of the check being applied.
     const std::vector<maillib::MailList>* applyingFields_ = nullptr;
+    int receiveDirFd_ = -1;
+    std::string receiveDirPrefix_;
 };

@@ -125,6 +125,8 @@ public:
         return ref;
     }
     void failRead(const QString& ref) { fields_.remove(ref); }
+    // A reference the library would never hand out, to see what the check does with it.
+    void addRef(const QString& server, const QString& ref) { mailbox_[server] << ref; }
     void clear() { mailbox_.clear(); }
 
     maillib::MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,

@@ -44,6 +44,7 @@ private Q_SLOTS:
     void unreadableMailIsSkipped();
     void shortResultClearsStaleSlot();
     void deleteRemovesOnlyTheNamedFile();
+    void checkDeletesNothingOutsideReceiveFolder();
     void timedCheckCadenceAndCloseTime();
     void mnuRevChecksAtOnce();
     void mnuOpenAfterEmptyCheck();
@@ -420,6 +421,33 @@ void TestCheckMail::deleteRemovesOnlyTheNamedFile()
     QVERIFY(QFile::exists(keep));
     ctl_->DeleteMailFile(keep);
     QVERIFY(!QFile::exists(keep));
+}
+
+void TestCheckMail::checkDeletesNothingOutsideReceiveFolder()
+{
+    start();
+    const QString outside = dir_->path() + QStringLiteral("/victim.txt");
+    QFile f(outside);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.close();
+    QDir().mkpath(mailDir() + QStringLiteral("/sub"));
+    const QString nested = mailDir() + QStringLiteral("/sub/deep.txt");
+    QFile n(nested);
+    QVERIFY(n.open(QIODevice::WriteOnly));
+    n.close();
+    QVERIFY(QFile::link(outside, mailDir() + QStringLiteral("/link.txt")));
+    mail_->addRef(QStringLiteral("s1"), mailDir() + QStringLiteral("/../victim.txt"));
+    mail_->addRef(QStringLiteral("s1"), nested);
+    mail_->addRef(QStringLiteral("s1"), mailDir() + QStringLiteral("/link.txt"));
+    mail_->addRef(QStringLiteral("s1"), mailDir() + QStringLiteral("/sub"));
+    const QString mine = mail_->addMail(mailDir(), QStringLiteral("s1"), {});
+    ctl_->CheckMail();
+    QVERIFY(QFile::exists(outside));
+    QVERIFY(QFile::exists(nested));
+    QVERIFY(QDir(mailDir() + QStringLiteral("/sub")).exists());
+    // The link is left to the purge, which removes the link itself, never its target.
+    QVERIFY(QFileInfo(mailDir() + QStringLiteral("/link.txt")).isSymLink());
+    QVERIFY(!QFile::exists(mine));
 }
 
 void TestCheckMail::timedCheckCadenceAndCloseTime()
