@@ -3,6 +3,7 @@
 // for the tray and captures its tooltip, picture and notifications.
 #include "AppLog.h"
 #include "ControllerFakes.h"
+#include "DovecotFixture.h"
 #include "MailLibInternal.h"
 #include "RealMailLibrary.h"
 #include "ResidentController.h"
@@ -18,18 +19,6 @@
 #include <QTest>
 
 namespace {
-
-QMap<QString, QString> fixtureEnv()
-{
-    QMap<QString, QString> env;
-    QFile f(qEnvironmentVariable("FW_DOVECOT_STATE") + QStringLiteral("/env"));
-    if (!f.open(QIODevice::ReadOnly)) return env;
-    for (const QString& line : QString::fromUtf8(f.readAll()).split(u'\n')) {
-        const qsizetype eq = line.indexOf(u'=');
-        if (eq > 0) env[line.left(eq)] = line.mid(eq + 1);
-    }
-    return env;
-}
 
 const QString kLogin = QStringLiteral("ログインできません（ユーザー名かパスワードが違います）");
 
@@ -91,18 +80,11 @@ private Q_SLOTS:
 
 void TestStatusDovecot::initTestCase()
 {
-    env_ = fixtureEnv();
+    env_ = DovecotFixture::Env();
     QVERIFY2(!env_.isEmpty(), "the dovecot fixture is not running (see controller_status_dovecot_start)");
     QVERIFY(QDir().mkpath(maildata() + QStringLiteral("/INI")));
     QVERIFY(QFile::copy(env_[QStringLiteral("CA_FILE")], maildata() + QStringLiteral("/INI/cacert.pem")));
-    QStringList args{QStringLiteral("deliver"), qEnvironmentVariable("FW_DOVECOT_STATE"), QStringLiteral("user2")};
-    const QDir mails(qEnvironmentVariable("FW_DEMO_MAILS"));
-    for (const QString& f : mails.entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name).mid(0, 2))
-        args << mails.filePath(f);
-    QProcess p;
-    p.start(qEnvironmentVariable("FW_DOVECOT_FIXTURE"), args);
-    QVERIFY(p.waitForFinished(20000));
-    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(DovecotFixture::DeliverDemoMails(QStringLiteral("user2"), 2));
     QVERIFY(mailsOnServer() >= 2);
     setServerPassword(QStringLiteral("pass2"));
     // A failed account is tried again at the next check, not half a minute later.

@@ -1,4 +1,5 @@
 // The settings dialog's 「接続テスト」 against a real dovecot (tests/fixtures/dovecot-fixture).
+#include "DovecotFixture.h"
 #include "FakeResidentTimers.h"
 #include "ProfileIni.h"
 #include "fM_PALAM.h"
@@ -20,18 +21,6 @@
 #include <memory>
 
 namespace {
-
-QMap<QString, QString> fixtureEnv()
-{
-    QMap<QString, QString> env;
-    QFile f(qEnvironmentVariable("FW_DOVECOT_STATE") + QStringLiteral("/env"));
-    if (!f.open(QIODevice::ReadOnly)) return env;
-    for (const QString& line : QString::fromUtf8(f.readAll()).split(u'\n')) {
-        const qsizetype eq = line.indexOf(u'=');
-        if (eq > 0) env[line.left(eq)] = line.mid(eq + 1);
-    }
-    return env;
-}
 
 // Every file below `folder`, with its size, so that "wrote nothing" can be compared.
 QStringList listing(const QString& folder)
@@ -120,7 +109,7 @@ private Q_SLOTS:
 
 void TestConnectionTest::initTestCase()
 {
-    env_ = fixtureEnv();
+    env_ = DovecotFixture::Env();
     QVERIFY2(!env_.isEmpty(), "the dovecot fixture is not running (see settings_ui_dovecot_start)");
     timers_ = std::make_unique<FakeResidentTimers>();
     QVERIFY(QDir(dir_.path()).mkpath(QStringLiteral("maildata/INI")));
@@ -136,14 +125,7 @@ void TestConnectionTest::initTestCase()
     tmp_ = dir_.filePath(QStringLiteral("tmp"));
     qputenv("TMPDIR", QFile::encodeName(tmp_));
 
-    QStringList args{QStringLiteral("deliver"), qEnvironmentVariable("FW_DOVECOT_STATE"), QStringLiteral("user3")};
-    const QDir mails(qEnvironmentVariable("FW_DEMO_MAILS"));
-    for (const QString& f : mails.entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name).mid(0, 2))
-        args << mails.filePath(f);
-    QProcess p;
-    p.start(qEnvironmentVariable("FW_DOVECOT_FIXTURE"), args);
-    QVERIFY(p.waitForFinished(20000));
-    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(DovecotFixture::DeliverDemoMails(QStringLiteral("user3"), 2));
 }
 
 void TestConnectionTest::buttonSitsInTheFreeCorner()
