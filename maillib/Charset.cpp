@@ -1,9 +1,9 @@
 #include "Charset.h"
 
-#include <glib.h>
-#include <iconv.h>
+#include "IconvConverter.h"
 
-#include <cerrno>
+#include <glib.h>
+
 #include <cstdint>
 #include <vector>
 
@@ -30,41 +30,12 @@ bool HasJisEscape(std::string_view s)
 // charset is unknown to iconv or (strict) when anything had to be replaced.
 bool IconvConvert(std::string_view in, const char* from, std::string& out, bool strict)
 {
-    iconv_t cd = iconv_open("UTF-8", from);
-    if (cd == reinterpret_cast<iconv_t>(-1))
+    fw::IconvConverter cv("UTF-8", from);
+    if (!cv.valid())
         return false;
     out.clear();
     out.reserve(in.size() * 3 / 2 + 16);
-    std::vector<char> inBuf(in.begin(), in.end());
-    char* inPtr = inBuf.data();
-    size_t inLeft = inBuf.size();
-    char buf[4096];
-    bool clean = true;
-    while (true) {
-        char* outPtr = buf;
-        size_t outLeft = sizeof buf;
-        size_t rc = inLeft ? iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) : iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
-        out.append(buf, static_cast<size_t>(outPtr - buf));
-        if (rc != static_cast<size_t>(-1)) {
-            if (inLeft == 0)
-                break;
-            continue;
-        }
-        if (errno == E2BIG)
-            continue;
-        // EILSEQ or EINVAL (truncated sequence): replace one byte and go on.
-        clean = false;
-        if (strict)
-            break;
-        out.append(kReplacement);
-        if (inLeft == 0)
-            break;
-        ++inPtr;
-        --inLeft;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    }
-    iconv_close(cd);
-    return !strict || clean;
+    return cv.Convert(in, out, strict ? fw::IconvConverter::OnInvalid::Stop : fw::IconvConverter::OnInvalid::Replace);
 }
 
 std::string NormaliseLabel(std::string_view label)

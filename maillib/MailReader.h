@@ -25,8 +25,6 @@ std::optional<std::vector<std::string>> FieldsToList(const MailFields& fields, s
 // nullopt when the file cannot be read.
 std::optional<std::vector<std::string>> ReadMailFile(const std::string& path, std::string_view fieldList);
 
-std::string HtmlToText(std::string_view html);
-
 // GMime's set-up, once per process.
 void InitGMimeOnce();
 

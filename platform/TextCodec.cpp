@@ -1,29 +1,10 @@
 #include "TextCodec.h"
 
+#include "IconvConverter.h"
+
 #include <QStringDecoder>
-#include <cerrno>
-#include <iconv.h>
 
 namespace TextCodec {
-namespace {
-
-class Iconv {
-public:
-    Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-    ~Iconv()
-    {
-        if (valid()) iconv_close(cd_);
-    }
-    Iconv(const Iconv&) = delete;
-    Iconv& operator=(const Iconv&) = delete;
-    bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-    iconv_t get() const { return cd_; }
-
-private:
-    iconv_t cd_;
-};
-
-} // namespace
 
 bool IsValidUtf8(const QByteArray& bytes)
 {
@@ -39,25 +20,14 @@ bool HasUtf8Bom(const QByteArray& bytes) { return bytes.startsWith("\xEF\xBB\xBF
 static bool convert(const char* to, const char* from, const QByteArray& in, bool replaceInvalid, QByteArray& out)
 {
     out.clear();
-    Iconv cv(to, from);
+    fw::IconvConverter cv(to, from);
     if (!cv.valid()) return false;
-    QByteArray input = in;
-    char* src = input.data();
-    size_t srcLeft = static_cast<size_t>(input.size());
-    char buf[1024];
-    while (srcLeft > 0) {
-        char* dst = buf;
-        size_t dstLeft = sizeof buf;
-        const size_t rc = iconv(cv.get(), &src, &srcLeft, &dst, &dstLeft);
-        out.append(buf, static_cast<qsizetype>(dst - buf));
-        if (rc != static_cast<size_t>(-1) || errno == E2BIG) continue;
-        if (!replaceInvalid) return false;
-        out.append("\xEF\xBF\xBD");
-        ++src;
-        --srcLeft;
-        iconv(cv.get(), nullptr, nullptr, nullptr, nullptr);
-    }
-    return true;
+    std::string converted;
+    const bool ok = cv.Convert(std::string_view(in.constData(), static_cast<size_t>(in.size())), converted,
+                               replaceInvalid ? fw::IconvConverter::OnInvalid::Replace
+                                              : fw::IconvConverter::OnInvalid::Stop);
+    out = QByteArray::fromStdString(converted);
+    return ok;
 }
 
 QString DecodeCp932(const QByteArray& bytes)
