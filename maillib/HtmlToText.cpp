@@ -67,6 +67,9 @@ std::string HtmlToText(std::string_view html)
                 continue;
             }
             std::string bare = name[0] == '/' ? name.substr(1) : name;
+            // XHTML's self-closing form, <br/>, is the same tag.
+            while (bare.size() > 1 && bare.back() == '/')
+                bare.pop_back();
             if (bare == "br" || bare == "p" || bare == "div" || bare == "tr" || bare == "li" || bare == "h1" ||
                 bare == "h2" || bare == "h3" || bare == "h4" || bare == "table" || bare == "blockquote" ||
                 bare == "ul" || bare == "ol" || bare == "hr") {
