@@ -35,6 +35,13 @@ struct AccountState {
     size_t cachedBytes = 0;
     UidList lastListing;  // ids of the last good check, server order
     bool haveLastOrder = false;
+    // What a check needs to tell, from STAT and UIDL of the last message alone, that the
+    // mailbox is as the last full UIDL listing left it.
+    bool tailKnown = false;           // lastListing came from UIDL and numbers 1..count
+    std::string tailId;               // the id the listing gave the last message
+    Clock::time_point fullListingAt{};
+    Clock::time_point shortcutRefusedAt{};  // STAT or UIDL n refused: full listings for a while
+    bool shortcutRefused = false;
     int failures = 0;
     std::chrono::milliseconds backoff{0};
     Clock::time_point retryAt{};

@@ -191,8 +191,30 @@ private:
         UncachedMails uncached;  // fetched this check but over the cache budget
         bool stoppedEarly = false;  // the connection ended before every new mail was fetched
 
-        Pop3Reply r = session->Uidl([&](std::string_view line) { ids.AddLine(line); });
-        if (r.kind == Pop3Reply::Kind::ServerErr) {
+        Pop3Reply r;
+        const bool unchanged = MailboxUnchanged(*session, r);
+        if (!unchanged && !r.ok() && r.kind != Pop3Reply::Kind::ServerErr)
+            return Failed(*session, r);
+        // The last message of the listing, to compare the next check's STAT and UIDL n with.
+        unsigned long tailNumber = 0;
+        std::string tailId;
+        bool tailKnown = false;
+        if (unchanged) {
+            ids = st_->lastListing;
+            r = Pop3Reply{};
+        } else {
+            r = session->Uidl([&](std::string_view line) {
+                ids.AddLine(line);
+                unsigned long n = 0;
+                std::string_view rest;
+                if (ParseListingLine(line, n, rest) && n > tailNumber) {
+                    tailNumber = n;
+                    tailId.assign(rest);
+                }
+            });
+            tailKnown = r.ok();
+        }
+        if (!unchanged && r.kind == Pop3Reply::Kind::ServerErr) {
             // No UIDL: identify mails by their header block.
             std::vector<unsigned long> numbers;
             r = session->List([&](std::string_view line) {
@@ -223,7 +245,10 @@ private:
         } else if (!r.ok()) {
             return Failed(*session, r);
         }
-        ids.Finish();
+        if (!unchanged)
+            ids.Finish();
+        // Distinct numbers up to the largest, as many as listed: exactly 1..count.
+        tailKnown = tailKnown && ids.size() == tailNumber;
 
         // New mails in server order; one that ended an earlier check comes last, so that it
         // cannot keep the others from being fetched.
@@ -285,7 +310,7 @@ private:
         ReportSkipped();
 
         // Mails gone from the server leave the cache.
-        for (auto it = st_->mails.begin(); it != st_->mails.end();) {
+        for (auto it = st_->mails.begin(); !unchanged && it != st_->mails.end();) {
             if (!ids.Contains(it->first)) {
                 st_->cachedBytes -= it->second.content.size();
                 DropShadow(it->second);
@@ -295,7 +320,7 @@ private:
             }
         }
         for (auto* seen : {&st_->askLast, &st_->skipWarned})
-            for (auto it = seen->begin(); it != seen->end();)
+            for (auto it = seen->begin(); !unchanged && it != seen->end();)
                 it = ids.Contains(*it) ? std::next(it) : seen->erase(it);
         st_->failures = 0;
         st_->retryAt = {};
@@ -303,11 +328,60 @@ private:
         MailList refs = Written(ids, uncached, Kind::Ok,
                                 stoppedEarly ? "the connection ended early; the other mails next time"
                                                : std::to_string(listed) + " mail(s)");
-        if (refs || status_.kind != Kind::Cancelled) {
+        if ((refs || status_.kind != Kind::Cancelled) && !unchanged) {
             st_->lastListing = std::move(ids);
             st_->haveLastOrder = true;
+            st_->tailKnown = tailKnown;
+            st_->tailId = std::move(tailId);
+            st_->fullListingAt = now_;
         }
         return refs;
+    }
+
+    // STAT, then UIDL n for the last message n: a mailbox only grows at its end, and any
+    // deletion changes the count or the last id, so when both match the last full listing
+    // nothing was added or removed. A full listing still comes every fullListingEvery.
+    // False when a full listing is due; `r` then says why when the server refused or failed.
+    bool MailboxUnchanged(Pop3Session& session, Pop3Reply& r)
+    {
+        r = Pop3Reply{};
+        if (!st_->haveLastOrder || !st_->tailKnown || now_ - st_->fullListingAt >= limits_.fullListingEvery)
+            return false;
+        if (st_->shortcutRefused && now_ - st_->shortcutRefusedAt < limits_.fullListingEvery)
+            return false;
+        st_->shortcutRefused = false;
+        std::string text;
+        r = session.Stat(text);
+        if (r.ok()) {
+            unsigned long count = 0;
+            if (!LeadingNumber(text, count) || count != st_->lastListing.size())
+                return false;
+            if (count == 0)
+                return true;
+            r = session.UidlOf(count, text);
+            unsigned long n = 0;
+            std::string_view id;
+            if (r.ok())
+                return ParseListingLine(text, n, id) && n == count && id == st_->tailId;
+        }
+        if (r.kind == Pop3Reply::Kind::ServerErr) {
+            // The refusal closed the connection; the full listing logs in again.
+            st_->shortcutRefused = true;
+            st_->shortcutRefusedAt = now_;
+        }
+        return false;
+    }
+
+    static bool LeadingNumber(std::string_view text, unsigned long& n)
+    {
+        const size_t end = text.find_first_not_of("0123456789");
+        const std::string_view digits = text.substr(0, end);
+        if (digits.empty() || digits.size() > 9 || (end != std::string_view::npos && text[end] != ' '))
+            return false;
+        n = 0;
+        for (char c : digits)
+            n = n * 10 + static_cast<unsigned long>(c - '0');
+        return true;
     }
 
     // A mail the server will not give: left out, said once per mail (not at every check).

@@ -80,11 +80,12 @@ private Q_SLOTS:
         for (const auto& r : *refs)
             QVERIFY(QFile::remove(QString::fromStdString(r)));  // what the program does after reading
 
-        // Unchanged mailbox: UIDL only, and the files are there again.
+        // Unchanged mailbox: the count and the last id only, and the files are there again.
         auto again = Receive(Plain(s), kUser, "secret", dir_.path());
         QVERIFY(again);
         QCOMPARE(*again, *refs);
-        QCOMPARE(Q(s.lastTranscript()), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "QUIT"}));
+        QCOMPARE(Q(s.lastTranscript()),
+                 QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "UIDL 2", "QUIT"}));
         QCOMPARE(FileBytes((*again)[1]), Mail(2));
 
         // One mail gone, one new: only the new one is fetched; the gone one leaves the cache.
@@ -92,8 +93,8 @@ private Q_SLOTS:
         auto third = Receive(Plain(s), kUser, "secret", dir_.path());
         QVERIFY(third);
         QCOMPARE(third->size(), size_t(2));
-        QCOMPARE(Q(s.lastTranscript()),
-                 QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "LIST", "TOP 2 1000000", "QUIT"}));
+        QCOMPARE(Q(s.lastTranscript()), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "UIDL 2",
+                                                      "UIDL", "LIST", "TOP 2 1000000", "QUIT"}));
         QCOMPARE(FileBytes((*third)[0]), Mail(2));
         QCOMPARE(FileBytes((*third)[1]), Mail(3));
         QCOMPARE(maillib::internal::StatsFor(Plain(s), kUser).cachedMails, size_t(2));
@@ -330,10 +331,10 @@ private Q_SLOTS:
             QCOMPARE(FileBytes((*again)[1]), Mail(3));
         }
         QCOMPARE(s.connections(), 3);
-        QCOMPARE(Q(s.transcripts()[1]), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "LIST",
-                                                      "TOP 3 1000000", "TOP 2 1000000", "QUIT"}));
-        QCOMPARE(Q(s.lastTranscript()),
-                 QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "LIST", "TOP 2 1000000", "QUIT"}));
+        QCOMPARE(Q(s.transcripts()[1]), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "UIDL 3",
+                                                      "LIST", "TOP 3 1000000", "TOP 2 1000000", "QUIT"}));
+        QCOMPARE(Q(s.lastTranscript()), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "UIDL 3",
+                                                      "LIST", "TOP 2 1000000", "QUIT"}));
         // The server gives it at last.
         s.hook = nullptr;
         auto last = Receive(Plain(s), kUser, "secret", dir_.path());
@@ -424,8 +425,8 @@ private Q_SLOTS:
         QCOMPARE(again->size(), size_t(2));
         QCOMPARE(FileBytes((*again)[0]), (head + body).substr(0, 64 * 1024));
         QCOMPARE(FileBytes((*again)[1]), Mail(2));
-        QCOMPARE(Q(s.lastTranscript()),
-                 QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "LIST", "TOP 2 1000000", "QUIT"}));
+        QCOMPARE(Q(s.lastTranscript()), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "UIDL 2",
+                                                      "LIST", "TOP 2 1000000", "QUIT"}));
     }
 
     void floodOverTheCacheBudgetDoesNotBlockTheOthers()
@@ -453,8 +454,8 @@ private Q_SLOTS:
         QCOMPARE(again->size(), size_t(2));
         QCOMPARE(FileBytes((*again)[0]), (head + body).substr(0, 64 * 1024));
         QCOMPARE(FileBytes((*again)[1]), Mail(2));
-        QCOMPARE(Q(s.lastTranscript()),
-                 QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "LIST", "TOP 2 1000000", "TOP 1 3"}));
+        QCOMPARE(Q(s.lastTranscript()), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "UIDL 2",
+                                                      "LIST", "TOP 2 1000000", "TOP 1 3"}));
     }
 
     void longUidIsKeptByHash()
@@ -472,7 +473,8 @@ private Q_SLOTS:
         auto again = Receive(Plain(s), kUser, "secret", dir_.path());
         QVERIFY(again);
         QCOMPARE(*again, *refs);
-        QCOMPARE(Q(s.lastTranscript()), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "QUIT"}));
+        QCOMPARE(Q(s.lastTranscript()),
+                 QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "UIDL 3", "QUIT"}));
     }
 
     void controlCharactersNeverReachTheLog()
@@ -653,11 +655,12 @@ private Q_SLOTS:
         QCOMPARE(refs->size(), size_t(10000));
         QCOMPARE(FileBytes((*refs)[9999]), std::string("Subject: 9999\r\n\r\nx\r\n"));
         QCOMPARE(FilesIn(shm.path()).size(), qsizetype(10000));
-        // Steady state costs one UIDL, whatever the mailbox size.
+        // Steady state costs STAT and one UIDL n, whatever the mailbox size.
         auto again = Receive(Plain(s), kUser, "secret", shm.path());
         QVERIFY(again);
         QCOMPARE(again->size(), size_t(10000));
-        QCOMPARE(s.lastTranscript().size(), size_t(5));
+        QCOMPARE(Q(s.lastTranscript()),
+                 QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "UIDL 10000", "QUIT"}));
     }
 
     void hostileUidlsNeverReachPaths()
