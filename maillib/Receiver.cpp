@@ -11,6 +11,7 @@
 
 #include <glib.h>
 
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <sys/stat.h>
@@ -77,9 +78,9 @@ std::chrono::system_clock::time_point WallTime(Clock::time_point t)
 class AccountCheck {
 public:
     AccountCheck(const ServerAddress& address, const std::string& user, const std::string& password,
-                 const std::string& folder, AccountStatus& status)
+                 const std::string& folder, AccountStatus& status, size_t placeFirst)
         : address_(address), user_(user), password_(password), folder_(folder), status_(status),
-          key_(AccountKey(address, user))
+          key_(AccountKey(address, user)), placeFirst_(placeFirst)
     {
     }
 
@@ -158,7 +159,7 @@ private:
                      bool quiet = false)
     {
         std::string error;
-        MailList refs = WriteFiles(folder_, key_, order, *st_, uncached, error);
+        MailList refs = WriteFiles(folder_, key_, order, *st_, uncached, placeFirst_, error);
         if (internal::Cancelled()) {
             if (refs)
                 RemoveFiles(*refs);
@@ -417,6 +418,7 @@ private:
     const std::string& folder_;
     AccountStatus& status_;
     const std::string key_;
+    const size_t placeFirst_;
     internal::Limits limits_;
     AccountState* st_ = nullptr;
     Clock::time_point now_{};
@@ -443,7 +445,7 @@ std::string SafeText(const std::string& text, const std::string& password)
 }
 
 MailList CheckAccount(std::string& server, std::string& user, std::string& password, std::string& mode,
-                      std::string& folder, AccountStatus& status)
+                      std::string& folder, AccountStatus& status, size_t placeFirst)
 {
     status = AccountStatus{};
     std::string serverText = charset::Trim(server);
@@ -489,7 +491,7 @@ MailList CheckAccount(std::string& server, std::string& user, std::string& passw
         status.text = label + ": the receive folder does not exist";
         return std::nullopt;
     }
-    MailList refs = AccountCheck(*address, userText, password, dir, status).Run();
+    MailList refs = AccountCheck(*address, userText, password, dir, status, placeFirst).Run();
     status.text = label + ": " + status.text;
     return refs;
 }
@@ -542,9 +544,15 @@ void Initialise()
 MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
                  std::string& folder, AccountStatus& status)
 {
+    return RcvMail(server, user, password, mode, folder, status, SIZE_MAX);
+}
+
+MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
+                 std::string& folder, AccountStatus& status, std::size_t placeFirst)
+{
     try {
         Initialise();
-        MailList refs = CheckAccount(server, user, password, mode, folder, status);
+        MailList refs = CheckAccount(server, user, password, mode, folder, status, placeFirst);
         status.text = SafeText(status.text, password);
         return refs;
     } catch (const std::exception& e) {

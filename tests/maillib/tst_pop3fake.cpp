@@ -811,6 +811,76 @@ private Q_SLOTS:
         QCOMPARE(QDir(cache.filePath()).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 
+    void placesOnlyTheFirstMailsWhenAsked_data()
+    {
+        QTest::addColumn<int>("placeFirst");
+        QTest::newRow("none") << 0;
+        QTest::newRow("two of five") << 2;
+        QTest::newRow("exactly all") << 5;
+        QTest::newRow("more than there are") << 7;
+    }
+
+    void placesOnlyTheFirstMailsWhenAsked()
+    {
+        QFETCH(int, placeFirst);
+        FakePop3Server s;
+        std::vector<FakeMail> mails;
+        for (int i = 1; i <= 5; ++i)
+            mails.push_back({"uid-" + std::to_string(i), Mail(i)});
+        s.setMails(mails);
+        QVERIFY(s.start());
+        const size_t placed = std::min<size_t>(size_t(placeFirst), 5);
+        for (int check = 0; check < 2; ++check) {  // the first check and a steady one
+            maillib::AccountStatus status;
+            std::string server = Plain(s), user = kUser, password = "secret", mode = "SAVEALL",
+                        folder = dir_.path().toStdString();
+            auto refs = maillib::RcvMail(server, user, password, mode, folder, status, size_t(placeFirst));
+            QVERIFY(refs);
+            QCOMPARE(refs->size(), size_t(5));  // every mail counts
+            for (size_t i = 0; i < 5; ++i) {
+                if (i < placed)
+                    QCOMPARE(FileBytes((*refs)[i]), Mail(int(i) + 1));
+                else
+                    QCOMPARE((*refs)[i], std::string());
+            }
+            QCOMPARE(FilesIn(dir_.path()).size(), qsizetype(placed));
+            for (size_t i = 0; i < placed; ++i)
+                QVERIFY(QFile::remove(QString::fromStdString((*refs)[i])));  // read and removed by the caller
+        }
+        // A caller that does not ask gets every file, the unplaced ones from memory.
+        auto all = Receive(Plain(s), kUser, "secret", dir_.path());
+        QVERIFY(all);
+        QCOMPARE(all->size(), size_t(5));
+        for (size_t i = 0; i < 5; ++i)
+            QCOMPARE(FileBytes((*all)[i]), Mail(int(i) + 1));
+        QCOMPARE(Q(s.lastTranscript()),
+                 QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "UIDL 5", "QUIT"}));
+    }
+
+    void whateverLiesAtAMailFilesNameIsReplaced()
+    {
+        FakePop3Server s;
+        s.setMails({{"a", Mail(1)}, {"b", Mail(2)}});
+        QVERIFY(s.start());
+        auto refs = Receive(Plain(s), kUser, "secret", dir_.path());
+        QVERIFY(refs);
+        // The caller left the first file, and something else took the second one's name.
+        const QString second = QString::fromStdString((*refs)[1]);
+        QVERIFY(QFile::remove(second));
+        QFile other(second);
+        QVERIFY(other.open(QIODevice::WriteOnly));
+        other.write("not a mail");
+        other.close();
+        for (int check = 0; check < 2; ++check) {
+            auto again = Receive(Plain(s), kUser, "secret", dir_.path());
+            QVERIFY(again);
+            QCOMPARE(*again, *refs);
+            QCOMPARE(FileBytes((*again)[0]), Mail(1));
+            QCOMPARE(FileBytes((*again)[1]), Mail(2));
+            QCOMPARE(FilesIn(dir_.path()).size(), qsizetype(2));
+        }
+    }
+
 private:
     QTemporaryDir dir_;
 };
