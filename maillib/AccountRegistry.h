@@ -24,6 +24,7 @@ struct Cached {
     // A hard link to the first file written for this mail, in the folder's cache; later
     // checks link it back in instead of writing the mail again. Empty when there is none.
     std::string shadow;
+    std::string fileName;  // the mail file's name once worked out: hashing it is not free
 };
 
 // Removes the cached copy's link (the copies are this process's own).

@@ -179,7 +179,14 @@ MailList WriteFiles(const std::string& folder, const std::string& accountKey, co
             refs.emplace_back();
             continue;
         }
-        std::string name = internal::MailFileName(accountKey, std::string(id));
+        std::string name;
+        if (cached && !cached->fileName.empty()) {
+            name = cached->fileName;
+        } else {
+            name = internal::MailFileName(accountKey, std::string(id));
+            if (cached)
+                cached->fileName = name;
+        }
         if (!PlaceFile(folder, cache, name, cached, *content, error)) {
             RemoveFiles(refs);
             return std::nullopt;

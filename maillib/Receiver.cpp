@@ -291,7 +291,7 @@ private:
             st_->askLast.erase(std::string(id));
             if (st_->cachedBytes + content.size() <= limits_.cacheBudget) {
                 st_->cachedBytes += content.size();
-                st_->mails.emplace(std::string(id), Cached{std::move(content), {}});
+                st_->mails.emplace(std::string(id), Cached{std::move(content), {}, {}});
             } else {
                 uncached.emplace(std::string(id), std::move(content));
             }
