@@ -43,6 +43,7 @@ struct AccountState {
     Clock::time_point fullListingAt{};
     Clock::time_point shortcutRefusedAt{};  // STAT or UIDL n refused: full listings for a while
     bool shortcutRefused = false;
+    bool listingComplete = false;     // every mail of lastListing is in `mails`
     int failures = 0;
     std::chrono::milliseconds backoff{0};
     Clock::time_point retryAt{};

@@ -153,7 +153,7 @@ std::string CaFileFor(const std::string& folder)
 }
 
 MailList WriteFiles(const std::string& folder, const std::string& accountKey, const UidList& order, AccountState& st,
-                    const UncachedMails& uncached, size_t placeFirst, std::string& error)
+                    const UncachedMails& uncached, size_t placeFirst, bool allCached, std::string& error)
 {
     const std::string cache = CacheFolder(folder);
     std::vector<std::string> refs;
@@ -164,6 +164,10 @@ MailList WriteFiles(const std::string& folder, const std::string& accountKey, co
             RemoveFiles(refs);
             error = "cancelled";
             return std::nullopt;
+        }
+        if (allCached && refs.size() >= placeFirst) {
+            refs.resize(order.size());  // one empty entry for each mail left
+            break;
         }
         Cached* cached = nullptr;
         const std::string* content = nullptr;

@@ -117,7 +117,7 @@ public:
             }
             // The server asks for a pause between logins: the last check's mails stand.
             return Written(st_->lastListing, {}, st_->loginDelayRefused ? Kind::Waiting : Kind::Ok,
-                           "waiting for the server's login delay");
+                           "waiting for the server's login delay", st_->listingComplete);
         }
         return Fetch(shared.factory);
     }
@@ -145,7 +145,7 @@ private:
             st_->loginDelayRefused = true;
             status_.waitUntil = WallTime(st_->loginAllowedAt);
             if (st_->haveLastOrder)
-                return Written(st_->lastListing, {}, Kind::Waiting, r.reason, /*quiet=*/true);
+                return Written(st_->lastListing, {}, Kind::Waiting, r.reason, st_->listingComplete, /*quiet=*/true);
         }
         RecordFailure(*st_, limits_, now_, r.reason);
         Report(address_.Label(), user_, r.reason);
@@ -156,10 +156,10 @@ private:
 
     // Puts the files in place; `kind` and `reason` describe the check when that works.
     MailList Written(const UidList& order, const UncachedMails& uncached, Kind kind, const std::string& reason,
-                     bool quiet = false)
+                     bool allCached, bool quiet = false)
     {
         std::string error;
-        MailList refs = WriteFiles(folder_, key_, order, *st_, uncached, placeFirst_, error);
+        MailList refs = WriteFiles(folder_, key_, order, *st_, uncached, placeFirst_, allCached, error);
         if (internal::Cancelled()) {
             if (refs)
                 RemoveFiles(*refs);
@@ -254,7 +254,9 @@ private:
         // New mails in server order; one that ended an earlier check comes last, so that it
         // cannot keep the others from being fetched.
         std::vector<size_t> wanted, refusedBefore;
-        for (size_t i = 0; i < ids.size(); ++i) {
+        // An unchanged mailbox whose mails were all fetched has none to look for.
+        const bool nothingNew = unchanged && st_->listingComplete;
+        for (size_t i = 0; !nothingNew && i < ids.size(); ++i) {
             if (st_->mails.count(ids.Id(i)))
                 continue;
             (st_->askLast.count(ids.Id(i)) ? refusedBefore : wanted).push_back(i);
@@ -326,16 +328,22 @@ private:
         st_->failures = 0;
         st_->retryAt = {};
         const size_t listed = ids.size();
+        // Every wanted mail was fetched and kept: the whole listing is cached.
+        const bool complete = !stoppedEarly && uncached.empty() && skippedCount_ == 0;
         MailList refs = Written(ids, uncached, Kind::Ok,
                                 stoppedEarly ? "the connection ended early; the other mails next time"
-                                               : std::to_string(listed) + " mail(s)");
-        if ((refs || status_.kind != Kind::Cancelled) && !unchanged) {
+                                               : std::to_string(listed) + " mail(s)",
+                                complete);
+        const bool keep = refs || status_.kind != Kind::Cancelled;
+        if (keep && !unchanged) {
             st_->lastListing = std::move(ids);
             st_->haveLastOrder = true;
             st_->tailKnown = tailKnown;
             st_->tailId = std::move(tailId);
             st_->fullListingAt = now_;
         }
+        // A listing not kept may have lost cached mails already: no promise about it.
+        st_->listingComplete = keep && complete;
         return refs;
     }
 

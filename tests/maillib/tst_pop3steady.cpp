@@ -207,6 +207,37 @@ private Q_SLOTS:
                  qPrintable(QString::number(s.bytesSent() - sentBefore)));
     }
 
+    void mailOverTheCacheBudgetIsFetchedAtEveryCheck()
+    {
+        // Not kept in memory, so an unchanged mailbox still owes it: the shortcut must not
+        // take the listing as fully at hand.
+        auto l = maillib::internal::GetLimits();
+        l.cacheBudget = 1024;
+        maillib::internal::SetLimits(l);
+        FakePop3Server s;
+        auto mails = Mailbox({"a", "big", "c"});
+        mails[1].content += std::string(2000, 'x') + "\r\n";
+        s.setMails(mails);
+        QVERIFY(s.start());
+        for (int check = 0; check < 3; ++check) {
+            const size_t from = s.transcripts().size();
+            maillib::AccountStatus status;
+            std::string server = Plain(s), user = kUser, password = "secret", mode = "SAVEALL",
+                        folder = dir_.path().toStdString();
+            auto refs = maillib::RcvMail(server, user, password, mode, folder, status, 1);
+            QVERIFY(refs);
+            QCOMPARE(refs->size(), size_t(3));
+            QCOMPARE(FileBytes((*refs)[0]), MailFor("a"));
+            QCOMPARE((*refs)[1], std::string());
+            if (check > 0)
+                QCOMPARE(Dialogues(s, from), QStringList{Dialogue({"STAT", "UIDL 3", "LIST", "TOP 2 1000000", "QUIT"})});
+        }
+        auto all = Receive(Plain(s), kUser, "secret", dir_.path());
+        QVERIFY(all);
+        QCOMPARE(all->size(), size_t(3));
+        QCOMPARE(FileBytes((*all)[1]), mails[1].content);
+    }
+
 private:
     QTemporaryDir dir_;
 };
