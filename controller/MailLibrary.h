@@ -21,6 +21,15 @@ public:
         return list;
     }
 
+    // RcvMail for a caller that reads only the first `placeFirst` mails: the list still has an
+    // entry per mail, but entries past `placeFirst` may be empty (no file was made for them).
+    virtual maillib::MailList RcvMail(std::string& server, std::string& user, std::string& password,
+                                      std::string& mode, std::string& folder, maillib::AccountStatus& status,
+                                      std::size_t /*placeFirst*/)
+    {
+        return RcvMail(server, user, password, mode, folder, status);
+    }
+
     // Aborts every RcvMail in flight, for ending the program; later calls fail at once.
     virtual void Cancel() {}
 };

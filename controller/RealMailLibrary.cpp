@@ -15,6 +15,13 @@ maillib::MailList RealMailLibrary::RcvMail(std::string& server, std::string& use
     return maillib::RcvMail(server, user, password, mode, folder, status);
 }
 
+maillib::MailList RealMailLibrary::RcvMail(std::string& server, std::string& user, std::string& password,
+                                           std::string& mode, std::string& folder, maillib::AccountStatus& status,
+                                           std::size_t placeFirst)
+{
+    return maillib::RcvMail(server, user, password, mode, folder, status, placeFirst);
+}
+
 maillib::MailList RealMailLibrary::ReadMail(std::string& mailRef, std::string& fieldList, std::string& folder)
 {
     return maillib::ReadMail(mailRef, fieldList, folder);

@@ -9,6 +9,8 @@ public:
                               std::string& folder) override;
     maillib::MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
                               std::string& folder, maillib::AccountStatus& status) override;
+    maillib::MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
+                              std::string& folder, maillib::AccountStatus& status, std::size_t placeFirst) override;
     maillib::MailList ReadMail(std::string& mailRef, std::string& fieldList, std::string& folder) override;
     void Cancel() override;
 };

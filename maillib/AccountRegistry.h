@@ -24,6 +24,7 @@ struct Cached {
     // A hard link to the first file written for this mail, in the folder's cache; later
     // checks link it back in instead of writing the mail again. Empty when there is none.
     std::string shadow;
+    std::string fileName;  // the mail file's name once worked out: hashing it is not free
 };
 
 // Removes the cached copy's link (the copies are this process's own).
@@ -35,6 +36,14 @@ struct AccountState {
     size_t cachedBytes = 0;
     UidList lastListing;  // ids of the last good check, server order
     bool haveLastOrder = false;
+    // What a check needs to tell, from STAT and UIDL of the last message alone, that the
+    // mailbox is as the last full UIDL listing left it.
+    bool tailKnown = false;           // lastListing came from UIDL and numbers 1..count
+    std::string tailId;               // the id the listing gave the last message
+    Clock::time_point fullListingAt{};
+    Clock::time_point shortcutRefusedAt{};  // STAT or UIDL n refused: full listings for a while
+    bool shortcutRefused = false;
+    bool listingComplete = false;     // every mail of lastListing is in `mails`
     int failures = 0;
     std::chrono::milliseconds backoff{0};
     Clock::time_point retryAt{};

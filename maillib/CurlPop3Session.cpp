@@ -107,6 +107,11 @@ public:
 
     Pop3Reply Uidl(const LineHandler& onLine) override { return Listing("UIDL", onLine); }
     Pop3Reply List(const LineHandler& onLine) override { return Listing("", onLine); }
+    Pop3Reply Stat(std::string& text) override { return Status("STAT", text); }
+    Pop3Reply UidlOf(unsigned long n, std::string& text) override
+    {
+        return Status("UIDL " + std::to_string(n), text);
+    }
     Pop3Reply Top(unsigned long n, unsigned long lines, size_t byteCap, std::string& out) override
     {
         out.clear();
@@ -151,6 +156,27 @@ private:
         return r;
     }
 
+    // A command answered on its status line alone: curl hands no body to the write callback,
+    // so the reply is the first status line after the command went out.
+    Pop3Reply Status(const std::string& request, std::string& text)
+    {
+        text.clear();
+        Sink sink;
+        sink.cap = 0;  // nothing may arrive as a body
+        Pop3Reply r = Perform(request, sink, /*statusOnly=*/true);
+        if (!r.ok())
+            return r;
+        std::string_view line = statusReply_;
+        if (line.size() < 3 || line.substr(0, 3) != "+OK") {
+            r.kind = Pop3Reply::Kind::Failed;
+            r.reason = "unexpected server reply to " + charset::Lower(request.substr(0, request.find(' ')));
+            return r;
+        }
+        line.remove_prefix(3);
+        text = charset::Trim(line);
+        return r;
+    }
+
     long long RemainingMs() const
     {
         return std::chrono::duration_cast<std::chrono::milliseconds>(opts_.deadline -
@@ -166,8 +192,14 @@ private:
             // Only the verb: PASS, AUTH and APOP lines carry credentials.
             std::string line = charset::Trim(text);
             self->lastCommand_ = charset::Lower(line.substr(0, line.find(' ')));
+            self->statusReply_.clear();
+            self->statusPending_ = true;
         } else if (type == CURLINFO_HEADER_IN) {
             std::string line = charset::Trim(text);
+            if (self->statusPending_) {
+                self->statusReply_ = line.substr(0, 1024);
+                self->statusPending_ = false;
+            }
             if (line.rfind("-ERR", 0) == 0 && self->errReply_.empty()) {
                 // The first refusal of a request; curl's own QUIT follows it.
                 self->errReply_ = line;
@@ -198,7 +230,7 @@ private:
         return ::poll(&p, 1, 0) > 0;
     }
 
-    Pop3Reply Perform(const std::string& request, Sink& sink)
+    Pop3Reply Perform(const std::string& request, Sink& sink, bool statusOnly = false)
     {
         Pop3Reply reply;
         if (internal::Cancelled()) {
@@ -221,8 +253,9 @@ private:
         }
         // Options stay set on the handle: reset every one a request may leave behind.
         curl_easy_setopt(curl_, CURLOPT_CUSTOMREQUEST, request.empty() ? nullptr : request.c_str());
-        curl_easy_setopt(curl_, CURLOPT_NOBODY, 0L);
-        curl_easy_setopt(curl_, CURLOPT_DIRLISTONLY, 0L);
+        // NOBODY with DIRLISTONLY: curl reads the status line only (never a silent RETR).
+        curl_easy_setopt(curl_, CURLOPT_NOBODY, statusOnly ? 1L : 0L);
+        curl_easy_setopt(curl_, CURLOPT_DIRLISTONLY, statusOnly ? 1L : 0L);
         curl_easy_setopt(curl_, CURLOPT_TIMEOUT_MS, static_cast<long>(remaining));
         curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT_MS,
                          static_cast<long>(std::min<long long>(remaining, opts_.connectBound.count())));
@@ -233,6 +266,8 @@ private:
         errReply_.clear();
         errCommand_.clear();
         lastCommand_.clear();
+        statusReply_.clear();
+        statusPending_ = false;
         CURLcode rc = curl_easy_perform(curl_);
         if (rc == CURLE_OK && ConnectionClosedEarly())
             rc = CURLE_PARTIAL_FILE;
@@ -259,9 +294,9 @@ private:
         std::string server = errReply ? " (server said: " + Sanitise(WithoutPassword(errReply_, opts_.password)) + ")" : std::string();
         switch (rc) {
         case CURLE_WEIRD_SERVER_REPLY:
-            if (errReply && (cmd == "uidl" || cmd == "top" || cmd == "list")) {
+            if (errReply && (cmd == "uidl" || cmd == "top" || cmd == "list" || cmd == "stat")) {
                 // The session goes on: no UIDL has a fallback, a refused TOP skips one mail.
-                if (cmd == "uidl" || cmd == "top")
+                if (cmd == "uidl" || cmd == "top" || cmd == "stat")
                     reply.kind = Pop3Reply::Kind::ServerErr;
                 reply.reason = "the server refused " + charset::Lower(request.empty() ? "LIST" : request) + server;
             } else if (errReply && (cmd == "pass" || cmd == "user" || cmd == "apop" ||
@@ -330,6 +365,8 @@ private:
     std::string lastCommand_;
     std::string errReply_;
     std::string errCommand_;
+    std::string statusReply_;     // the first status line after the last command sent
+    bool statusPending_ = false;
     std::optional<long> loginDelay_;
 };
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -42,6 +43,12 @@ MailList RcvMail(std::string& server, std::string& user, std::string& password, 
 // The same check; `status` says how it went.
 MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode, std::string& folder,
                  AccountStatus& status);
+// The same check for a caller that reads only the first `placeFirst` mails: the list still
+// has one entry per mail, in server order (its size is the mail count), but only the first
+// `placeFirst` entries are paths of files placed in the folder; the others are empty strings
+// and no file is made for them. The overloads above place every mail.
+MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode, std::string& folder,
+                 AccountStatus& status, std::size_t placeFirst);
 MailList ReadMail(std::string& mailRef, std::string& fieldList, std::string& folder);
 
 // Sets up what all checks share (curl, GMime). Idempotent; call before the first worker.

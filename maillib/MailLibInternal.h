@@ -17,6 +17,9 @@ struct Limits {
     size_t sizeCap = 256 * 1024;                          // bytes kept of one mail
     unsigned long truncatedBodyLines = 300;               // body lines fetched of a mail over the cap
     size_t cacheBudget = 64u * 1024 * 1024;               // cached mail bytes per account
+    // A full UIDL listing at least this often, even when STAT and the last id say nothing
+    // changed (zero: every check).
+    std::chrono::milliseconds fullListingEvery{600000};
 };
 
 Limits GetLimits();

@@ -101,6 +101,18 @@ std::string CacheFolder(const std::string& folder)
     return it->second ? cache : std::string();
 }
 
+// A hard link at `to`, replacing what is there. The caller has usually removed the file
+// since the last check, so the link is tried first and the name cleared only when taken.
+bool LinkReplacing(const std::string& from, const std::string& to)
+{
+    if (::link(from.c_str(), to.c_str()) == 0)
+        return true;
+    if (errno != EEXIST)
+        return false;
+    ::unlink(to.c_str());
+    return ::link(from.c_str(), to.c_str()) == 0;
+}
+
 // Puts the mail file in place: a link to the cached copy when there is one, else a new file,
 // which then becomes the cached copy. Unchanged mailboxes thus cost no writes of mail data.
 bool PlaceFile(const std::string& folder, const std::string& cache, const std::string& name, Cached* cached,
@@ -108,8 +120,7 @@ bool PlaceFile(const std::string& folder, const std::string& cache, const std::s
 {
     const std::string finalPath = JoinPath(folder, name);
     if (cached && !cached->shadow.empty()) {
-        ::unlink(finalPath.c_str());
-        if (::link(cached->shadow.c_str(), finalPath.c_str()) == 0)
+        if (LinkReplacing(cached->shadow, finalPath))
             return true;
         DropShadow(*cached);  // the copy is gone or links are unsupported: write it anew
     }
@@ -117,8 +128,7 @@ bool PlaceFile(const std::string& folder, const std::string& cache, const std::s
         return false;
     if (cached && !cache.empty()) {
         std::string shadow = JoinPath(cache, name);
-        ::unlink(shadow.c_str());
-        if (::link(finalPath.c_str(), shadow.c_str()) == 0)
+        if (LinkReplacing(finalPath, shadow))
             cached->shadow = std::move(shadow);
     }
     return true;
@@ -143,16 +153,21 @@ std::string CaFileFor(const std::string& folder)
 }
 
 MailList WriteFiles(const std::string& folder, const std::string& accountKey, const UidList& order, AccountState& st,
-                    const UncachedMails& uncached, std::string& error)
+                    const UncachedMails& uncached, size_t placeFirst, bool allCached, std::string& error)
 {
     const std::string cache = CacheFolder(folder);
     std::vector<std::string> refs;
+    refs.reserve(order.size());
     for (size_t i = 0; i < order.size(); ++i) {
         const std::string_view id = order.Id(i);
         if (internal::Cancelled()) {
             RemoveFiles(refs);
             error = "cancelled";
             return std::nullopt;
+        }
+        if (allCached && refs.size() >= placeFirst) {
+            refs.resize(order.size());  // one empty entry for each mail left
+            break;
         }
         Cached* cached = nullptr;
         const std::string* content = nullptr;
@@ -164,7 +179,18 @@ MailList WriteFiles(const std::string& folder, const std::string& accountKey, co
         }
         if (!content)
             continue;
-        std::string name = internal::MailFileName(accountKey, std::string(id));
+        if (refs.size() >= placeFirst) {
+            refs.emplace_back();
+            continue;
+        }
+        std::string name;
+        if (cached && !cached->fileName.empty()) {
+            name = cached->fileName;
+        } else {
+            name = internal::MailFileName(accountKey, std::string(id));
+            if (cached)
+                cached->fileName = name;
+        }
         if (!PlaceFile(folder, cache, name, cached, *content, error)) {
             RemoveFiles(refs);
             return std::nullopt;
@@ -177,7 +203,8 @@ MailList WriteFiles(const std::string& folder, const std::string& accountKey, co
 void RemoveFiles(const std::vector<std::string>& paths)
 {
     for (const auto& p : paths)
-        ::unlink(p.c_str());
+        if (!p.empty())
+            ::unlink(p.c_str());
 }
 
 void ForgetCacheFolders()

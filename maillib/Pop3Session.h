@@ -45,6 +45,10 @@ public:
     // Listings, handed over line by line (dot-unstuffed, no line end) as they arrive.
     virtual Pop3Reply Uidl(const LineHandler& onLine) = 0;
     virtual Pop3Reply List(const LineHandler& onLine) = 0;
+    // Single-line replies: `text` gets what follows "+OK " (STAT: "count size"; UIDL n:
+    // "n id"). A refusal is ServerErr, and the connection is gone as after any -ERR.
+    virtual Pop3Reply Stat(std::string& text) = 0;
+    virtual Pop3Reply UidlOf(unsigned long n, std::string& text) = 0;
     // TOP n lines, dot-unstuffed, CRLF kept. A reply longer than byteCap is not read
     // further: `out` keeps the first byteCap bytes, the reply is Ok with `cut` set, and the
     // connection is dropped.

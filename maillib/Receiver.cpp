@@ -11,6 +11,7 @@
 
 #include <glib.h>
 
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <sys/stat.h>
@@ -77,9 +78,9 @@ std::chrono::system_clock::time_point WallTime(Clock::time_point t)
 class AccountCheck {
 public:
     AccountCheck(const ServerAddress& address, const std::string& user, const std::string& password,
-                 const std::string& folder, AccountStatus& status)
+                 const std::string& folder, AccountStatus& status, size_t placeFirst)
         : address_(address), user_(user), password_(password), folder_(folder), status_(status),
-          key_(AccountKey(address, user))
+          key_(AccountKey(address, user)), placeFirst_(placeFirst)
     {
     }
 
@@ -116,7 +117,7 @@ public:
             }
             // The server asks for a pause between logins: the last check's mails stand.
             return Written(st_->lastListing, {}, st_->loginDelayRefused ? Kind::Waiting : Kind::Ok,
-                           "waiting for the server's login delay");
+                           "waiting for the server's login delay", st_->listingComplete);
         }
         return Fetch(shared.factory);
     }
@@ -144,7 +145,7 @@ private:
             st_->loginDelayRefused = true;
             status_.waitUntil = WallTime(st_->loginAllowedAt);
             if (st_->haveLastOrder)
-                return Written(st_->lastListing, {}, Kind::Waiting, r.reason, /*quiet=*/true);
+                return Written(st_->lastListing, {}, Kind::Waiting, r.reason, st_->listingComplete, /*quiet=*/true);
         }
         RecordFailure(*st_, limits_, now_, r.reason);
         Report(address_.Label(), user_, r.reason);
@@ -155,10 +156,10 @@ private:
 
     // Puts the files in place; `kind` and `reason` describe the check when that works.
     MailList Written(const UidList& order, const UncachedMails& uncached, Kind kind, const std::string& reason,
-                     bool quiet = false)
+                     bool allCached, bool quiet = false)
     {
         std::string error;
-        MailList refs = WriteFiles(folder_, key_, order, *st_, uncached, error);
+        MailList refs = WriteFiles(folder_, key_, order, *st_, uncached, placeFirst_, allCached, error);
         if (internal::Cancelled()) {
             if (refs)
                 RemoveFiles(*refs);
@@ -191,8 +192,30 @@ private:
         UncachedMails uncached;  // fetched this check but over the cache budget
         bool stoppedEarly = false;  // the connection ended before every new mail was fetched
 
-        Pop3Reply r = session->Uidl([&](std::string_view line) { ids.AddLine(line); });
-        if (r.kind == Pop3Reply::Kind::ServerErr) {
+        Pop3Reply r;
+        const bool unchanged = MailboxUnchanged(*session, r);
+        if (!unchanged && !r.ok() && r.kind != Pop3Reply::Kind::ServerErr)
+            return Failed(*session, r);
+        // The last message of the listing, to compare the next check's STAT and UIDL n with.
+        unsigned long tailNumber = 0;
+        std::string tailId;
+        bool tailKnown = false;
+        if (unchanged) {
+            ids = st_->lastListing;
+            r = Pop3Reply{};
+        } else {
+            r = session->Uidl([&](std::string_view line) {
+                ids.AddLine(line);
+                unsigned long n = 0;
+                std::string_view rest;
+                if (ParseListingLine(line, n, rest) && n > tailNumber) {
+                    tailNumber = n;
+                    tailId.assign(rest);
+                }
+            });
+            tailKnown = r.ok();
+        }
+        if (!unchanged && r.kind == Pop3Reply::Kind::ServerErr) {
             // No UIDL: identify mails by their header block.
             std::vector<unsigned long> numbers;
             r = session->List([&](std::string_view line) {
@@ -223,12 +246,17 @@ private:
         } else if (!r.ok()) {
             return Failed(*session, r);
         }
-        ids.Finish();
+        if (!unchanged)
+            ids.Finish();
+        // Distinct numbers up to the largest, as many as listed: exactly 1..count.
+        tailKnown = tailKnown && ids.size() == tailNumber;
 
         // New mails in server order; one that ended an earlier check comes last, so that it
         // cannot keep the others from being fetched.
         std::vector<size_t> wanted, refusedBefore;
-        for (size_t i = 0; i < ids.size(); ++i) {
+        // An unchanged mailbox whose mails were all fetched has none to look for.
+        const bool nothingNew = unchanged && st_->listingComplete;
+        for (size_t i = 0; !nothingNew && i < ids.size(); ++i) {
             if (st_->mails.count(ids.Id(i)))
                 continue;
             (st_->askLast.count(ids.Id(i)) ? refusedBefore : wanted).push_back(i);
@@ -265,7 +293,7 @@ private:
             st_->askLast.erase(std::string(id));
             if (st_->cachedBytes + content.size() <= limits_.cacheBudget) {
                 st_->cachedBytes += content.size();
-                st_->mails.emplace(std::string(id), Cached{std::move(content), {}});
+                st_->mails.emplace(std::string(id), Cached{std::move(content), {}, {}});
             } else {
                 uncached.emplace(std::string(id), std::move(content));
             }
@@ -285,7 +313,7 @@ private:
         ReportSkipped();
 
         // Mails gone from the server leave the cache.
-        for (auto it = st_->mails.begin(); it != st_->mails.end();) {
+        for (auto it = st_->mails.begin(); !unchanged && it != st_->mails.end();) {
             if (!ids.Contains(it->first)) {
                 st_->cachedBytes -= it->second.content.size();
                 DropShadow(it->second);
@@ -295,19 +323,74 @@ private:
             }
         }
         for (auto* seen : {&st_->askLast, &st_->skipWarned})
-            for (auto it = seen->begin(); it != seen->end();)
+            for (auto it = seen->begin(); !unchanged && it != seen->end();)
                 it = ids.Contains(*it) ? std::next(it) : seen->erase(it);
         st_->failures = 0;
         st_->retryAt = {};
         const size_t listed = ids.size();
+        // Every wanted mail was fetched and kept: the whole listing is cached.
+        const bool complete = !stoppedEarly && uncached.empty() && skippedCount_ == 0;
         MailList refs = Written(ids, uncached, Kind::Ok,
                                 stoppedEarly ? "the connection ended early; the other mails next time"
-                                               : std::to_string(listed) + " mail(s)");
-        if (refs || status_.kind != Kind::Cancelled) {
+                                               : std::to_string(listed) + " mail(s)",
+                                complete);
+        const bool keep = refs || status_.kind != Kind::Cancelled;
+        if (keep && !unchanged) {
             st_->lastListing = std::move(ids);
             st_->haveLastOrder = true;
+            st_->tailKnown = tailKnown;
+            st_->tailId = std::move(tailId);
+            st_->fullListingAt = now_;
         }
+        // A listing not kept may have lost cached mails already: no promise about it.
+        st_->listingComplete = keep && complete;
         return refs;
+    }
+
+    // STAT, then UIDL n for the last message n: a mailbox only grows at its end, and any
+    // deletion changes the count or the last id, so when both match the last full listing
+    // nothing was added or removed. A full listing still comes every fullListingEvery.
+    // False when a full listing is due; `r` then says why when the server refused or failed.
+    bool MailboxUnchanged(Pop3Session& session, Pop3Reply& r)
+    {
+        r = Pop3Reply{};
+        if (!st_->haveLastOrder || !st_->tailKnown || now_ - st_->fullListingAt >= limits_.fullListingEvery)
+            return false;
+        if (st_->shortcutRefused && now_ - st_->shortcutRefusedAt < limits_.fullListingEvery)
+            return false;
+        st_->shortcutRefused = false;
+        std::string text;
+        r = session.Stat(text);
+        if (r.ok()) {
+            unsigned long count = 0;
+            if (!LeadingNumber(text, count) || count != st_->lastListing.size())
+                return false;
+            if (count == 0)
+                return true;
+            r = session.UidlOf(count, text);
+            unsigned long n = 0;
+            std::string_view id;
+            if (r.ok())
+                return ParseListingLine(text, n, id) && n == count && id == st_->tailId;
+        }
+        if (r.kind == Pop3Reply::Kind::ServerErr) {
+            // The refusal closed the connection; the full listing logs in again.
+            st_->shortcutRefused = true;
+            st_->shortcutRefusedAt = now_;
+        }
+        return false;
+    }
+
+    static bool LeadingNumber(std::string_view text, unsigned long& n)
+    {
+        const size_t end = text.find_first_not_of("0123456789");
+        const std::string_view digits = text.substr(0, end);
+        if (digits.empty() || digits.size() > 9 || (end != std::string_view::npos && text[end] != ' '))
+            return false;
+        n = 0;
+        for (char c : digits)
+            n = n * 10 + static_cast<unsigned long>(c - '0');
+        return true;
     }
 
     // A mail the server will not give: left out, said once per mail (not at every check).
@@ -343,6 +426,7 @@ private:
     const std::string& folder_;
     AccountStatus& status_;
     const std::string key_;
+    const size_t placeFirst_;
     internal::Limits limits_;
     AccountState* st_ = nullptr;
     Clock::time_point now_{};
@@ -369,7 +453,7 @@ std::string SafeText(const std::string& text, const std::string& password)
 }
 
 MailList CheckAccount(std::string& server, std::string& user, std::string& password, std::string& mode,
-                      std::string& folder, AccountStatus& status)
+                      std::string& folder, AccountStatus& status, size_t placeFirst)
 {
     status = AccountStatus{};
     std::string serverText = charset::Trim(server);
@@ -415,7 +499,7 @@ MailList CheckAccount(std::string& server, std::string& user, std::string& passw
         status.text = label + ": the receive folder does not exist";
         return std::nullopt;
     }
-    MailList refs = AccountCheck(*address, userText, password, dir, status).Run();
+    MailList refs = AccountCheck(*address, userText, password, dir, status, placeFirst).Run();
     status.text = label + ": " + status.text;
     return refs;
 }
@@ -468,9 +552,15 @@ void Initialise()
 MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
                  std::string& folder, AccountStatus& status)
 {
+    return RcvMail(server, user, password, mode, folder, status, SIZE_MAX);
+}
+
+MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
+                 std::string& folder, AccountStatus& status, std::size_t placeFirst)
+{
     try {
         Initialise();
-        MailList refs = CheckAccount(server, user, password, mode, folder, status);
+        MailList refs = CheckAccount(server, user, password, mode, folder, status, placeFirst);
         status.text = SafeText(status.text, password);
         return refs;
     } catch (const std::exception& e) {

@@ -155,6 +155,18 @@ std::string FakePop3Server::defaultReply(const std::string& command, bool& close
         return "+OK\r\n";
     if (verb == "PASS")
         return command.substr(5) == password ? "+OK logged in\r\n" : "-ERR [AUTH] Authentication failed.\r\n";
+    if (verb == "STAT") {
+        size_t total = 0;
+        for (const auto& m : mails_)
+            total += m.content.size();
+        return "+OK " + std::to_string(mails_.size()) + " " + std::to_string(total) + "\r\n";
+    }
+    if (verb == "UIDL" && command.size() > 4) {
+        unsigned long n = 0;
+        if (std::sscanf(command.c_str(), "%*s %lu", &n) != 1 || n == 0 || n > mails_.size())
+            return "-ERR no such message\r\n";
+        return "+OK " + std::to_string(n) + " " + mails_[n - 1].uid + "\r\n";
+    }
     if (verb == "UIDL") {
         std::string r = "+OK\r\n";
         for (size_t i = 0; i < mails_.size(); ++i)

@@ -80,11 +80,12 @@ private Q_SLOTS:
         for (const auto& r : *refs)
             QVERIFY(QFile::remove(QString::fromStdString(r)));  // what the program does after reading
 
-        // Unchanged mailbox: UIDL only, and the files are there again.
+        // Unchanged mailbox: the count and the last id only, and the files are there again.
         auto again = Receive(Plain(s), kUser, "secret", dir_.path());
         QVERIFY(again);
         QCOMPARE(*again, *refs);
-        QCOMPARE(Q(s.lastTranscript()), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "QUIT"}));
+        QCOMPARE(Q(s.lastTranscript()),
+                 QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "UIDL 2", "QUIT"}));
         QCOMPARE(FileBytes((*again)[1]), Mail(2));
 
         // One mail gone, one new: only the new one is fetched; the gone one leaves the cache.
@@ -92,8 +93,8 @@ private Q_SLOTS:
         auto third = Receive(Plain(s), kUser, "secret", dir_.path());
         QVERIFY(third);
         QCOMPARE(third->size(), size_t(2));
-        QCOMPARE(Q(s.lastTranscript()),
-                 QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "LIST", "TOP 2 1000000", "QUIT"}));
+        QCOMPARE(Q(s.lastTranscript()), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "UIDL 2",
+                                                      "UIDL", "LIST", "TOP 2 1000000", "QUIT"}));
         QCOMPARE(FileBytes((*third)[0]), Mail(2));
         QCOMPARE(FileBytes((*third)[1]), Mail(3));
         QCOMPARE(maillib::internal::StatsFor(Plain(s), kUser).cachedMails, size_t(2));
@@ -330,10 +331,10 @@ private Q_SLOTS:
             QCOMPARE(FileBytes((*again)[1]), Mail(3));
         }
         QCOMPARE(s.connections(), 3);
-        QCOMPARE(Q(s.transcripts()[1]), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "LIST",
-                                                      "TOP 3 1000000", "TOP 2 1000000", "QUIT"}));
-        QCOMPARE(Q(s.lastTranscript()),
-                 QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "LIST", "TOP 2 1000000", "QUIT"}));
+        QCOMPARE(Q(s.transcripts()[1]), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "UIDL 3",
+                                                      "LIST", "TOP 3 1000000", "TOP 2 1000000", "QUIT"}));
+        QCOMPARE(Q(s.lastTranscript()), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "UIDL 3",
+                                                      "LIST", "TOP 2 1000000", "QUIT"}));
         // The server gives it at last.
         s.hook = nullptr;
         auto last = Receive(Plain(s), kUser, "secret", dir_.path());
@@ -424,8 +425,8 @@ private Q_SLOTS:
         QCOMPARE(again->size(), size_t(2));
         QCOMPARE(FileBytes((*again)[0]), (head + body).substr(0, 64 * 1024));
         QCOMPARE(FileBytes((*again)[1]), Mail(2));
-        QCOMPARE(Q(s.lastTranscript()),
-                 QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "LIST", "TOP 2 1000000", "QUIT"}));
+        QCOMPARE(Q(s.lastTranscript()), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "UIDL 2",
+                                                      "LIST", "TOP 2 1000000", "QUIT"}));
     }
 
     void floodOverTheCacheBudgetDoesNotBlockTheOthers()
@@ -453,8 +454,8 @@ private Q_SLOTS:
         QCOMPARE(again->size(), size_t(2));
         QCOMPARE(FileBytes((*again)[0]), (head + body).substr(0, 64 * 1024));
         QCOMPARE(FileBytes((*again)[1]), Mail(2));
-        QCOMPARE(Q(s.lastTranscript()),
-                 QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "LIST", "TOP 2 1000000", "TOP 1 3"}));
+        QCOMPARE(Q(s.lastTranscript()), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "UIDL 2",
+                                                      "LIST", "TOP 2 1000000", "TOP 1 3"}));
     }
 
     void longUidIsKeptByHash()
@@ -472,7 +473,8 @@ private Q_SLOTS:
         auto again = Receive(Plain(s), kUser, "secret", dir_.path());
         QVERIFY(again);
         QCOMPARE(*again, *refs);
-        QCOMPARE(Q(s.lastTranscript()), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "QUIT"}));
+        QCOMPARE(Q(s.lastTranscript()),
+                 QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "UIDL 3", "QUIT"}));
     }
 
     void controlCharactersNeverReachTheLog()
@@ -653,11 +655,12 @@ private Q_SLOTS:
         QCOMPARE(refs->size(), size_t(10000));
         QCOMPARE(FileBytes((*refs)[9999]), std::string("Subject: 9999\r\n\r\nx\r\n"));
         QCOMPARE(FilesIn(shm.path()).size(), qsizetype(10000));
-        // Steady state costs one UIDL, whatever the mailbox size.
+        // Steady state costs STAT and one UIDL n, whatever the mailbox size.
         auto again = Receive(Plain(s), kUser, "secret", shm.path());
         QVERIFY(again);
         QCOMPARE(again->size(), size_t(10000));
-        QCOMPARE(s.lastTranscript().size(), size_t(5));
+        QCOMPARE(Q(s.lastTranscript()),
+                 QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "UIDL 10000", "QUIT"}));
     }
 
     void hostileUidlsNeverReachPaths()
@@ -806,6 +809,76 @@ private Q_SLOTS:
         s.setMails({});
         QVERIFY(Receive(Plain(s), kUser, "secret", dir_.path()));
         QCOMPARE(QDir(cache.filePath()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    void placesOnlyTheFirstMailsWhenAsked_data()
+    {
+        QTest::addColumn<int>("placeFirst");
+        QTest::newRow("none") << 0;
+        QTest::newRow("two of five") << 2;
+        QTest::newRow("exactly all") << 5;
+        QTest::newRow("more than there are") << 7;
+    }
+
+    void placesOnlyTheFirstMailsWhenAsked()
+    {
+        QFETCH(int, placeFirst);
+        FakePop3Server s;
+        std::vector<FakeMail> mails;
+        for (int i = 1; i <= 5; ++i)
+            mails.push_back({"uid-" + std::to_string(i), Mail(i)});
+        s.setMails(mails);
+        QVERIFY(s.start());
+        const size_t placed = std::min<size_t>(size_t(placeFirst), 5);
+        for (int check = 0; check < 2; ++check) {  // the first check and a steady one
+            maillib::AccountStatus status;
+            std::string server = Plain(s), user = kUser, password = "secret", mode = "SAVEALL",
+                        folder = dir_.path().toStdString();
+            auto refs = maillib::RcvMail(server, user, password, mode, folder, status, size_t(placeFirst));
+            QVERIFY(refs);
+            QCOMPARE(refs->size(), size_t(5));  // every mail counts
+            for (size_t i = 0; i < 5; ++i) {
+                if (i < placed)
+                    QCOMPARE(FileBytes((*refs)[i]), Mail(int(i) + 1));
+                else
+                    QCOMPARE((*refs)[i], std::string());
+            }
+            QCOMPARE(FilesIn(dir_.path()).size(), qsizetype(placed));
+            for (size_t i = 0; i < placed; ++i)
+                QVERIFY(QFile::remove(QString::fromStdString((*refs)[i])));  // read and removed by the caller
+        }
+        // A caller that does not ask gets every file, the unplaced ones from memory.
+        auto all = Receive(Plain(s), kUser, "secret", dir_.path());
+        QVERIFY(all);
+        QCOMPARE(all->size(), size_t(5));
+        for (size_t i = 0; i < 5; ++i)
+            QCOMPARE(FileBytes((*all)[i]), Mail(int(i) + 1));
+        QCOMPARE(Q(s.lastTranscript()),
+                 QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "UIDL 5", "QUIT"}));
+    }
+
+    void whateverLiesAtAMailFilesNameIsReplaced()
+    {
+        FakePop3Server s;
+        s.setMails({{"a", Mail(1)}, {"b", Mail(2)}});
+        QVERIFY(s.start());
+        auto refs = Receive(Plain(s), kUser, "secret", dir_.path());
+        QVERIFY(refs);
+        // The caller left the first file, and something else took the second one's name.
+        const QString second = QString::fromStdString((*refs)[1]);
+        QVERIFY(QFile::remove(second));
+        QFile other(second);
+        QVERIFY(other.open(QIODevice::WriteOnly));
+        other.write("not a mail");
+        other.close();
+        for (int check = 0; check < 2; ++check) {
+            auto again = Receive(Plain(s), kUser, "secret", dir_.path());
+            QVERIFY(again);
+            QCOMPARE(*again, *refs);
+            QCOMPARE(FileBytes((*again)[0]), Mail(1));
+            QCOMPARE(FileBytes((*again)[1]), Mail(2));
+            QCOMPARE(FilesIn(dir_.path()).size(), qsizetype(2));
+        }
     }
 
 private:
