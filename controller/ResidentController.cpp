@@ -154,11 +154,12 @@ void ResidentController::CheckMail(std::function<void()> then)
         tasks.push_back([this, slot, cache, server, user, password, folder]() mutable {
             std::string mode = "SAVEALL";
             std::string receive = folder;
-            slot->mails = mail_.RcvMail(server, user, password, mode, receive, slot->status);
+            // Only the mails the tables read get a file.
+            slot->mails = mail_.RcvMail(server, user, password, mode, receive, slot->status, kMailsPerAccount);
             // Reading only opens files, so it is done here too; the files stay until applied.
             readFields(mail_, *slot, *cache, receive);
-            // What lies beyond the mails the tables take is never read: removing it here
-            // spares the GUI thread's purge thousands of deletions in a large mailbox.
+            // A library that made files for them all anyway: what lies beyond is never read, and
+            // removing it here spares the GUI thread's purge thousands of deletions.
             if (slot->mails)
                 for (std::size_t i = kMailsPerAccount; i < slot->mails->size(); ++i) dropUnreadMail((*slot->mails)[i], receive);
         });
