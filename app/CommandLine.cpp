@@ -15,8 +15,9 @@ struct ActionOption {
 };
 
 const std::array<ActionOption, 4> kActionOptions = {{
-    {StartAction::Open, "open", "Show the post box of the running instance (the menu's 開く). This is what a start does "
-                                "when an instance already runs."},
+    {StartAction::Open, "open",
+     "Show the post box of the running instance (the menu's 開く). This is what a start does "
+     "when an instance already runs."},
     {StartAction::Check, "check", "Check for new mail now (最新メール受信)."},
     {StartAction::Settings, "settings", "Open the settings dialog (プロパティ); starts the program when none runs."},
     {StartAction::Quit, "quit", "End the running instance (終了). Exits 1 when none runs."},
@@ -48,7 +49,8 @@ CommandLine ParseCommandLine(const QStringList& arguments)
         QStringLiteral("Ferrowick: a resident POP3 mail checker in the notification area.\n"
                        "A start while an instance already runs on the same program folder hands its request to "
                        "that instance and exits."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Show the version and exit."));
     const QCommandLineOption folder(QStringLiteral("folder"),
@@ -65,7 +67,8 @@ CommandLine ParseCommandLine(const QStringList& arguments)
 
     if (!parser.parse(arguments)) return usageError(parser.errorText(), parser);
     if (!parser.positionalArguments().isEmpty())
-        return usageError(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst()), parser);
+        return usageError(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst()),
+                          parser);
 
     CommandLine result;
     if (parser.isSet(help)) {
@@ -84,7 +87,8 @@ CommandLine ParseCommandLine(const QStringList& arguments)
         result.action = a.action;
         ++actions;
     }
-    if (actions > 1) return usageError(QStringLiteral("give at most one of --open, --check, --settings and --quit"), parser);
+    if (actions > 1)
+        return usageError(QStringLiteral("give at most one of --open, --check, --settings and --quit"), parser);
     if (parser.values(folder).size() > 1) return usageError(QStringLiteral("--folder given more than once"), parser);
     if (parser.isSet(folder)) {
         const QString dir = parser.value(folder);
@@ -111,18 +115,24 @@ int ReportOutcome(const CommandLine& commandLine)
 QString ActionWord(StartAction action)
 {
     switch (action) {
-    case StartAction::Run: return QStringLiteral("run");
-    case StartAction::Open: return QStringLiteral("open");
-    case StartAction::Check: return QStringLiteral("check");
-    case StartAction::Settings: return QStringLiteral("settings");
-    case StartAction::Quit: return QStringLiteral("quit");
+    case StartAction::Run:
+        return QStringLiteral("run");
+    case StartAction::Open:
+        return QStringLiteral("open");
+    case StartAction::Check:
+        return QStringLiteral("check");
+    case StartAction::Settings:
+        return QStringLiteral("settings");
+    case StartAction::Quit:
+        return QStringLiteral("quit");
     }
     return {};
 }
 
 std::optional<StartAction> ActionFromWord(const QString& word)
 {
-    for (StartAction a : {StartAction::Run, StartAction::Open, StartAction::Check, StartAction::Settings, StartAction::Quit})
+    for (StartAction a :
+         {StartAction::Run, StartAction::Open, StartAction::Check, StartAction::Settings, StartAction::Quit})
         if (ActionWord(a) == word) return a;
     return std::nullopt;
 }

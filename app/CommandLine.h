@@ -11,7 +11,7 @@ struct CommandLine {
     enum class Outcome { Start, Help, Version, UsageError };
     Outcome outcome = Outcome::Start;
     StartAction action = StartAction::Run;
-    QString folder;  // --folder as an absolute path; empty: the default program folder
+    QString folder; // --folder as an absolute path; empty: the default program folder
     bool demo = false;
     QString message; // Help, Version, UsageError: the text to print
 };

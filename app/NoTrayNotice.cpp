@@ -18,10 +18,9 @@ void sendDesktopNotification(const QString& summary, const QString& body)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) return;
-    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.Notifications"),
-                                                       QStringLiteral("/org/freedesktop/Notifications"),
-                                                       QStringLiteral("org.freedesktop.Notifications"),
-                                                       QStringLiteral("Notify"));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
     const QString appId = QGuiApplication::desktopFileName();
     call << QStringLiteral("Ferrowick") << 0u << appId << summary << body << QStringList()
          << QVariantMap{{QStringLiteral("desktop-entry"), appId}} << -1;

@@ -28,7 +28,9 @@ void perform(fMail_Task& task, StartAction action)
 {
     switch (action) {
     case StartAction::Run:
-    case StartAction::Open: task.logic().mnuOpen_Click(); break;
+    case StartAction::Open:
+        task.logic().mnuOpen_Click();
+        break;
     case StartAction::Check:
         // The menu offers it only between checks; a check in progress already does the job.
         if (task.menuAction(MenuItem::mnuRev)->isEnabled()) task.logic().mnuRev_Click();
@@ -42,7 +44,9 @@ void perform(fMail_Task& task, StartAction action)
             task.logic().mnuPropaty_Click();
         }
         break;
-    case StartAction::Quit: task.logic().mnuEnd_Click(); break;
+    case StartAction::Quit:
+        task.logic().mnuEnd_Click();
+        break;
     }
 }
 
@@ -63,13 +67,15 @@ int RunResident(int& argc, char** argv, const CommandLine& commandLine, const QS
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ferrowick"));
     QApplication::setApplicationVersion(QStringLiteral(FW_VERSION));
-    QApplication::setApplicationDisplayName(commandLine.demo ? QStringLiteral("Ferrowick（デモ）") : QStringLiteral("Ferrowick"));
+    QApplication::setApplicationDisplayName(commandLine.demo ? QStringLiteral("Ferrowick（デモ）")
+                                                             : QStringLiteral("Ferrowick"));
     QGuiApplication::setDesktopFileName(QStringLiteral("org.ferrowick.Ferrowick"));
     // The program lives in the tray: closing its last window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
     // The windows name the Windows font; map it to its Linux counterparts everywhere.
-    QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"),
-                               {QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP"), QStringLiteral("VL PGothic")});
+    QFont::insertSubstitutions(
+        QStringLiteral("ＭＳ Ｐゴシック"),
+        {QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP"), QStringLiteral("VL PGothic")});
 
     notify::Forms forms;
     forms.SetSettingsDialog([] { fM_PALAM::ShowModal(); });
@@ -90,8 +96,9 @@ int RunResident(int& argc, char** argv, const CommandLine& commandLine, const QS
     if (guard.Holds() && !guard.Listen(&error))
         say(stderr, QStringLiteral("later starts cannot reach this one: %1").arg(error));
     // Queued, so that a modal dialog opened by a request does not stall the socket's reply.
-    QObject::connect(&guard, &SingleInstance::requested, &task,
-                     [&task](StartAction action) { QTimer::singleShot(0, &task, [&task, action] { perform(task, action); }); });
+    QObject::connect(&guard, &SingleInstance::requested, &task, [&task](StartAction action) {
+        QTimer::singleShot(0, &task, [&task, action] { perform(task, action); });
+    });
     AnnounceMissingTray(&task);
     task.Form_Load(programFolder);
     if (commandLine.action == StartAction::Settings)
@@ -116,10 +123,18 @@ int HandOver(SingleInstance& guard, StartAction action, const QString& programFo
     }
     switch (asked) {
     case StartAction::Run:
-    case StartAction::Open: say(stdout, QStringLiteral("already running on %1; showed its post box").arg(programFolder)); break;
-    case StartAction::Check: say(stdout, QStringLiteral("already running on %1; it checks for mail now").arg(programFolder)); break;
-    case StartAction::Settings: say(stdout, QStringLiteral("already running on %1; opened its settings").arg(programFolder)); break;
-    case StartAction::Quit: say(stdout, QStringLiteral("the instance running on %1 has ended").arg(programFolder)); break;
+    case StartAction::Open:
+        say(stdout, QStringLiteral("already running on %1; showed its post box").arg(programFolder));
+        break;
+    case StartAction::Check:
+        say(stdout, QStringLiteral("already running on %1; it checks for mail now").arg(programFolder));
+        break;
+    case StartAction::Settings:
+        say(stdout, QStringLiteral("already running on %1; opened its settings").arg(programFolder));
+        break;
+    case StartAction::Quit:
+        say(stdout, QStringLiteral("the instance running on %1 has ended").arg(programFolder));
+        break;
     }
     return 0;
 }

@@ -21,10 +21,14 @@ constexpr int kUncheckableLockStaleMs = 10000;
 QString lockErrorText(QLockFile::LockError error)
 {
     switch (error) {
-    case QLockFile::PermissionError: return QStringLiteral("permission denied");
-    case QLockFile::LockFailedError: return QStringLiteral("held by another process");
-    case QLockFile::NoError: return QStringLiteral("no error");
-    case QLockFile::UnknownError: break;
+    case QLockFile::PermissionError:
+        return QStringLiteral("permission denied");
+    case QLockFile::LockFailedError:
+        return QStringLiteral("held by another process");
+    case QLockFile::NoError:
+        return QStringLiteral("no error");
+    case QLockFile::UnknownError:
+        break;
     }
     return QStringLiteral("the folder cannot be written");
 }
@@ -49,9 +53,10 @@ QString SingleInstance::ServerNameFor(const QString& programFolder)
 {
     const QString canonical = QFileInfo(programFolder).canonicalFilePath();
     const QByteArray key = (canonical.isEmpty() ? QDir::cleanPath(programFolder) : canonical).toUtf8();
-    const QString name = QStringLiteral("ferrowick-%1-%2")
-                             .arg(::getuid())
-                             .arg(QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(16)));
+    const QString name =
+        QStringLiteral("ferrowick-%1-%2")
+            .arg(::getuid())
+            .arg(QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(16)));
     // The user's private runtime folder keeps other users from squatting on the name.
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty() && QFileInfo(runtime).isDir()) return runtime + QLatin1Char('/') + name;

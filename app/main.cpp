@@ -27,12 +27,14 @@ int main(int argc, char* argv[])
     SingleInstance guard(folder);
     QString why;
     switch (guard.Acquire(&why)) {
-    case SingleInstance::Role::Secondary: return HandOver(guard, commandLine.action, folder);
+    case SingleInstance::Role::Secondary:
+        return HandOver(guard, commandLine.action, folder);
     case SingleInstance::Role::Unguarded:
         std::fprintf(stderr, "ferrowick: cannot lock %s (%s); running without the one-instance guard\n",
                      qPrintable(guard.LockPath()), qPrintable(why));
         break;
-    case SingleInstance::Role::Primary: break;
+    case SingleInstance::Role::Primary:
+        break;
     }
     if (commandLine.action == StartAction::Quit) {
         std::fprintf(stderr, "ferrowick: no instance is running on %s\n", qPrintable(folder));

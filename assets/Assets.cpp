@@ -4,7 +4,8 @@ namespace Assets {
 
 QStringList All()
 {
-    return {PostBox, Post, BaseLine, StripHeader, StripFooter, ScrollButton, Card, WoodPanel, TrayIcon, TrayIconWarning};
+    return {PostBox,      Post, BaseLine,  StripHeader, StripFooter,
+            ScrollButton, Card, WoodPanel, TrayIcon,    TrayIconWarning};
 }
 
 QString HighResolution(const QString& path)

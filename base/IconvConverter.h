@@ -14,15 +14,14 @@ namespace fw {
 class IconvConverter {
 public:
     enum class OnInvalid {
-        Stop,     // end the conversion and report failure
-        Replace,  // write U+FFFD in UTF-8, skip one byte and go on (for UTF-8 output only)
+        Stop,    // end the conversion and report failure
+        Replace, // write U+FFFD in UTF-8, skip one byte and go on (for UTF-8 output only)
     };
 
     IconvConverter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
     ~IconvConverter()
     {
-        if (valid())
-            iconv_close(cd_);
+        if (valid()) iconv_close(cd_);
     }
     IconvConverter(const IconvConverter&) = delete;
     IconvConverter& operator=(const IconvConverter&) = delete;
@@ -34,9 +33,8 @@ public:
     // invalid or truncated sequence; `out` then holds what came before it.
     bool Convert(std::string_view in, std::string& out, OnInvalid onInvalid)
     {
-        if (!valid())
-            return false;
-        std::vector<char> inBuf(in.begin(), in.end());  // iconv wants a mutable pointer
+        if (!valid()) return false;
+        std::vector<char> inBuf(in.begin(), in.end()); // iconv wants a mutable pointer
         char* inPtr = inBuf.data();
         size_t inLeft = inBuf.size();
         char buf[4096];
@@ -45,11 +43,9 @@ public:
             size_t outLeft = sizeof buf;
             const size_t rc = iconv(cd_, &inPtr, &inLeft, &outPtr, &outLeft);
             out.append(buf, static_cast<size_t>(outPtr - buf));
-            if (rc != static_cast<size_t>(-1) || errno == E2BIG)
-                continue;
+            if (rc != static_cast<size_t>(-1) || errno == E2BIG) continue;
             // EILSEQ, or EINVAL for a sequence cut off at the end.
-            if (onInvalid == OnInvalid::Stop)
-                return false;
+            if (onInvalid == OnInvalid::Stop) return false;
             out.append("\xEF\xBF\xBD");
             ++inPtr;
             --inLeft;
@@ -62,4 +58,4 @@ private:
     iconv_t cd_;
 };
 
-}  // namespace fw
+} // namespace fw

@@ -35,7 +35,7 @@ private:
     bool painted_ = false;
 };
 
-}  // namespace
+} // namespace
 
 int main(int argc, char* argv[])
 {

@@ -28,10 +28,7 @@ using Clock = std::chrono::steady_clock;
 
 std::string g_url, g_caFile;
 
-size_t Discard(char*, size_t size, size_t n, void*)
-{
-    return size * n;
-}
+size_t Discard(char*, size_t size, size_t n, void*) { return size * n; }
 
 // One session; `listing` false sends NOOP instead of UIDL.
 bool Session(const std::string& user, const std::string& password, bool listing)
@@ -58,11 +55,13 @@ double CpuMs()
 {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
-    auto ms = [](const timeval& t) { return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3; };
+    auto ms = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3;
+    };
     return ms(u.ru_utime) + ms(u.ru_stime);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -79,8 +78,7 @@ int main(int argc, char** argv)
         std::string mode;
         in >> mode;
         std::vector<std::pair<std::string, std::string>> accounts;
-        for (std::string u, p; in >> u >> p;)
-            accounts.emplace_back(u, p);
+        for (std::string u, p; in >> u >> p;) accounts.emplace_back(u, p);
         if (accounts.empty() || (mode != "concurrent" && mode != "serial" && mode != "login")) {
             std::printf("error=bad-command\n");
             std::fflush(stdout);
@@ -95,13 +93,10 @@ int main(int argc, char** argv)
             std::vector<std::thread> threads;
             for (size_t i = 0; i < accounts.size(); ++i)
                 threads.emplace_back([&, i] { done[i] = Session(accounts[i].first, accounts[i].second, true); });
-            for (auto& t : threads)
-                t.join();
-            for (char d : done)
-                ok += d;
+            for (auto& t : threads) t.join();
+            for (char d : done) ok += d;
         } else {
-            for (const auto& [u, p] : accounts)
-                ok += Session(u, p, mode == "serial");
+            for (const auto& [u, p] : accounts) ok += Session(u, p, mode == "serial");
         }
         const double wall = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
         std::printf("wall_ms=%.3f cpu_ms=%.3f ok=%d\n", wall, CpuMs() - cpu0, ok);

@@ -36,10 +36,7 @@ constexpr int kRounds = 10;
 std::string g_state, g_fixture, g_logFile, g_caFile;
 int g_pop3sPort = 0;
 
-int Run(const std::string& cmd)
-{
-    return std::system(cmd.c_str());
-}
+int Run(const std::string& cmd) { return std::system(cmd.c_str()); }
 
 std::string ReadAll(const fs::path& p)
 {
@@ -58,8 +55,7 @@ LogCounters CountersSince(size_t offset)
 {
     LogCounters c;
     std::string text = ReadAll(g_logFile);
-    if (offset > text.size())
-        return c;
+    if (offset > text.size()) return c;
     static const std::regex re("Logged out in=\\d+ out=(\\d+)");
     std::string tail = text.substr(offset);
     for (std::sregex_iterator it(tail.begin(), tail.end(), re), end; it != end; ++it) {
@@ -74,8 +70,7 @@ LogCounters WaitCounters(size_t offset, int sessions)
     LogCounters c;
     for (int i = 0; i < 200; ++i) {
         c = CountersSince(offset);
-        if (c.sessions >= sessions)
-            break;
+        if (c.sessions >= sessions) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return c;
@@ -88,10 +83,7 @@ size_t LogSize()
     return ec ? 0 : static_cast<size_t>(s);
 }
 
-std::string Server()
-{
-    return "pop3s://127.0.0.1:" + std::to_string(g_pop3sPort);
-}
+std::string Server() { return "pop3s://127.0.0.1:" + std::to_string(g_pop3sPort); }
 
 size_t CheckAll(const std::string& folder)
 {
@@ -112,14 +104,10 @@ size_t CheckAll(const std::string& folder)
 void Purge(const std::string& folder)
 {
     for (const auto& e : fs::directory_iterator(folder))
-        if (e.path().extension() == ".txt")
-            fs::remove(e.path());
+        if (e.path().extension() == ".txt") fs::remove(e.path());
 }
 
-size_t Discard(char*, size_t size, size_t n, void*)
-{
-    return size * n;
-}
+size_t Discard(char*, size_t size, size_t n, void*) { return size * n; }
 
 void BareLoop()
 {
@@ -152,8 +140,7 @@ std::string BigMail(int account, int k)
                     "Content-Disposition: attachment; filename=\"data.bin\"\r\n"
                     "Content-Transfer-Encoding: base64\r\n\r\n";
     std::string line(76, 'Q');
-    while (s.size() < 1024 * 1024)
-        s += line + "\r\n";
+    while (s.size() < 1024 * 1024) s += line + "\r\n";
     return s + "--BB--\r\n";
 }
 
@@ -163,8 +150,7 @@ double TimeFileWrites(const std::string& folder, const fs::path& scratch)
 {
     std::vector<std::string> contents;
     for (const auto& e : fs::directory_iterator(folder))
-        if (e.path().extension() == ".txt")
-            contents.push_back(ReadAll(e.path()));
+        if (e.path().extension() == ".txt") contents.push_back(ReadAll(e.path()));
     fs::create_directories(scratch);
     auto t0 = Clock::now();
     int i = 0;
@@ -174,8 +160,7 @@ double TimeFileWrites(const std::string& folder, const fs::path& scratch)
         fs::rename(tmp, scratch / ("m" + std::to_string(i++) + ".txt"));
     }
     double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-    for (const auto& e : fs::directory_iterator(scratch))
-        fs::remove(e.path());
+    for (const auto& e : fs::directory_iterator(scratch)) fs::remove(e.path());
     return ms;
 }
 
@@ -195,9 +180,8 @@ long PeakRssOfChild(const std::function<bool()>& work)
         ::_exit(ok ? 0 : 1);
     }
     int status = 0;
-    rusage usage {};
-    if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return -1;
+    rusage usage{};
+    if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
     return usage.ru_maxrss;
 }
 
@@ -217,8 +201,7 @@ struct ServerProcess {
 bool StartListingServer(ServerProcess& server, int uidlLines, int mails)
 {
     int fds[2];
-    if (::pipe(fds) != 0)
-        return false;
+    if (::pipe(fds) != 0) return false;
     std::fflush(nullptr);
     server.pid = ::fork();
     if (server.pid == 0) {
@@ -237,15 +220,12 @@ bool StartListingServer(ServerProcess& server, int uidlLines, int mails)
         }
         listing += ".\r\n";
         s.hook = [&](const std::string& cmd, int) -> std::optional<FakeReply> {
-            if (cmd == "UIDL")
-                return FakeReply{listing};
+            if (cmd == "UIDL") return FakeReply{listing};
             return std::nullopt;
         };
-        if (!s.start())
-            ::_exit(1);
+        if (!s.start()) ::_exit(1);
         int port = s.port();
-        if (::write(fds[1], &port, sizeof port) != sizeof port)
-            ::_exit(1);
+        if (::write(fds[1], &port, sizeof port) != sizeof port) ::_exit(1);
         ::pause();
         ::_exit(0);
     }
@@ -281,8 +261,8 @@ void ListingMemory(const fs::path& work)
         listingBytes += static_cast<double>(std::to_string(i + 1).size() + 1 + 59 + 2);
     std::printf("maillib bench: a UIDL listing of %d lines (%.1f MB), %d of them real mails\n", kLines,
                 listingBytes / 1e6, kMails);
-    std::printf("  peak RSS of the check: %.1f MB (a %d-line listing: %.1f MB); target <= 60 MB: %s\n",
-                peak / 1024.0, kMails, baseline / 1024.0, peak > 0 && peak <= 60 * 1024 ? "met" : "NOT met");
+    std::printf("  peak RSS of the check: %.1f MB (a %d-line listing: %.1f MB); target <= 60 MB: %s\n", peak / 1024.0,
+                kMails, baseline / 1024.0, peak > 0 && peak <= 60 * 1024 ? "met" : "NOT met");
 }
 
 void CancelLatency()
@@ -293,8 +273,7 @@ void CancelLatency()
         for (int i = 0; i < kSilent; ++i) {
             servers.push_back(std::make_unique<FakePop3Server>());
             servers.back()->silent = true;
-            if (!servers.back()->start())
-                return false;
+            if (!servers.back()->start()) return false;
         }
         fs::path dir = fs::temp_directory_path() / ("fw-bench-cancel-" + std::to_string(::getpid()));
         fs::create_directories(dir);
@@ -302,20 +281,19 @@ void CancelLatency()
         std::vector<Clock::time_point> returned(kSilent);
         for (int i = 0; i < kSilent; ++i)
             checks.emplace_back([&, i] {
-                std::string server = "insecure-pop3://127.0.0.1:" + std::to_string(servers[static_cast<size_t>(i)]->port()),
+                std::string server =
+                                "insecure-pop3://127.0.0.1:" + std::to_string(servers[static_cast<size_t>(i)]->port()),
                             user = "u", pw = "p", mode = "SAVEALL", folder = dir.string();
                 maillib::AccountStatus status;
                 maillib::RcvMail(server, user, pw, mode, folder, status);
                 returned[static_cast<size_t>(i)] = Clock::now();
             });
         for (auto& s : servers)
-            while (s->connections() < 1)
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // all waiting for a greeting
+            while (s->connections() < 1) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // all waiting for a greeting
         const auto cancelledAt = Clock::now();
         maillib::CancelChecks();
-        for (auto& t : checks)
-            t.join();
+        for (auto& t : checks) t.join();
         double worst = 0;
         for (const auto& t : returned)
             worst = std::max(worst, std::chrono::duration<double, std::milli>(t - cancelledAt).count());
@@ -326,11 +304,10 @@ void CancelLatency()
         fs::remove_all(dir, ec);
         return true;
     });
-    if (ok < 0)
-        std::printf("  CancelChecks: the measurement failed\n");
+    if (ok < 0) std::printf("  CancelChecks: the measurement failed\n");
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -349,18 +326,14 @@ int main(int argc, char** argv)
     for (const auto& line : [&] {
              std::vector<std::string> v;
              std::istringstream in(ReadAll(fs::path(g_state) / "env"));
-             for (std::string l; std::getline(in, l);)
-                 v.push_back(l);
+             for (std::string l; std::getline(in, l);) v.push_back(l);
              return v;
          }()) {
         auto eq = line.find('=');
         std::string k = line.substr(0, eq), v = line.substr(eq + 1);
-        if (k == "POP3S_PORT")
-            g_pop3sPort = std::stoi(v);
-        else if (k == "LOG_FILE")
-            g_logFile = v;
-        else if (k == "CA_FILE")
-            g_caFile = v;
+        if (k == "POP3S_PORT") g_pop3sPort = std::stoi(v);
+        else if (k == "LOG_FILE") g_logFile = v;
+        else if (k == "CA_FILE") g_caFile = v;
     }
     std::string folder = (work / "recv").string();
     fs::copy_file(g_caFile, work / "recv" / "INI" / "cacert.pem");
@@ -368,8 +341,7 @@ int main(int argc, char** argv)
     // 20 mixed mails per account: the demo mails cycled, and two of about 1 MB.
     std::vector<fs::path> demos;
     for (const auto& e : fs::directory_iterator(demo))
-        if (e.path().extension() == ".eml")
-            demos.push_back(e.path());
+        if (e.path().extension() == ".eml") demos.push_back(e.path());
     std::sort(demos.begin(), demos.end());
     long long smallBytes = 0;
     for (int a = 1; a <= kAccounts; ++a) {
@@ -403,7 +375,7 @@ int main(int argc, char** argv)
     for (int r = 0; r < kRounds; ++r) {
         off = LogSize();
         t0 = Clock::now();
-        CheckAll(folder);  // files written included
+        CheckAll(folder); // files written included
         steady.ms += std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
         steady.bytes += static_cast<double>(WaitCounters(off, kAccounts).out);
         files.ms += TimeFileWrites(folder, work / "scratch");

@@ -38,8 +38,8 @@ AccountStatusBoard::Changes AccountStatusBoard::Record(const QList<Check>& check
         if (!entry.failing) {
             entry.failing = true;
             entry.since = at;
-            changes.notifications.append({entry.name + QStringLiteral(": 受信できません"),
-                                          AccountStatusText::Reason(check.status), true});
+            changes.notifications.append(
+                {entry.name + QStringLiteral(": 受信できません"), AccountStatusText::Reason(check.status), true});
         }
         entry.shown = check.status;
         if (!entry.logged.contains(kind)) {
@@ -59,7 +59,8 @@ QString AccountStatusBoard::ToolTip() const
     for (const auto& [number, entry] : entries_) {
         if (!entry.failing) continue;
         lines << QStringLiteral("%1: %2（%3 から）")
-                     .arg(entry.name, AccountStatusText::Reason(entry.shown), entry.since.toString(QStringLiteral("HH:mm")));
+                     .arg(entry.name, AccountStatusText::Reason(entry.shown),
+                          entry.since.toString(QStringLiteral("HH:mm")));
     }
     if (lines.size() == 1 && lastCheck_.isValid())
         lines << QStringLiteral("最終確認 ") + lastCheck_.toString(QStringLiteral("HH:mm:ss"));

@@ -17,8 +17,8 @@
 class AccountStatusBoard {
 public:
     struct Check {
-        int number = 0;  // 1..5
-        QString name;    // the display name; empty gives 「アカウント①」 and so on
+        int number = 0; // 1..5
+        QString name;   // the display name; empty gives 「アカウント①」 and so on
         maillib::AccountStatus status;
     };
     struct Notification {

@@ -12,8 +12,8 @@ public:
 
     // RcvMail that also says how the account fared. A library without statuses reports
     // only whether a list came back.
-    virtual maillib::MailList RcvMail(std::string& server, std::string& user, std::string& password,
-                                      std::string& mode, std::string& folder, maillib::AccountStatus& status)
+    virtual maillib::MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
+                                      std::string& folder, maillib::AccountStatus& status)
     {
         maillib::MailList list = RcvMail(server, user, password, mode, folder);
         status = {};
@@ -23,9 +23,8 @@ public:
 
     // RcvMail for a caller that reads only the first `placeFirst` mails: the list still has an
     // entry per mail, but entries past `placeFirst` may be empty (no file was made for them).
-    virtual maillib::MailList RcvMail(std::string& server, std::string& user, std::string& password,
-                                      std::string& mode, std::string& folder, maillib::AccountStatus& status,
-                                      std::size_t /*placeFirst*/)
+    virtual maillib::MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
+                                      std::string& folder, maillib::AccountStatus& status, std::size_t /*placeFirst*/)
     {
         return RcvMail(server, user, password, mode, folder, status);
     }

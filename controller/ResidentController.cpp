@@ -161,13 +161,15 @@ void ResidentController::CheckMail(std::function<void()> then)
             // A library that made files for them all anyway: what lies beyond is never read, and
             // removing it here spares the GUI thread's purge thousands of deletions.
             if (slot->mails)
-                for (std::size_t i = kMailsPerAccount; i < slot->mails->size(); ++i) dropUnreadMail((*slot->mails)[i], receive);
+                for (std::size_t i = kMailsPerAccount; i < slot->mails->size(); ++i)
+                    dropUnreadMail((*slot->mails)[i], receive);
         });
     }
     runner_.Run(std::move(tasks), [this] { ApplyCheck(); });
 }
 
-void ResidentController::readFields(MailLibrary& mail, AccountResult& result, ReadCache& cache, const std::string& folder)
+void ResidentController::readFields(MailLibrary& mail, AccountResult& result, ReadCache& cache,
+                                    const std::string& folder)
 {
     ReadCache kept;
     if (result.mails) {
@@ -177,9 +179,11 @@ void ResidentController::readFields(MailLibrary& mail, AccountResult& result, Re
             const std::string& ref = (*result.mails)[i];
             struct stat st {};
             const bool known = ::stat(ref.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-            ReadCacheEntry entry{static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+            ReadCacheEntry entry{static_cast<unsigned long long>(st.st_dev),
+                                 static_cast<unsigned long long>(st.st_ino),
                                  static_cast<long long>(st.st_size),
-                                 static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec, {}};
+                                 static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec,
+                                 {}};
             const auto hit = cache.find(ref);
             if (known && hit != cache.end() && hit->second.device == entry.device && hit->second.inode == entry.inode &&
                 hit->second.size == entry.size && hit->second.modifiedNs == entry.modifiedNs) {
@@ -215,7 +219,8 @@ void ResidentController::ApplyCheck()
 
     qint64 total = 0;
     for (int k = 1; k <= 5; ++k)
-        if (const auto& mails = results_[static_cast<std::size_t>(k)].mails) total += static_cast<qint64>(mails->size());
+        if (const auto& mails = results_[static_cast<std::size_t>(k)].mails)
+            total += static_cast<qint64>(mails->size());
     mM_CHKER::MailCount = static_cast<qint32>(qMin<qint64>(total, std::numeric_limits<qint32>::max()));
     mReadINI::SeenCount = 0;
 
@@ -224,7 +229,8 @@ void ResidentController::ApplyCheck()
         const AccountResult& result = results_[static_cast<std::size_t>(k)];
         if (!result.mails) continue;
         const QString label = QString::number(k);
-        const int last = static_cast<int>(qMin<qsizetype>(static_cast<qsizetype>(result.mails->size()), kMailsPerAccount));
+        const int last =
+            static_cast<int>(qMin<qsizetype>(static_cast<qsizetype>(result.mails->size()), kMailsPerAccount));
         applyingFields_ = &result.fields;
         for (int i = 0; i < last; ++i) {
             const QString mailRef = fromUtf8((*result.mails)[static_cast<std::size_t>(i)]);
@@ -250,7 +256,8 @@ void ResidentController::showAccountStatus()
 {
     QList<AccountStatusBoard::Check> checks;
     for (int k = 1; k <= 5; ++k)
-        checks.append({k, mReadINI::AccountName[static_cast<std::size_t>(k)], results_[static_cast<std::size_t>(k)].status});
+        checks.append(
+            {k, mReadINI::AccountName[static_cast<std::size_t>(k)], results_[static_cast<std::size_t>(k)].status});
     const AccountStatusBoard::Changes changes = board_.Record(checks, Clock::current().now());
     for (const QString& line : changes.logLines) AppLog::Append(line);
     for (const AccountStatusBoard::Notification& n : changes.notifications)
@@ -327,7 +334,8 @@ void ResidentController::StoreMailHeader(const QString& mailRef, int position, c
             mM_CHKER::MailSubject[s] = QStringLiteral("Subject:") + TextUtil::LeftChars(valueOf(c), 12);
             break;
         case 1:
-            mM_CHKER::MailFrom[s] = QStringLiteral("From: ") + TextUtil::LeftChars(TextUtil::TrimSpaces(valueOf(c)), 26);
+            mM_CHKER::MailFrom[s] =
+                QStringLiteral("From: ") + TextUtil::LeftChars(TextUtil::TrimSpaces(valueOf(c)), 26);
             break;
         case 2:
             mM_CHKER::MailTime[s] = QStringLiteral("Time: ") + formatMailTime(valueOf(c));

@@ -53,7 +53,10 @@ public:
     const QString& ReceiveFolder() const { return receiveFolder_; }
 
     // How each account fared in the last check (index 1..5).
-    const maillib::AccountStatus& LastStatus(int account) const { return results_[static_cast<std::size_t>(account)].status; }
+    const maillib::AccountStatus& LastStatus(int account) const
+    {
+        return results_[static_cast<std::size_t>(account)].status;
+    }
     // The program's name heads the tray tooltip.
     static inline const QString kProgramName = QStringLiteral("Ferrowick");
     // The name that heads the tray tooltip (the demo says so in it); kProgramName by default.

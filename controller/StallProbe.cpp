@@ -16,10 +16,7 @@ StallProbe::StallProbe(const QString& path, ResidentController& controller, QObj
     controller.SetCheckObserver([this](bool inFlight) { checkStateChanged(inFlight); });
 }
 
-void StallProbe::tick()
-{
-    maxStallMs_ = std::max(maxStallMs_, sinceTick_.restart() - timer_.interval());
-}
+void StallProbe::tick() { maxStallMs_ = std::max(maxStallMs_, sinceTick_.restart() - timer_.interval()); }
 
 void StallProbe::checkStateChanged(bool inFlight)
 {
@@ -27,6 +24,9 @@ void StallProbe::checkStateChanged(bool inFlight)
         checkClock_.start();
         return;
     }
-    out_.write(QStringLiteral("check_ms=%1 stall_max_ms=%2\n").arg(checkClock_.nsecsElapsed() / 1e6, 0, 'f', 1).arg(maxStallMs_).toUtf8());
+    out_.write(QStringLiteral("check_ms=%1 stall_max_ms=%2\n")
+                   .arg(checkClock_.nsecsElapsed() / 1e6, 0, 'f', 1)
+                   .arg(maxStallMs_)
+                   .toUtf8());
     out_.flush();
 }

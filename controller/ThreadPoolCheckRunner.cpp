@@ -29,7 +29,8 @@ void ThreadPoolCheckRunner::Run(std::vector<std::function<void()>> tasks, std::f
             task();
             if (remaining->fetch_sub(1) != 1) return;
             // The last task hands the results back to the GUI thread.
-            QMetaObject::invokeMethod(this, [finish] { (*finish)(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [finish] { (*finish)(); }, Qt::QueuedConnection);
         });
     }
 }

@@ -22,7 +22,8 @@ namespace WorkFolders {
 namespace {
 const QByteArray kEol("\r\n");
 const QByteArray kStartLine("--- Write Start ---");
-const QByteArray kPlaceholderText("Ferrowick placeholder: copied into the receive folder and deleted after every check.\r\n");
+const QByteArray
+    kPlaceholderText("Ferrowick placeholder: copied into the receive folder and deleted after every check.\r\n");
 
 // The day log's keys, kept in memory: the file is read once, then only what was added to it
 // since (by us, or by hand) is read. The keys of this run stay here even when the file
@@ -110,7 +111,8 @@ QString ProgramFolder(const QString& executableFolder)
 {
     if (QFileInfo(executableFolder + QStringLiteral("/maildata")).isDir()) return executableFolder;
     QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
-    if (dataHome.isEmpty() || !QDir::isAbsolutePath(dataHome)) dataHome = QDir::homePath() + QStringLiteral("/.local/share");
+    if (dataHome.isEmpty() || !QDir::isAbsolutePath(dataHome))
+        dataHome = QDir::homePath() + QStringLiteral("/.local/share");
     return dataHome + QStringLiteral("/ferrowick");
 }
 
@@ -120,14 +122,15 @@ void SetPaths(const QString& programFolder, const QDate& startDate)
     mReadINI::DummySource = programFolder + QStringLiteral("/maildata/Dummy/Dummy.txt");
     mReadINI::DummyPath = programFolder + QStringLiteral("/maildata/Dummy.txt");
     mReadINI::MailDir = programFolder + QStringLiteral("/maildata");
-    mReadINI::LogPath = programFolder + QStringLiteral("/maildata/Dat/RevMail") + startDate.toString(QStringLiteral("yyyyMMdd")) +
-                        QStringLiteral(".dat");
+    mReadINI::LogPath = programFolder + QStringLiteral("/maildata/Dat/RevMail") +
+                        startDate.toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".dat");
 }
 
 bool RepairInstallation(const QString& programFolder, QString* error)
 {
     const QString base = programFolder + QStringLiteral("/maildata");
-    for (const QString& folder : {base, base + QStringLiteral("/INI"), base + QStringLiteral("/Dat"), base + QStringLiteral("/Dummy")}) {
+    for (const QString& folder :
+         {base, base + QStringLiteral("/INI"), base + QStringLiteral("/Dat"), base + QStringLiteral("/Dummy")}) {
         if (!FileOps::EnsureFolder(folder)) {
             if (error) *error = QStringLiteral("cannot create folder %1").arg(folder);
             return false;
@@ -138,7 +141,8 @@ bool RepairInstallation(const QString& programFolder, QString* error)
     EmptyMailCache(programFolder);
     const QString placeholder = base + QStringLiteral("/Dummy/Dummy.txt");
     // Written in one step, so that a full disk cannot leave a short placeholder that passes for a good one.
-    if (!FileOps::Exists(placeholder) && !FileOps::ReplaceFile(placeholder, kPlaceholderText, false, error)) return false;
+    if (!FileOps::Exists(placeholder) && !FileOps::ReplaceFile(placeholder, kPlaceholderText, false, error))
+        return false;
     return true;
 }
 
@@ -172,7 +176,8 @@ bool LookUpOrAppend(const QString& key)
         log.appendFailing = false;
     } else if (!log.appendFailing) {
         log.appendFailing = true;
-        Diagnostics::Warn(QStringLiteral("%1; mails already announced are remembered until the program ends").arg(error));
+        Diagnostics::Warn(
+            QStringLiteral("%1; mails already announced are remembered until the program ends").arg(error));
     }
     return false;
 }
@@ -207,7 +212,8 @@ bool PurgeReceiveFolder()
 {
     QString error;
     bool copied = FileOps::CopyReplace(mReadINI::DummySource, mReadINI::DummyPath, &error);
-    if (!copied && !FileOps::Exists(mReadINI::DummyPath)) copied = FileOps::CopyReplace(mReadINI::DummySource, mReadINI::DummyPath, &error);
+    if (!copied && !FileOps::Exists(mReadINI::DummyPath))
+        copied = FileOps::CopyReplace(mReadINI::DummySource, mReadINI::DummyPath, &error);
     // Said once: the purge runs after every check.
     static QString lastError;
     if (!copied && error != lastError) Diagnostics::Warn(error);

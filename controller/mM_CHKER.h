@@ -34,10 +34,10 @@ struct NotifyIconData {
     quint32 size = 88;
     quintptr window = 0;
     quint32 id = 1;
-    quint32 flags = 7;              // callback message, icon and tip are valid
-    quint32 callbackMessage = 512;  // mouse actions arrive as mouse moves
+    quint32 flags = 7;             // callback message, icon and tip are valid
+    quint32 callbackMessage = 512; // mouse actions arrive as mouse moves
     QIcon icon;
-    QString tip;                    // "Ferrowick"
+    QString tip; // "Ferrowick"
 };
 inline NotifyIconData TrayIcon;
 

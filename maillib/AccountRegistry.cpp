@@ -6,7 +6,7 @@ namespace maillib {
 namespace {
 
 struct Registry {
-    std::mutex mutex;  // guards the map and the settings, never held during a check
+    std::mutex mutex; // guards the map and the settings, never held during a check
     std::map<std::string, std::shared_ptr<AccountState>> accounts;
     internal::Limits limits;
     SessionFactory factory;
@@ -18,27 +18,24 @@ Registry& Reg()
     return r;
 }
 
-}  // namespace
+} // namespace
 
 void DropShadow(Cached& mail)
 {
-    if (!mail.shadow.empty())
-        ::unlink(mail.shadow.c_str());
+    if (!mail.shadow.empty()) ::unlink(mail.shadow.c_str());
     mail.shadow.clear();
 }
 
 AccountState::~AccountState()
 {
-    for (auto& [id, mail] : mails)
-        DropShadow(mail);
+    for (auto& [id, mail] : mails) DropShadow(mail);
 }
 
 std::shared_ptr<AccountState> AccountFor(const std::string& key)
 {
     std::lock_guard lock(Reg().mutex);
     auto& slot = Reg().accounts[key];
-    if (!slot)
-        slot = std::make_shared<AccountState>();
+    if (!slot) slot = std::make_shared<AccountState>();
     return slot;
 }
 
@@ -65,8 +62,7 @@ void ForgetAccounts()
     // A check still running keeps its state alive; its copies go when it ends.
     for (auto& [key, st] : gone) {
         std::lock_guard lock(st->mutex);
-        for (auto& [id, mail] : st->mails)
-            DropShadow(mail);
+        for (auto& [id, mail] : st->mails) DropShadow(mail);
         st->mails.clear();
     }
 }
@@ -91,5 +87,5 @@ void SetSessionFactory(SessionFactory factory)
     Reg().factory = std::move(factory);
 }
 
-}  // namespace internal
-}  // namespace maillib
+} // namespace internal
+} // namespace maillib

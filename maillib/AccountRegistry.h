@@ -24,36 +24,36 @@ struct Cached {
     // A hard link to the first file written for this mail, in the folder's cache; later
     // checks link it back in instead of writing the mail again. Empty when there is none.
     std::string shadow;
-    std::string fileName;  // the mail file's name once worked out: hashing it is not free
+    std::string fileName; // the mail file's name once worked out: hashing it is not free
 };
 
 // Removes the cached copy's link (the copies are this process's own).
 void DropShadow(Cached& mail);
 
 struct AccountState {
-    std::mutex mutex;  // held while this account is checked
-    std::map<std::string, Cached, std::less<>> mails;  // by UIDL (or header identity)
+    std::mutex mutex;                                 // held while this account is checked
+    std::map<std::string, Cached, std::less<>> mails; // by UIDL (or header identity)
     size_t cachedBytes = 0;
-    UidList lastListing;  // ids of the last good check, server order
+    UidList lastListing; // ids of the last good check, server order
     bool haveLastOrder = false;
     // What a check needs to tell, from STAT and UIDL of the last message alone, that the
     // mailbox is as the last full UIDL listing left it.
-    bool tailKnown = false;           // lastListing came from UIDL and numbers 1..count
-    std::string tailId;               // the id the listing gave the last message
+    bool tailKnown = false; // lastListing came from UIDL and numbers 1..count
+    std::string tailId;     // the id the listing gave the last message
     Clock::time_point fullListingAt{};
-    Clock::time_point shortcutRefusedAt{};  // STAT or UIDL n refused: full listings for a while
+    Clock::time_point shortcutRefusedAt{}; // STAT or UIDL n refused: full listings for a while
     bool shortcutRefused = false;
-    bool listingComplete = false;     // every mail of lastListing is in `mails`
+    bool listingComplete = false; // every mail of lastListing is in `mails`
     int failures = 0;
     std::chrono::milliseconds backoff{0};
     Clock::time_point retryAt{};
     Clock::time_point loginAllowedAt{};
-    bool loginDelayRefused = false;  // the wait is the server's refusal, not its announced pause
+    bool loginDelayRefused = false; // the wait is the server's refusal, not its announced pause
     std::string passwordFingerprint;
-    std::string lastFailure;          // reason of the failure being backed off from
-    std::set<std::string, std::less<>> skipWarned;  // mails already reported as skipped
-    size_t skipSummary = 0;            // mails skipped when that was last said as one line
-    std::set<std::string, std::less<>> askLast;  // mails that ended a check early: fetched after the others
+    std::string lastFailure;                       // reason of the failure being backed off from
+    std::set<std::string, std::less<>> skipWarned; // mails already reported as skipped
+    size_t skipSummary = 0;                        // mails skipped when that was last said as one line
+    std::set<std::string, std::less<>> askLast;    // mails that ended a check early: fetched after the others
 
     AccountState() = default;
     AccountState(const AccountState&) = delete;
@@ -74,4 +74,4 @@ SharedSettings Settings();
 // Forgets every account (their cached copies go too).
 void ForgetAccounts();
 
-}  // namespace maillib
+} // namespace maillib

@@ -26,37 +26,28 @@ Sockets& Live()
     return s;
 }
 
-}  // namespace
+} // namespace
 
 void CancelChecks()
 {
     g_cancelled.store(true);
     // curl sleeps up to a second between its progress calls; a shut-down socket wakes it now.
     std::lock_guard lock(Live().mutex);
-    for (curl_socket_t s : Live().open)
-        ::shutdown(s, SHUT_RDWR);
+    for (curl_socket_t s : Live().open) ::shutdown(s, SHUT_RDWR);
 }
 
 namespace internal {
 
-bool Cancelled()
-{
-    return g_cancelled.load();
-}
+bool Cancelled() { return g_cancelled.load(); }
 
-void ClearCancel()
-{
-    g_cancelled.store(false);
-}
+void ClearCancel() { g_cancelled.store(false); }
 
 curl_socket_t OpenSocket(void*, curlsocktype, curl_sockaddr* address)
 {
     std::lock_guard lock(Live().mutex);
-    if (g_cancelled.load())
-        return CURL_SOCKET_BAD;
+    if (g_cancelled.load()) return CURL_SOCKET_BAD;
     curl_socket_t s = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-    if (s != CURL_SOCKET_BAD)
-        Live().open.insert(s);
+    if (s != CURL_SOCKET_BAD) Live().open.insert(s);
     return s;
 }
 
@@ -67,10 +58,7 @@ int CloseSocket(void*, curl_socket_t socket)
     return ::close(socket);
 }
 
-int TransferInfo(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
-{
-    return g_cancelled.load() ? 1 : 0;
-}
+int TransferInfo(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) { return g_cancelled.load() ? 1 : 0; }
 
-}  // namespace internal
-}  // namespace maillib
+} // namespace internal
+} // namespace maillib

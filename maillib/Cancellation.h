@@ -7,7 +7,7 @@
 namespace maillib::internal {
 
 bool Cancelled();
-void ClearCancel();  // tests only
+void ClearCancel(); // tests only
 
 // curl's open/close socket callbacks (CURLOPT_OPENSOCKETFUNCTION, CURLOPT_CLOSESOCKETFUNCTION)
 // and its transfer-info callback (CURLOPT_XFERINFOFUNCTION), which aborts once cancelled.
@@ -15,4 +15,4 @@ curl_socket_t OpenSocket(void* clientp, curlsocktype purpose, curl_sockaddr* add
 int CloseSocket(void* clientp, curl_socket_t socket);
 int TransferInfo(void* clientp, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
 
-}  // namespace maillib::internal
+} // namespace maillib::internal

@@ -15,8 +15,7 @@ constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 bool IsAscii(std::string_view s)
 {
     for (unsigned char c : s)
-        if (c >= 0x80)
-            return false;
+        if (c >= 0x80) return false;
     return true;
 }
 
@@ -31,8 +30,7 @@ bool HasJisEscape(std::string_view s)
 bool IconvConvert(std::string_view in, const char* from, std::string& out, bool strict)
 {
     fw::IconvConverter cv("UTF-8", from);
-    if (!cv.valid())
-        return false;
+    if (!cv.valid()) return false;
     out.clear();
     out.reserve(in.size() * 3 / 2 + 16);
     return cv.Convert(in, out, strict ? fw::IconvConverter::OnInvalid::Stop : fw::IconvConverter::OnInvalid::Replace);
@@ -42,20 +40,18 @@ std::string NormaliseLabel(std::string_view label)
 {
     std::string l = Lower(Trim(label));
     // RFC 2231 language suffix: charset*lang
-    if (auto star = l.find('*'); star != std::string::npos)
-        l.resize(star);
-    if (l.size() >= 2 && l.front() == '"' && l.back() == '"')
-        l = l.substr(1, l.size() - 2);
+    if (auto star = l.find('*'); star != std::string::npos) l.resize(star);
+    if (l.size() >= 2 && l.front() == '"' && l.back() == '"') l = l.substr(1, l.size() - 2);
     return l;
 }
 
 bool IsShiftJisLabel(const std::string& l)
 {
-    static const char* const labels[] = {"shift_jis", "shift-jis", "x-sjis", "sjis", "windows-31j", "ms_kanji",
-                                         "cp932", "ms932", "x-ms-cp932", "csshiftjis", "csWindows31J", "shift_jisx0213"};
+    static const char* const labels[] = {"shift_jis",   "shift-jis",  "x-sjis",       "sjis",
+                                         "windows-31j", "ms_kanji",   "cp932",        "ms932",
+                                         "x-ms-cp932",  "csshiftjis", "csWindows31J", "shift_jisx0213"};
     for (const char* s : labels)
-        if (l == Lower(s))
-            return true;
+        if (l == Lower(s)) return true;
     return false;
 }
 
@@ -67,8 +63,8 @@ bool IsEucJpLabel(const std::string& l)
 
 bool IsIso2022JpLabel(const std::string& l)
 {
-    return l.rfind("iso-2022-jp", 0) == 0 || l == "csiso2022jp" || l == "cp50220" || l == "cp50221" ||
-           l == "cp50222" || l == "jis" || l == "iso2022jp";
+    return l.rfind("iso-2022-jp", 0) == 0 || l == "csiso2022jp" || l == "cp50220" || l == "cp50221" || l == "cp50222" ||
+           l == "jis" || l == "iso2022jp";
 }
 
 bool IsUtf8Label(const std::string& l)
@@ -85,20 +81,16 @@ size_t CountHalfwidthKana(std::string_view utf8)
     for (size_t i = 0; i + 2 < utf8.size(); ++i) {
         auto a = static_cast<unsigned char>(utf8[i]), b = static_cast<unsigned char>(utf8[i + 1]),
              c = static_cast<unsigned char>(utf8[i + 2]);
-        if (a == 0xEF && ((b == 0xBD && c >= 0xA1) || (b == 0xBE && c <= 0x9F)))
-            ++n;
+        if (a == 0xEF && ((b == 0xBD && c >= 0xA1) || (b == 0xBE && c <= 0x9F))) ++n;
     }
     return n;
 }
 
 int HexValue(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
 
@@ -109,20 +101,13 @@ std::string DecodeBase64Lenient(std::string_view in)
     int bits = 0;
     for (char ch : in) {
         int v;
-        if (ch >= 'A' && ch <= 'Z')
-            v = ch - 'A';
-        else if (ch >= 'a' && ch <= 'z')
-            v = ch - 'a' + 26;
-        else if (ch >= '0' && ch <= '9')
-            v = ch - '0' + 52;
-        else if (ch == '+')
-            v = 62;
-        else if (ch == '/')
-            v = 63;
-        else if (ch == '=')
-            break;
-        else
-            continue;
+        if (ch >= 'A' && ch <= 'Z') v = ch - 'A';
+        else if (ch >= 'a' && ch <= 'z') v = ch - 'a' + 26;
+        else if (ch >= '0' && ch <= '9') v = ch - '0' + 52;
+        else if (ch == '+') v = 62;
+        else if (ch == '/') v = 63;
+        else if (ch == '=') break;
+        else continue;
         acc = (acc << 6) | static_cast<uint32_t>(v);
         bits += 6;
         if (bits >= 8) {
@@ -140,8 +125,7 @@ std::string DecodeQWord(std::string_view in)
         char c = in[i];
         if (c == '_') {
             out.push_back(' ');
-        } else if (c == '=' && i + 2 < in.size() && HexValue(in[i + 1]) >= 0 &&
-                   HexValue(in[i + 2]) >= 0) {
+        } else if (c == '=' && i + 2 < in.size() && HexValue(in[i + 1]) >= 0 && HexValue(in[i + 2]) >= 0) {
             out.push_back(static_cast<char>(HexValue(in[i + 1]) * 16 + HexValue(in[i + 2])));
             i += 2;
         } else {
@@ -153,35 +137,30 @@ std::string DecodeQWord(std::string_view in)
 
 struct Piece {
     bool encoded = false;
-    std::string charset;  // normalised, for encoded pieces
+    std::string charset; // normalised, for encoded pieces
     std::string bytes;
 };
 
 bool IsCharsetChar(char c)
 {
     auto u = static_cast<unsigned char>(c);
-    return u > 0x20 && u < 0x7F && c != '?' && c != '(' && c != ')' && c != '<' && c != '>' && c != '"' &&
-           c != ',' && c != ';';
+    return u > 0x20 && u < 0x7F && c != '?' && c != '(' && c != ')' && c != '<' && c != '>' && c != '"' && c != ',' &&
+           c != ';';
 }
 
 // Parses "=?cs?E?text?=" at pos; an unterminated word runs to the next blank.
 bool ParseEncodedWord(std::string_view s, size_t pos, size_t& end, Piece& piece)
 {
-    if (s.compare(pos, 2, "=?") != 0)
-        return false;
+    if (s.compare(pos, 2, "=?") != 0) return false;
     size_t p = pos + 2;
     size_t csStart = p;
-    while (p < s.size() && IsCharsetChar(s[p]) && p - csStart < 64)
-        ++p;
-    if (p == csStart || p >= s.size() || s[p] != '?')
-        return false;
+    while (p < s.size() && IsCharsetChar(s[p]) && p - csStart < 64) ++p;
+    if (p == csStart || p >= s.size() || s[p] != '?') return false;
     std::string cs(s.substr(csStart, p - csStart));
     ++p;
-    if (p + 1 >= s.size() || s[p + 1] != '?')
-        return false;
+    if (p + 1 >= s.size() || s[p + 1] != '?') return false;
     char enc = static_cast<char>(s[p] | 0x20);
-    if (enc != 'b' && enc != 'q')
-        return false;
+    if (enc != 'b' && enc != 'q') return false;
     p += 2;
     size_t textStart = p;
     size_t close = s.find("?=", p);
@@ -201,15 +180,13 @@ bool ParseEncodedWord(std::string_view s, size_t pos, size_t& end, Piece& piece)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 std::string Trim(std::string_view s)
 {
     size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r' || s[b] == '\n'))
-        ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n'))
-        --e;
+    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r' || s[b] == '\n')) ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n')) --e;
     return std::string(s.substr(b, e - b));
 }
 
@@ -217,20 +194,15 @@ std::string Lower(std::string_view s)
 {
     std::string r(s);
     for (char& c : r)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return r;
 }
 
-bool IsValidUtf8(std::string_view s)
-{
-    return g_utf8_validate(s.data(), static_cast<gssize>(s.size()), nullptr) != 0;
-}
+bool IsValidUtf8(std::string_view s) { return g_utf8_validate(s.data(), static_cast<gssize>(s.size()), nullptr) != 0; }
 
 std::string MakeValidUtf8(std::string_view s)
 {
-    if (IsValidUtf8(s))
-        return std::string(s);
+    if (IsValidUtf8(s)) return std::string(s);
     std::string out;
     out.reserve(s.size());
     const char* p = s.data();
@@ -239,12 +211,9 @@ std::string MakeValidUtf8(std::string_view s)
         const char* bad = nullptr;
         g_utf8_validate(p, end - p, &bad);
         out.append(p, static_cast<size_t>(bad - p));
-        if (bad >= end)
-            break;
-        if (*bad == '\0')
-            out.push_back('\0');  // g_utf8_validate stops at NUL; keep it for the caller to strip
-        else
-            out.append(kReplacement);
+        if (bad >= end) break;
+        if (*bad == '\0') out.push_back('\0'); // g_utf8_validate stops at NUL; keep it for the caller to strip
+        else out.append(kReplacement);
         p = bad + 1;
     }
     return out;
@@ -256,8 +225,7 @@ std::string StripControls(std::string_view s, std::string_view keep)
     out.reserve(s.size());
     for (char c : s) {
         auto u = static_cast<unsigned char>(c);
-        if ((u < 0x20 || u == 0x7F) && keep.find(c) == std::string_view::npos)
-            continue;
+        if ((u < 0x20 || u == 0x7F) && keep.find(c) == std::string_view::npos) continue;
         out.push_back(c);
     }
     return out;
@@ -275,8 +243,7 @@ std::string StripDisplayControls(std::string_view s, std::string_view keep)
             ++i;
             continue;
         }
-        if ((u < 0x20 || u == 0x7F) && keep.find(valid[i]) == std::string_view::npos)
-            continue;
+        if ((u < 0x20 || u == 0x7F) && keep.find(valid[i]) == std::string_view::npos) continue;
         out.push_back(valid[i]);
     }
     return out;
@@ -287,14 +254,12 @@ std::string Iso2022JpToUtf8(std::string_view in)
     enum class Set { Ascii, Kana, Jis0208, Jis0212 };
     Set set = Set::Ascii;
     bool shiftOut = false;
-    std::string sjis;  // pending text in CP932
+    std::string sjis; // pending text in CP932
     std::string out;
     auto flush = [&] {
-        if (sjis.empty())
-            return;
+        if (sjis.empty()) return;
         std::string conv;
-        if (!IconvConvert(sjis, "CP932", conv, false))
-            conv = MakeValidUtf8(sjis);
+        if (!IconvConvert(sjis, "CP932", conv, false)) conv = MakeValidUtf8(sjis);
         out += conv;
         sjis.clear();
     };
@@ -310,7 +275,7 @@ std::string Iso2022JpToUtf8(std::string_view in)
                 set = Set::Jis0212;
                 len = 3;
             } else if (rest.rfind("$(Q", 0) == 0 || rest.rfind("$(O", 0) == 0) {
-                set = Set::Jis0208;  // JIS X 0213 plane 1: its common part equals JIS X 0208
+                set = Set::Jis0208; // JIS X 0213 plane 1: its common part equals JIS X 0208
                 len = 3;
             } else if (rest.rfind("(B", 0) == 0 || rest.rfind("(J", 0) == 0 || rest.rfind("(H", 0) == 0) {
                 set = Set::Ascii;
@@ -319,13 +284,13 @@ std::string Iso2022JpToUtf8(std::string_view in)
                 set = Set::Kana;
                 len = 2;
             } else if (rest.rfind("&@", 0) == 0) {
-                len = 2;  // JIS X 0208-1990 announcer; the designation follows
+                len = 2; // JIS X 0208-1990 announcer; the designation follows
             }
             if (len) {
                 i += len;
                 continue;
             }
-            continue;  // unknown escape: drop the ESC byte
+            continue; // unknown escape: drop the ESC byte
         }
         if (c == 0x0E) {
             shiftOut = true;
@@ -359,10 +324,8 @@ std::string Iso2022JpToUtf8(std::string_view in)
                     const char euc[] = {static_cast<char>(0x8F), static_cast<char>(c | 0x80),
                                         static_cast<char>(c2 | 0x80)};
                     std::string conv;
-                    if (IconvConvert(std::string_view(euc, 3), "EUC-JP", conv, true))
-                        out += conv;
-                    else
-                        out.append(kReplacement);
+                    if (IconvConvert(std::string_view(euc, 3), "EUC-JP", conv, true)) out += conv;
+                    else out.append(kReplacement);
                 }
                 continue;
             }
@@ -375,10 +338,8 @@ std::string Iso2022JpToUtf8(std::string_view in)
 
 std::string GuessToUtf8(std::string_view bytes)
 {
-    if (HasJisEscape(bytes))
-        return Iso2022JpToUtf8(bytes);
-    if (IsAscii(bytes) || IsValidUtf8(bytes))
-        return std::string(bytes);
+    if (HasJisEscape(bytes)) return Iso2022JpToUtf8(bytes);
+    if (IsAscii(bytes) || IsValidUtf8(bytes)) return std::string(bytes);
     std::string sjis, euc;
     bool sjisOk = IconvConvert(bytes, "CP932", sjis, true);
     bool eucOk = IconvConvert(bytes, "EUC-JP-MS", euc, true);
@@ -387,10 +348,8 @@ std::string GuessToUtf8(std::string_view bytes)
         // half-width katakana, which real CP932 text rarely is made of.
         return CountHalfwidthKana(sjis) > CountHalfwidthKana(euc) ? euc : sjis;
     }
-    if (sjisOk)
-        return sjis;
-    if (eucOk)
-        return euc;
+    if (sjisOk) return sjis;
+    if (eucOk) return euc;
     IconvConvert(bytes, "CP932", sjis, false);
     return MakeValidUtf8(sjis);
 }
@@ -398,10 +357,8 @@ std::string GuessToUtf8(std::string_view bytes)
 std::string ToUtf8(std::string_view bytes, std::string_view charsetLabel)
 {
     std::string l = NormaliseLabel(charsetLabel);
-    if (HasJisEscape(bytes) && l.rfind("utf-16", 0) != 0 && l.rfind("utf-32", 0) != 0)
-        return Iso2022JpToUtf8(bytes);
-    if (IsAscii(bytes))
-        return std::string(bytes);
+    if (HasJisEscape(bytes) && l.rfind("utf-16", 0) != 0 && l.rfind("utf-32", 0) != 0) return Iso2022JpToUtf8(bytes);
+    if (IsAscii(bytes)) return std::string(bytes);
     if (IsUtf8Label(l) || IsIso2022JpLabel(l)) {
         if (l == "utf-8" || l == "utf8") {
             // A UTF-8 text cut inside its last character is still UTF-8.
@@ -411,21 +368,19 @@ std::string ToUtf8(std::string_view bytes, std::string_view charsetLabel)
                 (static_cast<unsigned char>(*bad) & 0xC0) == 0xC0)
                 return MakeValidUtf8(bytes);
         }
-        return GuessToUtf8(bytes);  // 8-bit text under a 7-bit or UTF-8 label: senders lie
+        return GuessToUtf8(bytes); // 8-bit text under a 7-bit or UTF-8 label: senders lie
     }
     std::string out;
     if (IsShiftJisLabel(l)) {
         if (!IconvConvert(bytes, "CP932", out, true)) {
-            if (IsValidUtf8(bytes))
-                return std::string(bytes);
+            if (IsValidUtf8(bytes)) return std::string(bytes);
             IconvConvert(bytes, "CP932", out, false);
         }
         return MakeValidUtf8(out);
     }
     if (IsEucJpLabel(l)) {
         if (!IconvConvert(bytes, "EUC-JP-MS", out, true) && !IconvConvert(bytes, "EUC-JP", out, true)) {
-            if (IsValidUtf8(bytes))
-                return std::string(bytes);
+            if (IsValidUtf8(bytes)) return std::string(bytes);
             IconvConvert(bytes, "EUC-JP-MS", out, false);
         }
         return MakeValidUtf8(out);
@@ -433,10 +388,8 @@ std::string ToUtf8(std::string_view bytes, std::string_view charsetLabel)
     // Labels are ASCII tokens; anything else is not worth handing to iconv.
     bool sane = !l.empty() && l.size() < 40;
     for (char c : l)
-        if (!(g_ascii_isalnum(c) || c == '-' || c == '_' || c == '.' || c == ':'))
-            sane = false;
-    if (sane && IconvConvert(bytes, l.c_str(), out, false))
-        return MakeValidUtf8(out);
+        if (!(g_ascii_isalnum(c) || c == '-' || c == '_' || c == '.' || c == ':')) sane = false;
+    if (sane && IconvConvert(bytes, l.c_str(), out, false)) return MakeValidUtf8(out);
     return GuessToUtf8(bytes);
 }
 
@@ -492,11 +445,10 @@ std::string DecodeHeader(std::string_view raw)
     std::string unfolded;
     unfolded.reserve(raw.size());
     for (char c : raw)
-        if (c != '\r' && c != '\n')
-            unfolded.push_back(c == '\t' ? ' ' : c);
+        if (c != '\r' && c != '\n') unfolded.push_back(c == '\t' ? ' ' : c);
     std::string text = IsAscii(unfolded) && !HasJisEscape(unfolded) ? unfolded : GuessToUtf8(unfolded);
     std::string decoded = DecodeEncodedWords(text);
     return Trim(StripControls(decoded, ""));
 }
 
-}  // namespace maillib::charset
+} // namespace maillib::charset

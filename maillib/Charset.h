@@ -35,4 +35,4 @@ std::string StripDisplayControls(std::string_view s, std::string_view keep);
 std::string Trim(std::string_view s);
 std::string Lower(std::string_view s);
 
-}  // namespace maillib::charset
+} // namespace maillib::charset

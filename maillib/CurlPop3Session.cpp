@@ -34,24 +34,20 @@ size_t WriteCallback(char* data, size_t size, size_t count, void* user)
     if (n > room) {
         // Stop reading: what fits is kept, the transfer ends here.
         sink->overflow = true;
-        if (sink->out)
-            sink->out->append(data, room);
+        if (sink->out) sink->out->append(data, room);
         sink->taken = sink->cap;
         return 0;
     }
     sink->taken += n;
-    if (sink->out)
-        sink->out->append(data, n);
-    else
-        sink->lines->Feed(std::string_view(data, n));
+    if (sink->out) sink->out->append(data, n);
+    else sink->lines->Feed(std::string_view(data, n));
     return n;
 }
 
 std::string Sanitise(std::string_view s)
 {
     std::string t = charset::Trim(charset::StripDisplayControls(s, ""));
-    if (t.size() > 160)
-        t = charset::MakeValidUtf8(t.substr(0, 160)) + "...";
+    if (t.size() > 160) t = charset::MakeValidUtf8(t.substr(0, 160)) + "...";
     return t;
 }
 
@@ -59,8 +55,7 @@ std::string Sanitise(std::string_view s)
 std::string WithoutPassword(std::string text, const std::string& password)
 {
     if (!password.empty())
-        for (size_t at; (at = text.find(password)) != std::string::npos;)
-            text.replace(at, password.size(), "****");
+        for (size_t at; (at = text.find(password)) != std::string::npos;) text.replace(at, password.size(), "****");
     return text;
 }
 
@@ -70,16 +65,15 @@ public:
     {
         InitCurlOnce();
         curl_ = curl_easy_init();
-        if (!curl_)
-            return;
+        if (!curl_) return;
         curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(curl_, CURLOPT_URL, opts_.server.Url().c_str());
         curl_easy_setopt(curl_, CURLOPT_PROTOCOLS_STR, "pop3,pop3s");
         curl_easy_setopt(curl_, CURLOPT_USERNAME, opts_.user.c_str());
         curl_easy_setopt(curl_, CURLOPT_PASSWORD, opts_.password.c_str());
-        curl_easy_setopt(curl_, CURLOPT_USE_SSL, opts_.server.security == ServerAddress::Security::Plain
-                                                     ? static_cast<long>(CURLUSESSL_NONE)
-                                                     : static_cast<long>(CURLUSESSL_ALL));
+        curl_easy_setopt(curl_, CURLOPT_USE_SSL,
+                         opts_.server.security == ServerAddress::Security::Plain ? static_cast<long>(CURLUSESSL_NONE)
+                                                                                 : static_cast<long>(CURLUSESSL_ALL));
         curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYHOST, 2L);
         if (!opts_.caFile.empty()) {
@@ -108,10 +102,7 @@ public:
     Pop3Reply Uidl(const LineHandler& onLine) override { return Listing("UIDL", onLine); }
     Pop3Reply List(const LineHandler& onLine) override { return Listing("", onLine); }
     Pop3Reply Stat(std::string& text) override { return Status("STAT", text); }
-    Pop3Reply UidlOf(unsigned long n, std::string& text) override
-    {
-        return Status("UIDL " + std::to_string(n), text);
-    }
+    Pop3Reply UidlOf(unsigned long n, std::string& text) override { return Status("UIDL " + std::to_string(n), text); }
     Pop3Reply Top(unsigned long n, unsigned long lines, size_t byteCap, std::string& out) override
     {
         out.clear();
@@ -131,8 +122,7 @@ public:
 
     void Quit() override
     {
-        if (!curl_)
-            return;
+        if (!curl_) return;
         // QUIT is sent on cleanup; its reply must not outwait the account's bound.
         long secs = std::clamp<long>(static_cast<long>(RemainingMs() / 1000), 1L, 2L);
         curl_easy_setopt(curl_, CURLOPT_SERVER_RESPONSE_TIMEOUT, secs);
@@ -151,8 +141,7 @@ private:
         sink.lines = &lines;
         sink.cap = kMaxListingBytes;
         Pop3Reply r = Perform(request, sink);
-        if (r.ok())
-            lines.Finish();
+        if (r.ok()) lines.Finish();
         return r;
     }
 
@@ -162,10 +151,9 @@ private:
     {
         text.clear();
         Sink sink;
-        sink.cap = 0;  // nothing may arrive as a body
+        sink.cap = 0; // nothing may arrive as a body
         Pop3Reply r = Perform(request, sink, /*statusOnly=*/true);
-        if (!r.ok())
-            return r;
+        if (!r.ok()) return r;
         std::string_view line = statusReply_;
         if (line.size() < 3 || line.substr(0, 3) != "+OK") {
             r.kind = Pop3Reply::Kind::Failed;
@@ -179,8 +167,7 @@ private:
 
     long long RemainingMs() const
     {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(opts_.deadline -
-                                                                     std::chrono::steady_clock::now())
+        return std::chrono::duration_cast<std::chrono::milliseconds>(opts_.deadline - std::chrono::steady_clock::now())
             .count();
     }
 
@@ -210,10 +197,8 @@ private:
                            [](char c) { return static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c); });
             // Each capability list replaces the one before: after STLS only the one sent over
             // TLS counts, so nothing injected in clear text can stall the account.
-            if (upper.rfind("+OK", 0) == 0 && self->lastCommand_ == "capa")
-                self->loginDelay_.reset();
-            if (auto delay = LoginDelayFromCapability(line))
-                self->loginDelay_ = delay;
+            if (upper.rfind("+OK", 0) == 0 && self->lastCommand_ == "capa") self->loginDelay_.reset();
+            if (auto delay = LoginDelayFromCapability(line)) self->loginDelay_ = delay;
         }
         return 0;
     }
@@ -224,8 +209,7 @@ private:
     bool ConnectionClosedEarly()
     {
         curl_socket_t sock = CURL_SOCKET_BAD;
-        if (curl_easy_getinfo(curl_, CURLINFO_ACTIVESOCKET, &sock) != CURLE_OK || sock == CURL_SOCKET_BAD)
-            return true;
+        if (curl_easy_getinfo(curl_, CURLINFO_ACTIVESOCKET, &sock) != CURLE_OK || sock == CURL_SOCKET_BAD) return true;
         pollfd p{sock, POLLIN, 0};
         return ::poll(&p, 1, 0) > 0;
     }
@@ -269,14 +253,12 @@ private:
         statusReply_.clear();
         statusPending_ = false;
         CURLcode rc = curl_easy_perform(curl_);
-        if (rc == CURLE_OK && ConnectionClosedEarly())
-            rc = CURLE_PARTIAL_FILE;
-        if (rc == CURLE_OK)
-            return reply;
+        if (rc == CURLE_OK && ConnectionClosedEarly()) rc = CURLE_PARTIAL_FILE;
+        if (rc == CURLE_OK) return reply;
         reply.kind = Pop3Reply::Kind::Failed;
         if (rc == CURLE_WRITE_ERROR && sink.overflow && sink.out) {
             reply.reason = "reply over the size cap";
-            return reply;  // Top keeps what was read
+            return reply; // Top keeps what was read
         }
         if (internal::Cancelled() || rc == CURLE_ABORTED_BY_CALLBACK) {
             reply.failure = AccountStatus::Kind::Cancelled;
@@ -291,18 +273,16 @@ private:
             reply.loginDelay = true;
             reply.failure = K::Waiting;
         }
-        std::string server = errReply ? " (server said: " + Sanitise(WithoutPassword(errReply_, opts_.password)) + ")" : std::string();
+        std::string server =
+            errReply ? " (server said: " + Sanitise(WithoutPassword(errReply_, opts_.password)) + ")" : std::string();
         switch (rc) {
         case CURLE_WEIRD_SERVER_REPLY:
             if (errReply && (cmd == "uidl" || cmd == "top" || cmd == "list" || cmd == "stat")) {
                 // The session goes on: no UIDL has a fallback, a refused TOP skips one mail.
-                if (cmd == "uidl" || cmd == "top" || cmd == "stat")
-                    reply.kind = Pop3Reply::Kind::ServerErr;
+                if (cmd == "uidl" || cmd == "top" || cmd == "stat") reply.kind = Pop3Reply::Kind::ServerErr;
                 reply.reason = "the server refused " + charset::Lower(request.empty() ? "LIST" : request) + server;
-            } else if (errReply && (cmd == "pass" || cmd == "user" || cmd == "apop" ||
-                                    cmd == "auth")) {
-                if (!reply.loginDelay)
-                    reply.failure = K::LoginRefused;
+            } else if (errReply && (cmd == "pass" || cmd == "user" || cmd == "apop" || cmd == "auth")) {
+                if (!reply.loginDelay) reply.failure = K::LoginRefused;
                 reply.reason = "login refused" + server;
             } else if (errReply && cmd.empty()) {
                 reply.reason = "the server refused the connection" + server;
@@ -314,8 +294,7 @@ private:
             }
             break;
         case CURLE_LOGIN_DENIED:
-            if (!reply.loginDelay)
-                reply.failure = K::LoginRefused;
+            if (!reply.loginDelay) reply.failure = K::LoginRefused;
             reply.reason = "login refused" + server;
             break;
         case CURLE_USE_SSL_FAILED:
@@ -346,13 +325,15 @@ private:
         case CURLE_SEND_ERROR:
         case CURLE_RECV_ERROR:
             reply.failure = K::CannotConnect;
-            reply.reason = std::string(curl_easy_strerror(rc)) + (errbuf_[0] ? std::string(": ") + errbuf_ : "") + server;
+            reply.reason =
+                std::string(curl_easy_strerror(rc)) + (errbuf_[0] ? std::string(": ") + errbuf_ : "") + server;
             break;
         case CURLE_WRITE_ERROR:
             reply.reason = sink.overflow ? "listing too long" : "write error";
             break;
         default:
-            reply.reason = std::string(curl_easy_strerror(rc)) + (errbuf_[0] ? std::string(": ") + errbuf_ : "") + server;
+            reply.reason =
+                std::string(curl_easy_strerror(rc)) + (errbuf_[0] ? std::string(": ") + errbuf_ : "") + server;
             break;
         }
         reply.reason = WithoutPassword(Sanitise(reply.reason), opts_.password);
@@ -365,12 +346,12 @@ private:
     std::string lastCommand_;
     std::string errReply_;
     std::string errCommand_;
-    std::string statusReply_;     // the first status line after the last command sent
+    std::string statusReply_; // the first status line after the last command sent
     bool statusPending_ = false;
     std::optional<long> loginDelay_;
 };
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<Pop3Session> MakeCurlSession(const SessionOptions& options)
 {
@@ -383,4 +364,4 @@ void InitCurlOnce()
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-}  // namespace maillib
+} // namespace maillib

@@ -11,12 +11,11 @@ namespace maillib {
 std::string HtmlToText(std::string_view html)
 {
     static const std::map<std::string, std::string> entities = {
-        {"amp", "&"},    {"lt", "<"},      {"gt", ">"},        {"quot", "\""},     {"apos", "'"},
-        {"nbsp", " "},   {"copy", "©"},    {"reg", "®"},       {"yen", "¥"},       {"hellip", "…"},
-        {"mdash", "—"},  {"ndash", "–"},   {"laquo", "«"},     {"raquo", "»"},     {"middot", "·"},
-        {"times", "×"},  {"divide", "÷"},  {"trade", "™"},     {"bull", "•"},      {"rsquo", "’"},
-        {"lsquo", "‘"},  {"rdquo", "”"},   {"ldquo", "“"},     {"euro", "€"},      {"deg", "°"},
-        {"ensp", " "},   {"emsp", " "},    {"thinsp", " "},    {"zwnj", ""},       {"zwj", ""}};
+        {"amp", "&"},   {"lt", "<"},    {"gt", ">"},     {"quot", "\""},  {"apos", "'"},   {"nbsp", " "},
+        {"copy", "©"},  {"reg", "®"},   {"yen", "¥"},    {"hellip", "…"}, {"mdash", "—"},  {"ndash", "–"},
+        {"laquo", "«"}, {"raquo", "»"}, {"middot", "·"}, {"times", "×"},  {"divide", "÷"}, {"trade", "™"},
+        {"bull", "•"},  {"rsquo", "’"}, {"lsquo", "‘"},  {"rdquo", "”"},  {"ldquo", "“"},  {"euro", "€"},
+        {"deg", "°"},   {"ensp", " "},  {"emsp", " "},   {"thinsp", " "}, {"zwnj", ""},    {"zwj", ""}};
     std::string out;
     size_t i = 0;
     auto lowerTagName = [&](size_t p) {
@@ -27,8 +26,7 @@ std::string HtmlToText(std::string_view html)
     };
     bool pendingSpace = false;
     auto newline = [&] {
-        while (!out.empty() && out.back() == ' ')
-            out.pop_back();
+        while (!out.empty() && out.back() == ' ') out.pop_back();
         out += '\n';
         pendingSpace = false;
     };
@@ -42,16 +40,14 @@ std::string HtmlToText(std::string_view html)
                 continue;
             }
             size_t end = html.find('>', i);
-            if (end == std::string_view::npos)
-                break;
+            if (end == std::string_view::npos) break;
             if (name == "script" || name == "style" || name == "head" || name == "title") {
                 std::string closeTag = "</" + name;
                 size_t p = end;
                 size_t close = std::string_view::npos;
                 while (p < html.size()) {
                     size_t lt = html.find("</", p);
-                    if (lt == std::string_view::npos)
-                        break;
+                    if (lt == std::string_view::npos) break;
                     if (g_ascii_strncasecmp(html.data() + lt, closeTag.c_str(), closeTag.size()) == 0) {
                         close = lt;
                         break;
@@ -68,8 +64,7 @@ std::string HtmlToText(std::string_view html)
             }
             std::string bare = name[0] == '/' ? name.substr(1) : name;
             // XHTML's self-closing form, <br/>, is the same tag.
-            while (bare.size() > 1 && bare.back() == '/')
-                bare.pop_back();
+            while (bare.size() > 1 && bare.back() == '/') bare.pop_back();
             if (bare == "br" || bare == "p" || bare == "div" || bare == "tr" || bare == "li" || bare == "h1" ||
                 bare == "h2" || bare == "h3" || bare == "h4" || bare == "table" || bare == "blockquote" ||
                 bare == "ul" || bare == "ol" || bare == "hr") {
@@ -91,11 +86,9 @@ std::string HtmlToText(std::string_view html)
                     bool hex = ent.size() > 1 && (ent[1] == 'x' || ent[1] == 'X');
                     std::string digits = ent.substr(hex ? 2 : 1);
                     if (!digits.empty() && digits.size() <= 7 &&
-                        digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") ==
-                            std::string::npos) {
+                        digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") == std::string::npos) {
                         cp = std::stoul(digits, nullptr, hex ? 16 : 10);
-                        if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-                            cp = 0xFFFD;
+                        if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
                         char buf[8];
                         int n = g_unichar_to_utf8(static_cast<gunichar>(cp), buf);
                         rep.assign(buf, static_cast<size_t>(n));
@@ -106,8 +99,7 @@ std::string HtmlToText(std::string_view html)
                     ok = true;
                 }
                 if (ok) {
-                    if (pendingSpace && !out.empty() && out.back() != '\n')
-                        out += ' ';
+                    if (pendingSpace && !out.empty() && out.back() != '\n') out += ' ';
                     pendingSpace = false;
                     out += rep;
                     i = semi + 1;
@@ -120,8 +112,7 @@ std::string HtmlToText(std::string_view html)
             ++i;
             continue;
         }
-        if (pendingSpace && !out.empty() && out.back() != '\n')
-            out += ' ';
+        if (pendingSpace && !out.empty() && out.back() != '\n') out += ' ';
         pendingSpace = false;
         out += c;
         ++i;
@@ -131,16 +122,14 @@ std::string HtmlToText(std::string_view html)
     int newlines = 0;
     for (char ch : out) {
         if (ch == '\n') {
-            if (++newlines <= 2)
-                tidy += ch;
+            if (++newlines <= 2) tidy += ch;
             continue;
         }
-        if (ch == ' ' && (tidy.empty() || tidy.back() == '\n'))
-            continue;
+        if (ch == ' ' && (tidy.empty() || tidy.back() == '\n')) continue;
         newlines = 0;
         tidy += ch;
     }
     return charset::Trim(tidy);
 }
 
-}  // namespace maillib
+} // namespace maillib

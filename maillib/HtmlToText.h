@@ -10,4 +10,4 @@ namespace maillib {
 // line; runs of blanks become one and at most one empty line is kept in a row.
 std::string HtmlToText(std::string_view html);
 
-}  // namespace maillib
+} // namespace maillib

@@ -22,7 +22,7 @@ LogState& State()
     return s;
 }
 
-}  // namespace
+} // namespace
 
 void SetLogSink(std::function<void(const std::string&)> sink)
 {
@@ -59,8 +59,7 @@ void ReportOnce(const std::string& label, const std::string& user, const std::st
     const std::string key = label + '\n' + user + '\n' + reason;
     {
         std::lock_guard lock(State().mutex);
-        if (!State().said.insert(key).second)
-            return;
+        if (!State().said.insert(key).second) return;
     }
     Report(label, user, reason);
 }
@@ -71,5 +70,5 @@ void ForgetReported()
     State().said.clear();
 }
 
-}  // namespace internal
-}  // namespace maillib
+} // namespace internal
+} // namespace maillib

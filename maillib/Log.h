@@ -19,4 +19,4 @@ void ReportOnce(const std::string& label, const std::string& user, const std::st
 // Forgets which lines ReportOnce has said.
 void ForgetReported();
 
-}  // namespace maillib::internal
+} // namespace maillib::internal

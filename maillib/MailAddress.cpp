@@ -24,8 +24,7 @@ std::vector<std::string> SplitAddresses(const std::string& s)
                 cur += s[++i];
                 continue;
             }
-            if (c == '"')
-                quoted = false;
+            if (c == '"') quoted = false;
         } else if (c == '"') {
             quoted = true;
         } else if (c == '(') {
@@ -56,8 +55,7 @@ std::string CollapseBlanks(const std::string& s)
             blank = true;
             continue;
         }
-        if (blank && !out.empty())
-            out += ' ';
+        if (blank && !out.empty()) out += ' ';
         blank = false;
         out += c;
     }
@@ -70,7 +68,7 @@ std::string FormatMailbox(const std::string& m)
     bool quoted = false;
     int depth = 0;
     size_t lt = std::string::npos, gt = std::string::npos;
-    std::string outside;  // text outside comments and quotes markers
+    std::string outside; // text outside comments and quotes markers
     for (size_t i = 0; i < m.size(); ++i) {
         char c = m[i];
         if (quoted) {
@@ -86,10 +84,8 @@ std::string FormatMailbox(const std::string& m)
             continue;
         }
         if (depth > 0) {
-            if (c == '(')
-                ++depth;
-            else if (c == ')' && --depth == 0)
-                continue;
+            if (c == '(') ++depth;
+            else if (c == ')' && --depth == 0) continue;
             comment += c;
             continue;
         }
@@ -99,22 +95,18 @@ std::string FormatMailbox(const std::string& m)
         }
         if (c == '(') {
             depth = 1;
-            if (!comment.empty())
-                comment += ' ';
+            if (!comment.empty()) comment += ' ';
             continue;
         }
-        if (c == '<' && lt == std::string::npos)
-            lt = outside.size();
-        if (c == '>' && lt != std::string::npos)
-            gt = outside.size();
+        if (c == '<' && lt == std::string::npos) lt = outside.size();
+        if (c == '>' && lt != std::string::npos) gt = outside.size();
         outside += c;
     }
     if (lt != std::string::npos) {
         size_t end = gt == std::string::npos ? outside.size() : gt;
         addr = Trim(outside.substr(lt + 1, end - lt - 1));
         name = outside.substr(0, lt);
-        if (gt != std::string::npos)
-            name += outside.substr(gt + 1);
+        if (gt != std::string::npos) name += outside.substr(gt + 1);
     } else {
         addr = Trim(outside);
         name = comment;
@@ -124,35 +116,29 @@ std::string FormatMailbox(const std::string& m)
         addr = addr.substr(colon + 1);
     addr = CollapseBlanks(Trim(addr));
     name = CollapseBlanks(Trim(charset::DecodeEncodedWords(Trim(name))));
-    if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
-        name = Trim(name.substr(1, name.size() - 2));
-    if (name.empty() || name == addr)
-        return addr;
-    if (addr.empty())
-        return name;
+    if (name.size() >= 2 && name.front() == '"' && name.back() == '"') name = Trim(name.substr(1, name.size() - 2));
+    if (name.empty() || name == addr) return addr;
+    if (addr.empty()) return name;
     return name + " <" + addr + ">";
 }
 
-}  // namespace
+} // namespace
 
 std::string FormatAddressHeader(const std::string& raw)
 {
     std::string unfolded;
     for (char c : raw)
-        if (c != '\r' && c != '\n')
-            unfolded += c == '\t' ? ' ' : c;
+        if (c != '\r' && c != '\n') unfolded += c == '\t' ? ' ' : c;
     // Raw 8-bit or JIS text becomes UTF-8 first: CP932 trail bytes can look like '\\'.
     std::string text = charset::GuessToUtf8(unfolded);
     std::string out;
     for (const auto& m : SplitAddresses(text)) {
         std::string f = FormatMailbox(m);
-        if (f.empty())
-            continue;
-        if (!out.empty())
-            out += ", ";
+        if (f.empty()) continue;
+        if (!out.empty()) out += ", ";
         out += f;
     }
     return Trim(charset::StripControls(out, ""));
 }
 
-}  // namespace maillib
+} // namespace maillib

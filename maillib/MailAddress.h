@@ -9,4 +9,4 @@ namespace maillib {
 // or JIS text, comments and quotes.
 std::string FormatAddressHeader(const std::string& raw);
 
-}  // namespace maillib
+} // namespace maillib

@@ -19,10 +19,8 @@ std::string FixZoneNames(const std::string& raw)
     size_t i = 0;
     while (i < raw.size()) {
         char c = raw[i];
-        if (c == '(')
-            ++depth;
-        else if (c == ')' && depth > 0)
-            --depth;
+        if (c == '(') ++depth;
+        else if (c == ')' && depth > 0) --depth;
         if (depth == 0 && (i == 0 || raw[i - 1] == ' ' || raw[i - 1] == '\t') && raw.size() - i >= 3 &&
             g_ascii_strncasecmp(raw.c_str() + i, "JST", 3) == 0 &&
             (i + 3 == raw.size() || std::string_view(" \t\r\n(").find(raw[i + 3]) != std::string_view::npos)) {
@@ -39,11 +37,9 @@ std::string FixZoneNames(const std::string& raw)
 GDateTime* ParseDate(const std::string& raw)
 {
     std::string text = Trim(charset::StripControls(FixZoneNames(raw), ""));
-    if (text.empty())
-        return nullptr;
+    if (text.empty()) return nullptr;
     GDateTime* dt = g_mime_utils_header_decode_date(text.c_str());
-    if (!dt)
-        return nullptr;
+    if (!dt) return nullptr;
     int year = g_date_time_get_year(dt);
     if (year < 1900 || year > 9999) {
         g_date_time_unref(dt);
@@ -55,8 +51,7 @@ GDateTime* ParseDate(const std::string& raw)
 std::string FormatLocal(GDateTime* dt)
 {
     GDateTime* local = g_date_time_to_local(dt);
-    if (!local)
-        return {};
+    if (!local) return {};
     gchar* s = g_date_time_format(local, "%Y/%m/%d %H:%M:%S");
     std::string out = s ? s : "";
     g_free(s);
@@ -64,7 +59,7 @@ std::string FormatLocal(GDateTime* dt)
     return out;
 }
 
-}  // namespace
+} // namespace
 
 std::string MailDateText(const std::string& dateHeader, const std::vector<std::string>& receivedHeaders)
 {
@@ -77,24 +72,20 @@ std::string MailDateText(const std::string& dateHeader, const std::vector<std::s
     GDateTime* best = nullptr;
     for (const auto& r : receivedHeaders) {
         auto semi = r.rfind(';');
-        if (semi == std::string::npos)
-            continue;
+        if (semi == std::string::npos) continue;
         GDateTime* dt = ParseDate(r.substr(semi + 1));
-        if (!dt)
-            continue;
+        if (!dt) continue;
         if (!best || g_date_time_compare(dt, best) > 0) {
-            if (best)
-                g_date_time_unref(best);
+            if (best) g_date_time_unref(best);
             best = dt;
         } else {
             g_date_time_unref(dt);
         }
     }
-    if (!best)
-        return {};
+    if (!best) return {};
     std::string out = FormatLocal(best);
     g_date_time_unref(best);
     return out;
 }
 
-}  // namespace maillib
+} // namespace maillib

@@ -11,4 +11,4 @@ namespace maillib {
 // neither can be read.
 std::string MailDateText(const std::string& dateHeader, const std::vector<std::string>& receivedHeaders);
 
-}  // namespace maillib
+} // namespace maillib

@@ -21,15 +21,15 @@ using MailList = std::optional<std::vector<std::string>>;
 struct AccountStatus {
     enum class Kind {
         Ok,
-        NotConfigured,          // no server or no user: nothing was tried
+        NotConfigured, // no server or no user: nothing was tried
         CertificateNotTrusted,
         LoginRefused,
         CannotConnect,
         TimedOut,
-        ServerError,            // the server answered, but not as it should
-        NoStls,                 // STLS is required and the server does not offer or refuses it
-        Waiting,                // backing off, or the server's LOGIN-DELAY; see waitUntil
-        Cancelled,              // CancelChecks() stopped it
+        ServerError, // the server answered, but not as it should
+        NoStls,      // STLS is required and the server does not offer or refuses it
+        Waiting,     // backing off, or the server's LOGIN-DELAY; see waitUntil
+        Cancelled,   // CancelChecks() stopped it
     };
     Kind kind = Kind::NotConfigured;
     // One line, safe to show: never a password, no control characters.
@@ -61,4 +61,4 @@ void CancelChecks();
 // Where the library's warning lines go (one line each, no newline); stderr when unset.
 // Called from the checking threads, one line at a time; the sink must not call the library.
 void SetLogSink(std::function<void(const std::string&)> sink);
-}
+} // namespace maillib

@@ -9,14 +9,14 @@
 namespace maillib::internal {
 
 struct Limits {
-    std::chrono::milliseconds connect{10000};  // connect, greeting and login
-    std::chrono::milliseconds total{30000};    // the whole account, bodies included
+    std::chrono::milliseconds connect{10000}; // connect, greeting and login
+    std::chrono::milliseconds total{30000};   // the whole account, bodies included
     std::chrono::milliseconds backoffBase{30000};
     std::chrono::milliseconds backoffMax{600000};
-    std::chrono::milliseconds loginDelayFallback{60000};  // when a server refuses with [LOGIN-DELAY] and no figure
-    size_t sizeCap = 256 * 1024;                          // bytes kept of one mail
-    unsigned long truncatedBodyLines = 300;               // body lines fetched of a mail over the cap
-    size_t cacheBudget = 64u * 1024 * 1024;               // cached mail bytes per account
+    std::chrono::milliseconds loginDelayFallback{60000}; // when a server refuses with [LOGIN-DELAY] and no figure
+    size_t sizeCap = 256 * 1024;                         // bytes kept of one mail
+    unsigned long truncatedBodyLines = 300;              // body lines fetched of a mail over the cap
+    size_t cacheBudget = 64u * 1024 * 1024;              // cached mail bytes per account
     // A full UIDL listing at least this often, even when STAT and the last id say nothing
     // changed (zero: every check).
     std::chrono::milliseconds fullListingEvery{600000};
@@ -34,11 +34,11 @@ void SetSessionFactory(SessionFactory factory);
 struct AccountStats {
     size_t cachedMails = 0;
     size_t cachedBytes = 0;
-    int failures = 0;  // consecutive
+    int failures = 0; // consecutive
 };
 AccountStats StatsFor(const std::string& server, const std::string& user);
 
 // File name (not path) a mail of an account is saved under.
 std::string MailFileName(const std::string& accountKey, const std::string& uid);
 
-}  // namespace maillib::internal
+} // namespace maillib::internal

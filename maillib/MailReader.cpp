@@ -21,19 +21,14 @@ using charset::Trim;
 
 constexpr size_t kMaxMailFileBytes = 32u * 1024 * 1024;
 
-void InitGMime()
-{
-    InitGMimeOnce();
-}
+void InitGMime() { InitGMimeOnce(); }
 
-template <typename T>
-struct GObjectPtr {
+template <typename T> struct GObjectPtr {
     T* p = nullptr;
     explicit GObjectPtr(T* ptr) : p(ptr) {}
     ~GObjectPtr()
     {
-        if (p)
-            g_object_unref(p);
+        if (p) g_object_unref(p);
     }
     GObjectPtr(const GObjectPtr&) = delete;
     GObjectPtr& operator=(const GObjectPtr&) = delete;
@@ -43,15 +38,13 @@ std::vector<std::string> RawHeaders(GMimeObject* obj, const char* name)
 {
     std::vector<std::string> out;
     GMimeHeaderList* list = g_mime_object_get_header_list(obj);
-    if (!list)
-        return out;
+    if (!list) return out;
     int n = g_mime_header_list_get_count(list);
     for (int i = 0; i < n; ++i) {
         GMimeHeader* h = g_mime_header_list_get_header_at(list, i);
         const char* hn = g_mime_header_get_name(h);
         const char* raw = g_mime_header_get_raw_value(h);
-        if (hn && raw && g_ascii_strcasecmp(hn, name) == 0)
-            out.emplace_back(raw);
+        if (hn && raw && g_ascii_strcasecmp(hn, name) == 0) out.emplace_back(raw);
     }
     return out;
 }
@@ -83,8 +76,7 @@ std::string HeaderParam(const std::string& raw, const std::string& want)
 {
     std::string text;
     for (char c : raw)
-        if (c != '\r' && c != '\n')
-            text += c;
+        if (c != '\r' && c != '\n') text += c;
     struct Segment {
         std::string value;
         bool encoded = false;
@@ -95,8 +87,7 @@ std::string HeaderParam(const std::string& raw, const std::string& want)
     size_t i = text.find(';');
     while (i != std::string::npos && i < text.size()) {
         ++i;
-        while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
-            ++i;
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
         size_t eq = text.find('=', i);
         size_t semi = text.find(';', i);
         if (eq == std::string::npos || (semi != std::string::npos && semi < eq)) {
@@ -105,14 +96,12 @@ std::string HeaderParam(const std::string& raw, const std::string& want)
         }
         std::string key = Lower(Trim(text.substr(i, eq - i)));
         size_t v = eq + 1;
-        while (v < text.size() && (text[v] == ' ' || text[v] == '\t'))
-            ++v;
+        while (v < text.size() && (text[v] == ' ' || text[v] == '\t')) ++v;
         std::string value;
         if (v < text.size() && text[v] == '"') {
             ++v;
             while (v < text.size() && text[v] != '"') {
-                if (text[v] == '\\' && v + 1 < text.size())
-                    ++v;
+                if (text[v] == '\\' && v + 1 < text.size()) ++v;
                 value += text[v++];
             }
             i = text.find(';', v);
@@ -127,15 +116,13 @@ std::string HeaderParam(const std::string& raw, const std::string& want)
         } else if (key.rfind(want + "*", 0) == 0) {
             std::string rest = key.substr(want.size() + 1);
             bool encoded = !rest.empty() && rest.back() == '*';
-            if (encoded)
-                rest.pop_back();
+            if (encoded) rest.pop_back();
             int index = 0;
             if (!rest.empty()) {
-                if (rest.size() > 4 || rest.find_first_not_of("0123456789") != std::string::npos)
-                    continue;
+                if (rest.size() > 4 || rest.find_first_not_of("0123456789") != std::string::npos) continue;
                 index = std::stoi(rest);
             } else {
-                encoded = true;  // "name*=" is the single extended form
+                encoded = true; // "name*=" is the single extended form
             }
             segments[index] = Segment{value, encoded};
             haveExtended = true;
@@ -160,8 +147,7 @@ std::string HeaderParam(const std::string& raw, const std::string& want)
         std::string out = cs.empty() ? charset::GuessToUtf8(bytes) : charset::ToUtf8(bytes, cs);
         return Trim(charset::StripControls(charset::DecodeEncodedWords(out), ""));
     }
-    if (havePlain)
-        return DecodeHeader(plain);
+    if (havePlain) return DecodeHeader(plain);
     return {};
 }
 
@@ -176,20 +162,17 @@ struct Walk {
 std::string PartFilename(GMimeObject* obj)
 {
     std::string name = HeaderParam(FirstRawHeader(obj, "Content-Disposition"), "filename");
-    if (name.empty())
-        name = HeaderParam(FirstRawHeader(obj, "Content-Type"), "name");
+    if (name.empty()) name = HeaderParam(FirstRawHeader(obj, "Content-Type"), "name");
     return name;
 }
 
 void WalkParts(GMimeObject* obj, Walk& w, int depth)
 {
-    if (!obj || depth > 64)
-        return;
+    if (!obj || depth > 64) return;
     if (GMIME_IS_MULTIPART(obj)) {
         GMimeMultipart* mp = GMIME_MULTIPART(obj);
         int n = g_mime_multipart_get_count(mp);
-        for (int i = 0; i < n; ++i)
-            WalkParts(g_mime_multipart_get_part(mp, i), w, depth + 1);
+        for (int i = 0; i < n; ++i) WalkParts(g_mime_multipart_get_part(mp, i), w, depth + 1);
         return;
     }
     std::string filename = PartFilename(obj);
@@ -206,15 +189,13 @@ void WalkParts(GMimeObject* obj, Walk& w, int depth)
             return;
         }
     }
-    if (!filename.empty())
-        w.names.push_back(filename);
+    if (!filename.empty()) w.names.push_back(filename);
 }
 
 std::string PartBytes(GMimePart* part)
 {
     GMimeDataWrapper* content = g_mime_part_get_content(part);
-    if (!content)
-        return {};
+    if (!content) return {};
     GMimeStream* mem = g_mime_stream_mem_new();
     g_mime_data_wrapper_write_to_stream(content, mem);
     GByteArray* arr = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem));
@@ -237,8 +218,7 @@ std::string NormaliseLineEnds(const std::string& s)
     for (size_t i = 0; i < s.size(); ++i) {
         if (s[i] == '\r') {
             out += '\n';
-            if (i + 1 < s.size() && s[i + 1] == '\n')
-                ++i;
+            if (i + 1 < s.size() && s[i + 1] == '\n') ++i;
         } else {
             out += s[i];
         }
@@ -250,23 +230,33 @@ std::string Join(const std::vector<std::string>& v, const char* sep)
 {
     std::string out;
     for (const auto& s : v) {
-        if (!out.empty())
-            out += sep;
+        if (!out.empty()) out += sep;
         out += s;
     }
     return out;
 }
 
-}  // namespace
+} // namespace
 
 // GMime parses address lists in time that grows with the square of their length, so a
 // spam mail with a huge To: would freeze the check. The fields nobody reads are dropped
 // from the message's header block and the others cut to a sane length before parsing.
 std::string TameHeaders(std::string_view bytes)
 {
-    static const std::set<std::string> unread = {
-        "to", "cc", "bcc", "reply-to", "sender", "resent-to", "resent-cc", "resent-bcc", "resent-from",
-        "resent-sender", "mail-followup-to", "mail-reply-to", "disposition-notification-to", "return-receipt-to"};
+    static const std::set<std::string> unread = {"to",
+                                                 "cc",
+                                                 "bcc",
+                                                 "reply-to",
+                                                 "sender",
+                                                 "resent-to",
+                                                 "resent-cc",
+                                                 "resent-bcc",
+                                                 "resent-from",
+                                                 "resent-sender",
+                                                 "mail-followup-to",
+                                                 "mail-reply-to",
+                                                 "disposition-notification-to",
+                                                 "return-receipt-to"};
     constexpr size_t kMaxField = 8192;
     size_t headerEnd = bytes.size();
     for (size_t p = 0; p < bytes.size();) {
@@ -291,12 +281,9 @@ std::string TameHeaders(std::string_view bytes)
         std::string_view field = bytes.substr(p, end - p);
         p = end;
         std::string name(field.substr(0, std::min(field.find(':'), field.size())));
-        for (char& ch : name)
-            ch = static_cast<char>(g_ascii_tolower(ch));
-        while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
-            name.pop_back();
-        if (unread.count(name))
-            continue;
+        for (char& ch : name) ch = static_cast<char>(g_ascii_tolower(ch));
+        while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.pop_back();
+        if (unread.count(name)) continue;
         if (field.size() > kMaxField) {
             out.append(field.substr(0, kMaxField));
             out += "\r\n";
@@ -331,10 +318,8 @@ MailFields ParseMail(std::string_view original)
     WalkParts(g_mime_message_get_mime_part(message.p), w, 0);
     f.attachments = Join(w.names, ",");
     std::string body;
-    if (w.plain)
-        body = PartText(w.plain);
-    else if (w.html)
-        body = HtmlToText(NormaliseLineEnds(PartText(w.html)));
+    if (w.plain) body = PartText(w.plain);
+    else if (w.html) body = HtmlToText(NormaliseLineEnds(PartText(w.html)));
     f.body = charset::StripControls(NormaliseLineEnds(body), "\n\t");
     return f;
 }
@@ -345,22 +330,16 @@ std::optional<std::vector<std::string>> FieldsToList(const MailFields& f, std::s
     size_t start = 0;
     while (start < fieldList.size()) {
         size_t colon = fieldList.find(':', start);
-        std::string name = Lower(Trim(fieldList.substr(start, colon == std::string_view::npos ? std::string_view::npos
-                                                                                             : colon - start)));
+        std::string name = Lower(
+            Trim(fieldList.substr(start, colon == std::string_view::npos ? std::string_view::npos : colon - start)));
         start = colon == std::string_view::npos ? fieldList.size() : colon + 1;
-        if (name.empty())
-            continue;
+        if (name.empty()) continue;
         std::string value;
-        if (name == "subject")
-            value = f.subject;
-        else if (name == "from")
-            value = f.from;
-        else if (name == "date")
-            value = f.date;
-        else if (name == "nofile")
-            value = f.attachments;
-        else if (name == "body")
-            continue;  // always last
+        if (name == "subject") value = f.subject;
+        else if (name == "from") value = f.from;
+        else if (name == "date") value = f.date;
+        else if (name == "nofile") value = f.attachments;
+        else if (name == "body") continue; // always last
         out.push_back(name + ": " + value);
     }
     out.push_back("body:" + f.body);
@@ -370,8 +349,7 @@ std::optional<std::vector<std::string>> FieldsToList(const MailFields& f, std::s
 std::optional<std::vector<std::string>> ReadMailFile(const std::string& path, std::string_view fieldList)
 {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return std::nullopt;
+    if (!in) return std::nullopt;
     std::string data;
     char buf[65536];
     while (in.read(buf, sizeof buf) || in.gcount() > 0) {
@@ -381,8 +359,7 @@ std::optional<std::vector<std::string>> ReadMailFile(const std::string& path, st
             break;
         }
     }
-    if (in.bad())
-        return std::nullopt;
+    if (in.bad()) return std::nullopt;
     return FieldsToList(ParseMail(data), fieldList);
 }
 
@@ -392,4 +369,4 @@ void InitGMimeOnce()
     std::call_once(once, [] { g_mime_init(); });
 }
 
-}  // namespace maillib
+} // namespace maillib

@@ -10,10 +10,10 @@ namespace maillib {
 
 struct MailFields {
     std::string subject;
-    std::string from;         // "Name <addr>" or "addr"
-    std::string date;         // local time "YYYY/MM/DD HH:MM:SS", or empty
-    std::string attachments;  // file names, comma separated
-    std::string body;         // plain text, "\n" line ends
+    std::string from;        // "Name <addr>" or "addr"
+    std::string date;        // local time "YYYY/MM/DD HH:MM:SS", or empty
+    std::string attachments; // file names, comma separated
+    std::string body;        // plain text, "\n" line ends
 };
 
 // Never fails: bytes that are no mail give empty headers and a guessed body.
@@ -28,4 +28,4 @@ std::optional<std::vector<std::string>> ReadMailFile(const std::string& path, st
 // GMime's set-up, once per process.
 void InitGMimeOnce();
 
-}  // namespace maillib
+} // namespace maillib

@@ -20,8 +20,7 @@ bool WriteWhole(int fd, const std::string& data)
     while (done < data.size()) {
         ssize_t n = ::write(fd, data.data() + done, data.size() - done);
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             return false;
         }
         done += static_cast<size_t>(n);
@@ -44,8 +43,7 @@ bool SaveFile(const std::string& folder, const std::string& name, const std::str
     ::fchmod(fd, 0600);
     bool ok = WriteWhole(fd, data);
     ok = (::close(fd) == 0) && ok;
-    if (ok && ::rename(buf.data(), finalPath.c_str()) == 0)
-        return true;
+    if (ok && ::rename(buf.data(), finalPath.c_str()) == 0) return true;
     error = std::string("cannot save a mail file: ") + std::strerror(errno);
     ::unlink(buf.data());
     return false;
@@ -59,8 +57,8 @@ bool IsMailFileName(const char* name)
 }
 
 struct CacheFolders {
-    std::mutex mutex;  // held while a folder is prepared: no check saves into it meanwhile
-    std::map<std::string, bool> prepared;  // cache folders seen by this process: usable?
+    std::mutex mutex;                     // held while a folder is prepared: no check saves into it meanwhile
+    std::map<std::string, bool> prepared; // cache folders seen by this process: usable?
 };
 
 CacheFolders& Caches()
@@ -81,8 +79,7 @@ std::string CacheFolder(const std::string& folder)
         // process into the folder comes after this, so none of ours is among them.
         if (GDir* dir = g_dir_open(folder.c_str(), 0, nullptr)) {
             while (const gchar* name = g_dir_read_name(dir))
-                if (std::string(name).rfind(".fw-part-", 0) == 0)
-                    ::unlink(JoinPath(folder, name).c_str());
+                if (std::string(name).rfind(".fw-part-", 0) == 0) ::unlink(JoinPath(folder, name).c_str());
             g_dir_close(dir);
         }
         ::mkdir(cache.c_str(), 0700);
@@ -91,8 +88,7 @@ std::string CacheFolder(const std::string& folder)
             ::chmod(cache.c_str(), 0700);
             if (GDir* dir = g_dir_open(cache.c_str(), 0, nullptr)) {
                 while (const gchar* name = g_dir_read_name(dir))
-                    if (IsMailFileName(name))
-                        ::unlink(JoinPath(cache, name).c_str());
+                    if (IsMailFileName(name)) ::unlink(JoinPath(cache, name).c_str());
                 g_dir_close(dir);
             }
             it->second = true;
@@ -105,10 +101,8 @@ std::string CacheFolder(const std::string& folder)
 // since the last check, so the link is tried first and the name cleared only when taken.
 bool LinkReplacing(const std::string& from, const std::string& to)
 {
-    if (::link(from.c_str(), to.c_str()) == 0)
-        return true;
-    if (errno != EEXIST)
-        return false;
+    if (::link(from.c_str(), to.c_str()) == 0) return true;
+    if (errno != EEXIST) return false;
     ::unlink(to.c_str());
     return ::link(from.c_str(), to.c_str()) == 0;
 }
@@ -120,26 +114,22 @@ bool PlaceFile(const std::string& folder, const std::string& cache, const std::s
 {
     const std::string finalPath = JoinPath(folder, name);
     if (cached && !cached->shadow.empty()) {
-        if (LinkReplacing(cached->shadow, finalPath))
-            return true;
-        DropShadow(*cached);  // the copy is gone or links are unsupported: write it anew
+        if (LinkReplacing(cached->shadow, finalPath)) return true;
+        DropShadow(*cached); // the copy is gone or links are unsupported: write it anew
     }
-    if (!SaveFile(folder, name, content, error))
-        return false;
+    if (!SaveFile(folder, name, content, error)) return false;
     if (cached && !cache.empty()) {
         std::string shadow = JoinPath(cache, name);
-        if (LinkReplacing(finalPath, shadow))
-            cached->shadow = std::move(shadow);
+        if (LinkReplacing(finalPath, shadow)) cached->shadow = std::move(shadow);
     }
     return true;
 }
 
-}  // namespace
+} // namespace
 
 std::string JoinPath(const std::string& folder, const std::string& name)
 {
-    if (!folder.empty() && folder.back() == '/')
-        return folder + name;
+    if (!folder.empty() && folder.back() == '/') return folder + name;
     return folder + "/" + name;
 }
 
@@ -147,8 +137,7 @@ std::string CaFileFor(const std::string& folder)
 {
     std::string path = JoinPath(folder, "INI/cacert.pem");
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        return path;
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return path;
     return {};
 }
 
@@ -166,7 +155,7 @@ MailList WriteFiles(const std::string& folder, const std::string& accountKey, co
             return std::nullopt;
         }
         if (allCached && refs.size() >= placeFirst) {
-            refs.resize(order.size());  // one empty entry for each mail left
+            refs.resize(order.size()); // one empty entry for each mail left
             break;
         }
         Cached* cached = nullptr;
@@ -177,8 +166,7 @@ MailList WriteFiles(const std::string& folder, const std::string& accountKey, co
         } else if (auto u = uncached.find(id); u != uncached.end()) {
             content = &u->second;
         }
-        if (!content)
-            continue;
+        if (!content) continue;
         if (refs.size() >= placeFirst) {
             refs.emplace_back();
             continue;
@@ -188,8 +176,7 @@ MailList WriteFiles(const std::string& folder, const std::string& accountKey, co
             name = cached->fileName;
         } else {
             name = internal::MailFileName(accountKey, std::string(id));
-            if (cached)
-                cached->fileName = name;
+            if (cached) cached->fileName = name;
         }
         if (!PlaceFile(folder, cache, name, cached, *content, error)) {
             RemoveFiles(refs);
@@ -203,8 +190,7 @@ MailList WriteFiles(const std::string& folder, const std::string& accountKey, co
 void RemoveFiles(const std::vector<std::string>& paths)
 {
     for (const auto& p : paths)
-        if (!p.empty())
-            ::unlink(p.c_str());
+        if (!p.empty()) ::unlink(p.c_str());
 }
 
 void ForgetCacheFolders()
@@ -213,4 +199,4 @@ void ForgetCacheFolders()
     Caches().prepared.clear();
 }
 
-}  // namespace maillib
+} // namespace maillib

@@ -33,4 +33,4 @@ void RemoveFiles(const std::vector<std::string>& paths);
 // Forgets which cache folders this process has prepared.
 void ForgetCacheFolders();
 
-}  // namespace maillib
+} // namespace maillib

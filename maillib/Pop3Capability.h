@@ -13,4 +13,4 @@ constexpr long kMaxLoginDelaySeconds = 3600;
 // capped at kMaxLoginDelaySeconds; nullopt for any other line.
 std::optional<long> LoginDelayFromCapability(std::string_view line);
 
-}  // namespace maillib
+} // namespace maillib

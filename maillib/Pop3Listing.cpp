@@ -32,32 +32,28 @@ uint64_t HashOf(std::string_view s)
 
 std::string Sha256Hex(std::string_view data)
 {
-    gchar* s = g_compute_checksum_for_data(G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(data.data()),
-                                           data.size());
+    gchar* s =
+        g_compute_checksum_for_data(G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(data.data()), data.size());
     std::string out = s ? s : "";
     g_free(s);
     return out;
 }
 
-}  // namespace
+} // namespace
 
 bool ParseListingLine(std::string_view line, unsigned long& number, std::string_view& rest)
 {
     line = TrimBlanks(line);
     const size_t sp = line.find(' ');
-    if (sp == std::string_view::npos)
-        return false;
+    if (sp == std::string_view::npos) return false;
     std::string_view digits = line.substr(0, sp);
     if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string_view::npos)
         return false;
     unsigned long n = 0;
-    for (char c : digits)
-        n = n * 10 + static_cast<unsigned long>(c - '0');
-    if (n == 0)
-        return false;
+    for (char c : digits) n = n * 10 + static_cast<unsigned long>(c - '0');
+    if (n == 0) return false;
     rest = TrimBlanks(line.substr(sp + 1));
-    if (rest.empty())
-        return false;
+    if (rest.empty()) return false;
     number = n;
     return true;
 }
@@ -73,13 +69,11 @@ void LineSplitter::Feed(std::string_view bytes)
         std::string_view piece = bytes.substr(0, eol);
         bytes.remove_prefix(eol + 1);
         if (pending_.empty()) {
-            if (!piece.empty() && piece.back() == '\r')
-                piece.remove_suffix(1);
+            if (!piece.empty() && piece.back() == '\r') piece.remove_suffix(1);
             onLine_(piece);
         } else {
             pending_.append(piece);
-            if (pending_.back() == '\r')
-                pending_.pop_back();
+            if (pending_.back() == '\r') pending_.pop_back();
             onLine_(pending_);
             pending_.clear();
         }
@@ -88,8 +82,7 @@ void LineSplitter::Feed(std::string_view bytes)
 
 void LineSplitter::Finish()
 {
-    if (!pending_.empty())
-        onLine_(pending_);
+    if (!pending_.empty()) onLine_(pending_);
     pending_.clear();
 }
 
@@ -97,12 +90,9 @@ void UidList::AddLine(std::string_view line)
 {
     unsigned long n = 0;
     std::string_view rest;
-    if (!ParseListingLine(line, n, rest))
-        return;
-    if (rest.size() > kMaxUidLength)
-        Add(n, "L:" + Sha256Hex(rest));
-    else
-        Add(n, rest);
+    if (!ParseListingLine(line, n, rest)) return;
+    if (rest.size() > kMaxUidLength) Add(n, "L:" + Sha256Hex(rest));
+    else Add(n, rest);
 }
 
 UidList::Entry UidList::Store(unsigned long number, std::string_view id)
@@ -120,10 +110,7 @@ UidList::Entry UidList::Store(unsigned long number, std::string_view id)
     return e;
 }
 
-void UidList::Add(unsigned long number, std::string_view id)
-{
-    entries_.push_back(Store(number, id));
-}
+void UidList::Add(unsigned long number, std::string_view id) { entries_.push_back(Store(number, id)); }
 
 std::string_view UidList::Id(size_t i) const
 {
@@ -136,18 +123,15 @@ void UidList::Finish()
     // A number listed again: the first entry stays.
     {
         std::vector<uint32_t> order(entries_.size());
-        for (uint32_t i = 0; i < order.size(); ++i)
-            order[i] = i;
+        for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
         std::stable_sort(order.begin(), order.end(),
                          [&](uint32_t a, uint32_t b) { return entries_[a].number < entries_[b].number; });
         std::vector<bool> drop(entries_.size(), false);
         for (size_t k = 1; k < order.size(); ++k)
-            if (entries_[order[k]].number == entries_[order[k - 1]].number)
-                drop[order[k]] = true;
+            if (entries_[order[k]].number == entries_[order[k - 1]].number) drop[order[k]] = true;
         size_t out = 0;
         for (size_t i = 0; i < entries_.size(); ++i)
-            if (!drop[i])
-                entries_[out++] = entries_[i];
+            if (!drop[i]) entries_[out++] = entries_[i];
         entries_.resize(out);
         entries_.shrink_to_fit();
     }
@@ -155,27 +139,23 @@ void UidList::Finish()
     // may meet one the server sent itself ("a\x1f2"): then the later one is suffixed again,
     // and what still repeats after a few rounds is dropped. No two mails share an id.
     int round = 0;
-    while (RenameRepeats(round == 4))
-        ++round;
+    while (RenameRepeats(round == 4)) ++round;
 }
 
 bool UidList::RenameRepeats(bool dropInstead)
 {
     byHash_.clear();
     byHash_.reserve(entries_.size());
-    for (uint32_t i = 0; i < entries_.size(); ++i)
-        byHash_.emplace_back(HashOf(Id(i)), i);
+    for (uint32_t i = 0; i < entries_.size(); ++i) byHash_.emplace_back(HashOf(Id(i)), i);
     std::sort(byHash_.begin(), byHash_.end());
-    std::vector<uint32_t> repeats;  // entries renamed (or to drop)
+    std::vector<uint32_t> repeats; // entries renamed (or to drop)
     for (size_t k = 0; k < byHash_.size();) {
         size_t end = k + 1;
-        while (end < byHash_.size() && byHash_[end].first == byHash_[k].first)
-            ++end;
+        while (end < byHash_.size() && byHash_[end].first == byHash_[k].first) ++end;
         if (end - k > 1) {
             // Equal ids next to each other, each run in server order.
             std::vector<uint32_t> group;
-            for (size_t a = k; a < end; ++a)
-                group.push_back(byHash_[a].second);
+            for (size_t a = k; a < end; ++a) group.push_back(byHash_[a].second);
             std::sort(group.begin(), group.end(), [&](uint32_t a, uint32_t b) {
                 const int c = Id(a).compare(Id(b));
                 return c != 0 ? c < 0 : a < b;
@@ -197,18 +177,15 @@ bool UidList::RenameRepeats(bool dropInstead)
         }
         k = end;
     }
-    if (repeats.empty())
-        return false;
+    if (repeats.empty()) return false;
     if (dropInstead) {
         std::vector<bool> drop(entries_.size(), false);
-        for (uint32_t i : repeats)
-            drop[i] = true;
+        for (uint32_t i : repeats) drop[i] = true;
         size_t out = 0;
         for (size_t i = 0; i < entries_.size(); ++i)
-            if (!drop[i])
-                entries_[out++] = entries_[i];
+            if (!drop[i]) entries_[out++] = entries_[i];
         entries_.resize(out);
-        RenameRepeats(false);  // rebuilds the index; nothing repeats any more
+        RenameRepeats(false); // rebuilds the index; nothing repeats any more
         return false;
     }
     return true;
@@ -219,8 +196,7 @@ bool UidList::Contains(std::string_view id) const
     const uint64_t h = HashOf(id);
     auto it = std::lower_bound(byHash_.begin(), byHash_.end(), std::make_pair(h, uint32_t(0)));
     for (; it != byHash_.end() && it->first == h; ++it)
-        if (Id(it->second) == id)
-            return true;
+        if (Id(it->second) == id) return true;
     return false;
 }
 
@@ -228,8 +204,7 @@ void SizeList::AddLine(std::string_view line)
 {
     unsigned long n = 0;
     std::string_view rest;
-    if (!ParseListingLine(line, n, rest))
-        return;
+    if (!ParseListingLine(line, n, rest)) return;
     std::string_view digits = rest.substr(0, rest.find(' '));
     unsigned long bytes = kUnknown;
     if (!digits.empty() && digits.size() <= 12 && digits.find_first_not_of("0123456789") == std::string_view::npos)
@@ -241,8 +216,9 @@ void SizeList::Finish()
 {
     // The first line for a number counts.
     std::stable_sort(sizes_.begin(), sizes_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    sizes_.erase(std::unique(sizes_.begin(), sizes_.end(), [](const auto& a, const auto& b) { return a.first == b.first; }),
-                 sizes_.end());
+    sizes_.erase(
+        std::unique(sizes_.begin(), sizes_.end(), [](const auto& a, const auto& b) { return a.first == b.first; }),
+        sizes_.end());
 }
 
 bool SizeList::Listed(unsigned long number) const
@@ -257,4 +233,4 @@ unsigned long SizeList::SizeOf(unsigned long number) const
     return it != sizes_.end() && it->first == number ? it->second : kUnknown;
 }
 
-}  // namespace maillib
+} // namespace maillib

@@ -23,7 +23,7 @@ class LineSplitter {
 public:
     explicit LineSplitter(std::function<void(std::string_view)> onLine) : onLine_(std::move(onLine)) {}
     void Feed(std::string_view bytes);
-    void Finish();  // hands over a last line without LF
+    void Finish(); // hands over a last line without LF
 
 private:
     std::function<void(std::string_view)> onLine_;
@@ -42,7 +42,7 @@ public:
     size_t size() const { return entries_.size(); }
     unsigned long Number(size_t i) const { return entries_[i].number; }
     std::string_view Id(size_t i) const;
-    bool Contains(std::string_view id) const;  // after Finish
+    bool Contains(std::string_view id) const; // after Finish
 
 private:
     struct Entry {
@@ -52,11 +52,11 @@ private:
         uint32_t length;
     };
     Entry Store(unsigned long number, std::string_view id);
-    bool RenameRepeats(bool dropInstead);  // one round; true when it renamed any
+    bool RenameRepeats(bool dropInstead); // one round; true when it renamed any
 
     std::vector<std::string> chunks_;
     std::vector<Entry> entries_;
-    std::vector<std::pair<uint64_t, uint32_t>> byHash_;  // (hash of id, entry), sorted
+    std::vector<std::pair<uint64_t, uint32_t>> byHash_; // (hash of id, entry), sorted
 };
 
 // The sizes of a LIST listing.
@@ -66,10 +66,10 @@ public:
     void AddLine(std::string_view line);
     void Finish();
     bool Listed(unsigned long number) const;
-    unsigned long SizeOf(unsigned long number) const;  // kUnknown when not given
+    unsigned long SizeOf(unsigned long number) const; // kUnknown when not given
 
 private:
     std::vector<std::pair<unsigned long, unsigned long>> sizes_;
 };
 
-}  // namespace maillib
+} // namespace maillib

@@ -18,14 +18,14 @@ namespace maillib {
 struct Pop3Reply {
     enum class Kind {
         Ok,
-        ServerErr,  // the server answered the command itself with -ERR; the session goes on later
-        Failed      // connection, TLS, login, timeout or protocol failure
+        ServerErr, // the server answered the command itself with -ERR; the session goes on later
+        Failed     // connection, TLS, login, timeout or protocol failure
     };
     Kind kind = Kind::Ok;
-    std::string reason;       // for the one stderr line; never holds credentials
-    bool loginDelay = false;  // the server refused a login as too early ([LOGIN-DELAY])
-    AccountStatus::Kind failure = AccountStatus::Kind::ServerError;  // what a Failed reply means for the account
-    bool cut = false;  // Top stopped at its byte cap; the connection is closed
+    std::string reason;      // for the one stderr line; never holds credentials
+    bool loginDelay = false; // the server refused a login as too early ([LOGIN-DELAY])
+    AccountStatus::Kind failure = AccountStatus::Kind::ServerError; // what a Failed reply means for the account
+    bool cut = false; // Top stopped at its byte cap; the connection is closed
     bool ok() const { return kind == Kind::Ok; }
 };
 
@@ -33,7 +33,7 @@ struct SessionOptions {
     ServerAddress server;
     std::string user;
     std::string password;
-    std::string caFile;  // extra trusted certificates, or empty
+    std::string caFile; // extra trusted certificates, or empty
     std::chrono::steady_clock::time_point deadline;
     std::chrono::milliseconds connectBound{10000};
 };
@@ -66,4 +66,4 @@ std::unique_ptr<Pop3Session> MakeCurlSession(const SessionOptions& options);
 // curl's global set-up, once per process.
 void InitCurlOnce();
 
-}  // namespace maillib
+} // namespace maillib

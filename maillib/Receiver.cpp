@@ -25,17 +25,14 @@ using Kind = AccountStatus::Kind;
 
 std::string Sha256Hex(std::string_view data)
 {
-    gchar* s = g_compute_checksum_for_data(G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(data.data()),
-                                           data.size());
+    gchar* s =
+        g_compute_checksum_for_data(G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(data.data()), data.size());
     std::string out = s ? s : "";
     g_free(s);
     return out;
 }
 
-std::string AccountKey(const ServerAddress& address, const std::string& user)
-{
-    return address.Label() + "\n" + user;
-}
+std::string AccountKey(const ServerAddress& address, const std::string& user) { return address.Label() + "\n" + user; }
 
 // What of an unparsable server text may be shown: the host-like part, never what a user may
 // have typed before an '@' or after a blank (a password, say).
@@ -50,13 +47,15 @@ std::string RedactServerText(const std::string& text)
     return charset::StripControls(shown, "");
 }
 
-bool HasLineBreakOrNul(const std::string& text) { return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; }
+bool HasLineBreakOrNul(const std::string& text)
+{
+    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
 
 std::string HeaderBlock(const std::string& mail)
 {
     size_t end = mail.find("\r\n\r\n");
-    if (end == std::string::npos)
-        end = mail.find("\n\n");
+    if (end == std::string::npos) end = mail.find("\n\n");
     return end == std::string::npos ? mail : mail.substr(0, end);
 }
 
@@ -89,10 +88,9 @@ public:
         const SharedSettings shared = Settings();
         limits_ = shared.limits;
         std::shared_ptr<AccountState> state = AccountFor(key_);
-        std::lock_guard lock(state->mutex);  // one check of an account at a time; others run on
+        std::lock_guard lock(state->mutex); // one check of an account at a time; others run on
         st_ = state.get();
-        if (internal::Cancelled())
-            return Say(Kind::Cancelled, "cancelled");
+        if (internal::Cancelled()) return Say(Kind::Cancelled, "cancelled");
         now_ = Clock::now();
 
         std::string fingerprint = Sha256Hex(key_ + "\n" + password_);
@@ -112,8 +110,7 @@ public:
         if (now_ < st_->loginAllowedAt) {
             if (st_->loginDelayRefused || !st_->haveLastOrder) {
                 status_.waitUntil = WallTime(st_->loginAllowedAt);
-                if (!st_->haveLastOrder)
-                    return Say(Kind::Waiting, "waiting for the server's login delay");
+                if (!st_->haveLastOrder) return Say(Kind::Waiting, "waiting for the server's login delay");
             }
             // The server asks for a pause between logins: the last check's mails stand.
             return Written(st_->lastListing, {}, st_->loginDelayRefused ? Kind::Waiting : Kind::Ok,
@@ -127,16 +124,14 @@ private:
     {
         status_.kind = kind;
         status_.text = reason;
-        if (kind != Kind::Waiting)
-            status_.waitUntil = {};
+        if (kind != Kind::Waiting) status_.waitUntil = {};
         return std::nullopt;
     }
 
     MailList Failed(Pop3Session& session, const Pop3Reply& r)
     {
         session.Quit();
-        if (r.failure == Kind::Cancelled)
-            return Say(Kind::Cancelled, r.reason);
+        if (r.failure == Kind::Cancelled) return Say(Kind::Cancelled, r.reason);
         if (r.loginDelay) {
             // Too early for the server: answer from the cache until it lets us in.
             long secs = session.LoginDelaySeconds().value_or(0);
@@ -149,8 +144,7 @@ private:
         }
         RecordFailure(*st_, limits_, now_, r.reason);
         Report(address_.Label(), user_, r.reason);
-        if (!r.loginDelay)
-            status_.waitUntil = {};
+        if (!r.loginDelay) status_.waitUntil = {};
         return Say(r.failure, r.reason);
     }
 
@@ -161,13 +155,11 @@ private:
         std::string error;
         MailList refs = WriteFiles(folder_, key_, order, *st_, uncached, placeFirst_, allCached, error);
         if (internal::Cancelled()) {
-            if (refs)
-                RemoveFiles(*refs);
+            if (refs) RemoveFiles(*refs);
             return Say(Kind::Cancelled, "cancelled");
         }
         if (!refs) {
-            if (!quiet)
-                Report(address_.Label(), user_, error);
+            if (!quiet) Report(address_.Label(), user_, error);
             return Say(Kind::ServerError, error);
         }
         status_.kind = kind;
@@ -189,13 +181,12 @@ private:
         UidList ids;
         SizeList sizes;
         bool haveSizes = false;
-        UncachedMails uncached;  // fetched this check but over the cache budget
-        bool stoppedEarly = false;  // the connection ended before every new mail was fetched
+        UncachedMails uncached;    // fetched this check but over the cache budget
+        bool stoppedEarly = false; // the connection ended before every new mail was fetched
 
         Pop3Reply r;
         const bool unchanged = MailboxUnchanged(*session, r);
-        if (!unchanged && !r.ok() && r.kind != Pop3Reply::Kind::ServerErr)
-            return Failed(*session, r);
+        if (!unchanged && !r.ok() && r.kind != Pop3Reply::Kind::ServerErr) return Failed(*session, r);
         // The last message of the listing, to compare the next check's STAT and UIDL n with.
         unsigned long tailNumber = 0;
         std::string tailId;
@@ -222,11 +213,9 @@ private:
                 sizes.AddLine(line);
                 unsigned long n = 0;
                 std::string_view rest;
-                if (ParseListingLine(line, n, rest))
-                    numbers.push_back(n);
+                if (ParseListingLine(line, n, rest)) numbers.push_back(n);
             });
-            if (!r.ok())
-                return Failed(*session, r);
+            if (!r.ok()) return Failed(*session, r);
             sizes.Finish();
             haveSizes = true;
             ids = UidList();
@@ -234,20 +223,18 @@ private:
                 std::string head;
                 r = session->Top(n, 0, limits_.sizeCap, head);
                 if (r.kind == Pop3Reply::Kind::ServerErr)
-                    r.kind = Pop3Reply::Kind::Failed;  // the connection is gone, the rest unknown
+                    r.kind = Pop3Reply::Kind::Failed; // the connection is gone, the rest unknown
                 if (r.cut) {
                     r.kind = Pop3Reply::Kind::Failed;
                     r.reason = "the server sent more than the headers asked for";
                 }
-                if (!r.ok())
-                    return Failed(*session, r);
+                if (!r.ok()) return Failed(*session, r);
                 ids.Add(n, "H:" + Sha256Hex(HeaderBlock(head)));
             }
         } else if (!r.ok()) {
             return Failed(*session, r);
         }
-        if (!unchanged)
-            ids.Finish();
+        if (!unchanged) ids.Finish();
         // Distinct numbers up to the largest, as many as listed: exactly 1..count.
         tailKnown = tailKnown && ids.size() == tailNumber;
 
@@ -257,8 +244,7 @@ private:
         // An unchanged mailbox whose mails were all fetched has none to look for.
         const bool nothingNew = unchanged && st_->listingComplete;
         for (size_t i = 0; !nothingNew && i < ids.size(); ++i) {
-            if (st_->mails.count(ids.Id(i)))
-                continue;
+            if (st_->mails.count(ids.Id(i))) continue;
             (st_->askLast.count(ids.Id(i)) ? refusedBefore : wanted).push_back(i);
         }
         wanted.insert(wanted.end(), refusedBefore.begin(), refusedBefore.end());
@@ -268,8 +254,7 @@ private:
             const unsigned long number = ids.Number(i);
             if (!haveSizes) {
                 r = session->List([&](std::string_view line) { sizes.AddLine(line); });
-                if (!r.ok())
-                    return Failed(*session, r);
+                if (!r.ok()) return Failed(*session, r);
                 sizes.Finish();
                 haveSizes = true;
             }
@@ -288,8 +273,7 @@ private:
                 stoppedEarly = true;
                 break;
             }
-            if (!r.ok())
-                return Failed(*session, r);
+            if (!r.ok()) return Failed(*session, r);
             st_->askLast.erase(std::string(id));
             if (st_->cachedBytes + content.size() <= limits_.cacheBudget) {
                 st_->cachedBytes += content.size();
@@ -300,8 +284,7 @@ private:
             if (r.cut) {
                 // Sent past the cap: what was read is kept; the other mails come next time.
                 // Not cached (over the budget), it is asked for again: after the others.
-                if (uncached.count(id))
-                    st_->askLast.insert(std::string(id));
+                if (uncached.count(id)) st_->askLast.insert(std::string(id));
                 stoppedEarly = true;
                 break;
             }
@@ -332,7 +315,7 @@ private:
         const bool complete = !stoppedEarly && uncached.empty() && skippedCount_ == 0;
         MailList refs = Written(ids, uncached, Kind::Ok,
                                 stoppedEarly ? "the connection ended early; the other mails next time"
-                                               : std::to_string(listed) + " mail(s)",
+                                             : std::to_string(listed) + " mail(s)",
                                 complete);
         const bool keep = refs || status_.kind != Kind::Cancelled;
         if (keep && !unchanged) {
@@ -356,22 +339,18 @@ private:
         r = Pop3Reply{};
         if (!st_->haveLastOrder || !st_->tailKnown || now_ - st_->fullListingAt >= limits_.fullListingEvery)
             return false;
-        if (st_->shortcutRefused && now_ - st_->shortcutRefusedAt < limits_.fullListingEvery)
-            return false;
+        if (st_->shortcutRefused && now_ - st_->shortcutRefusedAt < limits_.fullListingEvery) return false;
         st_->shortcutRefused = false;
         std::string text;
         r = session.Stat(text);
         if (r.ok()) {
             unsigned long count = 0;
-            if (!LeadingNumber(text, count) || count != st_->lastListing.size())
-                return false;
-            if (count == 0)
-                return true;
+            if (!LeadingNumber(text, count) || count != st_->lastListing.size()) return false;
+            if (count == 0) return true;
             r = session.UidlOf(count, text);
             unsigned long n = 0;
             std::string_view id;
-            if (r.ok())
-                return ParseListingLine(text, n, id) && n == count && id == st_->tailId;
+            if (r.ok()) return ParseListingLine(text, n, id) && n == count && id == st_->tailId;
         }
         if (r.kind == Pop3Reply::Kind::ServerErr) {
             // The refusal closed the connection; the full listing logs in again.
@@ -385,11 +364,9 @@ private:
     {
         const size_t end = text.find_first_not_of("0123456789");
         const std::string_view digits = text.substr(0, end);
-        if (digits.empty() || digits.size() > 9 || (end != std::string_view::npos && text[end] != ' '))
-            return false;
+        if (digits.empty() || digits.size() > 9 || (end != std::string_view::npos && text[end] != ' ')) return false;
         n = 0;
-        for (char c : digits)
-            n = n * 10 + static_cast<unsigned long>(c - '0');
+        for (char c : digits) n = n * 10 + static_cast<unsigned long>(c - '0');
         return true;
     }
 
@@ -416,8 +393,7 @@ private:
         }
         st_->skipSummary = 0;
         for (const auto& [id, line] : skipped_)
-            if (st_->skipWarned.insert(id).second)
-                Report(address_.Label(), user_, line);
+            if (st_->skipWarned.insert(id).second) Report(address_.Label(), user_, line);
     }
 
     const ServerAddress& address_;
@@ -430,7 +406,7 @@ private:
     internal::Limits limits_;
     AccountState* st_ = nullptr;
     Clock::time_point now_{};
-    std::vector<std::pair<std::string, std::string>> skipped_;  // (id, warning) of this check
+    std::vector<std::pair<std::string, std::string>> skipped_; // (id, warning) of this check
     size_t skippedCount_ = 0;
 };
 
@@ -438,8 +414,7 @@ private:
 std::string WithoutPassword(std::string text, const std::string& password)
 {
     if (!password.empty())
-        for (size_t at; (at = text.find(password)) != std::string::npos;)
-            text.replace(at, password.size(), "****");
+        for (size_t at; (at = text.find(password)) != std::string::npos;) text.replace(at, password.size(), "****");
     return text;
 }
 
@@ -447,8 +422,7 @@ std::string SafeText(const std::string& text, const std::string& password)
 {
     // Controls go first: they could split a password that a server echoed back.
     std::string shown = WithoutPassword(charset::StripDisplayControls(WithoutPassword(text, password), ""), password);
-    if (shown.size() > 300)
-        shown = charset::MakeValidUtf8(shown.substr(0, 300)) + "...";
+    if (shown.size() > 300) shown = charset::MakeValidUtf8(shown.substr(0, 300)) + "...";
     return shown;
 }
 
@@ -460,7 +434,7 @@ MailList CheckAccount(std::string& server, std::string& user, std::string& passw
     std::string userText = charset::Trim(user);
     if (serverText.empty() || userText.empty()) {
         status.text = "no server or no user";
-        return std::nullopt;  // an unconfigured account
+        return std::nullopt; // an unconfigured account
     }
     if (internal::Cancelled()) {
         status.kind = Kind::Cancelled;
@@ -504,7 +478,7 @@ MailList CheckAccount(std::string& server, std::string& user, std::string& passw
     return refs;
 }
 
-}  // namespace
+} // namespace
 
 namespace internal {
 
@@ -520,11 +494,9 @@ AccountStats StatsFor(const std::string& server, const std::string& user)
 {
     AccountStats stats;
     auto address = ParseServer(server);
-    if (!address)
-        return stats;
+    if (!address) return stats;
     auto st = FindAccount(AccountKey(*address, charset::Trim(user)));
-    if (!st)
-        return stats;
+    if (!st) return stats;
     std::lock_guard lock(st->mutex);
     stats.cachedMails = st->mails.size();
     stats.cachedBytes = st->cachedBytes;
@@ -541,7 +513,7 @@ std::string MailFileName(const std::string& accountKey, const std::string& uid)
     return "fw-" + Sha256Hex(key).substr(0, 32) + ".txt";
 }
 
-}  // namespace internal
+} // namespace internal
 
 void Initialise()
 {
@@ -549,14 +521,14 @@ void Initialise()
     InitGMimeOnce();
 }
 
-MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
-                 std::string& folder, AccountStatus& status)
+MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode, std::string& folder,
+                 AccountStatus& status)
 {
     return RcvMail(server, user, password, mode, folder, status, SIZE_MAX);
 }
 
-MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
-                 std::string& folder, AccountStatus& status, std::size_t placeFirst)
+MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode, std::string& folder,
+                 AccountStatus& status, std::size_t placeFirst)
 {
     try {
         Initialise();
@@ -572,8 +544,7 @@ MailList RcvMail(std::string& server, std::string& user, std::string& password, 
     }
 }
 
-MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
-                 std::string& folder)
+MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode, std::string& folder)
 {
     AccountStatus ignored;
     return RcvMail(server, user, password, mode, folder, ignored);
@@ -589,4 +560,4 @@ MailList ReadMail(std::string& mailRef, std::string& fieldList, std::string& /*f
     }
 }
 
-}  // namespace maillib
+} // namespace maillib

@@ -7,8 +7,7 @@ namespace {
 
 bool Fail(std::string* error, const char* why)
 {
-    if (error)
-        *error = why;
+    if (error) *error = why;
     return false;
 }
 
@@ -18,15 +17,13 @@ bool ParseHostPort(std::string_view s, ServerAddress& parsed, bool& hasPort, std
     std::string_view portText;
     if (!s.empty() && s.front() == '[') {
         size_t close = s.find(']');
-        if (close == std::string_view::npos)
-            return Fail(error, "unclosed '[' in server address");
+        if (close == std::string_view::npos) return Fail(error, "unclosed '[' in server address");
         parsed.host = std::string(s.substr(1, close - 1));
         if (parsed.host.empty() || parsed.host.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos)
             return Fail(error, "invalid IPv6 address");
         std::string_view rest = s.substr(close + 1);
         if (!rest.empty()) {
-            if (rest.front() != ':')
-                return Fail(error, "unexpected text after the address");
+            if (rest.front() != ':') return Fail(error, "unexpected text after the address");
             portText = rest.substr(1);
             hasPort = true;
         }
@@ -37,31 +34,30 @@ bool ParseHostPort(std::string_view s, ServerAddress& parsed, bool& hasPort, std
             portText = s.substr(colon + 1);
             hasPort = true;
         }
-        if (parsed.host.empty() || parsed.host.size() > 253)
-            return Fail(error, "missing or overlong host name");
+        if (parsed.host.empty() || parsed.host.size() > 253) return Fail(error, "missing or overlong host name");
         for (char c : parsed.host) {
             bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
                       c == '-' || c == '_';
-            if (!ok)
-                return Fail(error, "host name has characters that are not allowed");
+            if (!ok) return Fail(error, "host name has characters that are not allowed");
         }
     }
     if (hasPort) {
-        if (portText.empty() || portText.size() > 5 || portText.find_first_not_of("0123456789") != std::string_view::npos)
+        if (portText.empty() || portText.size() > 5 ||
+            portText.find_first_not_of("0123456789") != std::string_view::npos)
             return Fail(error, "invalid port");
         parsed.port = std::stoi(std::string(portText));
-        if (parsed.port < 1 || parsed.port > 65535)
-            return Fail(error, "port out of range");
+        if (parsed.port < 1 || parsed.port > 65535) return Fail(error, "port out of range");
     }
     return true;
 }
 
-}  // namespace
+} // namespace
 
 std::string ServerAddress::Url() const
 {
     std::string h = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-    return std::string(security == Security::ImplicitTls ? "pop3s://" : "pop3://") + h + ":" + std::to_string(port) + "/";
+    return std::string(security == Security::ImplicitTls ? "pop3s://" : "pop3://") + h + ":" + std::to_string(port) +
+           "/";
 }
 
 std::string ServerAddress::Label() const
@@ -107,20 +103,17 @@ std::optional<ServerAddress> ParseServer(std::string_view text, std::string* err
         Fail(error, "user and password do not belong in the server address");
         return std::nullopt;
     }
-    if (!rest.empty() && rest.back() == '/')
-        rest.remove_suffix(1);
+    if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
     if (rest.empty()) {
         Fail(error, "empty server");
         return std::nullopt;
     }
     bool hasPort = false;
-    if (!ParseHostPort(rest, parsed, hasPort, error))
-        return std::nullopt;
-    if (!hasPort)
-        parsed.port = defaultPort;
+    if (!ParseHostPort(rest, parsed, hasPort, error)) return std::nullopt;
+    if (!hasPort) parsed.port = defaultPort;
     if (!schemed)
         parsed.security = parsed.port == 995 ? ServerAddress::Security::ImplicitTls : ServerAddress::Security::StartTls;
     return parsed;
 }
 
-}  // namespace maillib
+} // namespace maillib

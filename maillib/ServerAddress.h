@@ -10,11 +10,11 @@ namespace maillib {
 struct ServerAddress {
     enum class Security { ImplicitTls, StartTls, Plain };
     Security security = Security::ImplicitTls;
-    std::string host;  // IPv6 literals without brackets
+    std::string host; // IPv6 literals without brackets
     int port = 995;
 
-    std::string Url() const;    // "pop3s://host:port/" or "pop3://host:port/"
-    std::string Label() const;  // for messages, e.g. "pop3s://mail.example.jp:995"
+    std::string Url() const;   // "pop3s://host:port/" or "pop3://host:port/"
+    std::string Label() const; // for messages, e.g. "pop3s://mail.example.jp:995"
 };
 
 // host, host:995, pop3s://host[:port]   implicit TLS (995)
@@ -22,4 +22,4 @@ struct ServerAddress {
 // insecure-pop3://host[:port]           no TLS at all (110)
 std::optional<ServerAddress> ParseServer(std::string_view text, std::string* error = nullptr);
 
-}  // namespace maillib
+} // namespace maillib

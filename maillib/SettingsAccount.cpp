@@ -11,8 +11,7 @@ std::string ProgramFolderFor(const std::string& executableFolder)
 {
     // The resident's own rule (controller/WorkFolders.cpp); kept in step with it.
     const QString exe = QString::fromStdString(executableFolder);
-    if (QFileInfo(exe + QStringLiteral("/maildata")).isDir())
-        return executableFolder;
+    if (QFileInfo(exe + QStringLiteral("/maildata")).isDir()) return executableFolder;
     QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
     if (dataHome.isEmpty() || !QDir::isAbsolutePath(dataHome))
         dataHome = QDir::homePath() + QStringLiteral("/.local/share");
@@ -41,4 +40,4 @@ bool ReadSettingsAccount(const std::string& programFolder, int account, Settings
     return true;
 }
 
-}  // namespace fwmail
+} // namespace fwmail

@@ -7,7 +7,7 @@ namespace fwmail {
 
 struct SettingsAccount {
     std::string server, user, password;
-    std::string caFile;  // maildata/INI/cacert.pem when it exists
+    std::string caFile; // maildata/INI/cacert.pem when it exists
 };
 
 // The program folder the resident uses: the executable's folder when it holds maildata/,
@@ -18,4 +18,4 @@ std::string ProgramFolderFor(const std::string& executableFolder);
 // never holds the password, when the file is missing or the account is not configured.
 bool ReadSettingsAccount(const std::string& programFolder, int account, SettingsAccount& out, std::string& error);
 
-}  // namespace fwmail
+} // namespace fwmail

@@ -24,12 +24,10 @@ constexpr const char* kFieldList = "subject:from:date:nofile:";
 
 int Usage(const char* why = nullptr)
 {
-    if (why)
-        std::fprintf(stderr, "fwmail: %s\n", maillib::charset::StripDisplayControls(why, "").c_str());
-    std::fprintf(stderr,
-                 "usage: fwmail check [--json] [--cafile FILE] [--password-stdin] SERVER USER\n"
-                 "       fwmail check [--json] [--cafile FILE] --account N [--folder DIR]\n"
-                 "       fwmail read [--json] FILE...\n");
+    if (why) std::fprintf(stderr, "fwmail: %s\n", maillib::charset::StripDisplayControls(why, "").c_str());
+    std::fprintf(stderr, "usage: fwmail check [--json] [--cafile FILE] [--password-stdin] SERVER USER\n"
+                         "       fwmail check [--json] [--cafile FILE] --account N [--folder DIR]\n"
+                         "       fwmail read [--json] FILE...\n");
     return 2;
 }
 
@@ -38,11 +36,21 @@ std::string JsonString(const std::string& s)
     std::string out = "\"";
     for (unsigned char c : s) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (c < 0x20 || c == 0x7F) {
                 char buf[8];
@@ -64,8 +72,7 @@ std::string ValueOf(const std::string& element)
 {
     auto colon = element.find(':');
     std::string v = colon == std::string::npos ? element : element.substr(colon + 1);
-    if (!v.empty() && v.front() == ' ')
-        v.erase(0, 1);
+    if (!v.empty() && v.front() == ' ') v.erase(0, 1);
     return v;
 }
 
@@ -79,8 +86,7 @@ bool Read(const std::string& path, Fields& f)
 {
     std::string ref = path, fields = kFieldList, folder = std::filesystem::path(path).parent_path().string();
     auto list = maillib::ReadMail(ref, fields, folder);
-    if (!list || list->size() < 5)
-        return false;
+    if (!list || list->size() < 5) return false;
     f.subject = Shown(ValueOf((*list)[0]));
     f.from = Shown(ValueOf((*list)[1]));
     f.date = Shown(ValueOf((*list)[2]));
@@ -92,8 +98,7 @@ bool Read(const std::string& path, Fields& f)
 std::string Json(const Fields& f, const std::string& file = {})
 {
     std::string s = "{";
-    if (!file.empty())
-        s += "\"file\": " + JsonString(Shown(file)) + ", ";
+    if (!file.empty()) s += "\"file\": " + JsonString(Shown(file)) + ", ";
     s += "\"subject\": " + JsonString(f.subject) + ", \"from\": " + JsonString(f.from) +
          ", \"date\": " + JsonString(f.date) + ", \"nofile\": " + JsonString(f.nofile) +
          ", \"body\": " + JsonString(f.body) + "}";
@@ -103,9 +108,8 @@ std::string Json(const Fields& f, const std::string& file = {})
 bool ReadPasswordFromTerminal(const std::string& prompt, std::string& password)
 {
     int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    termios old {};
+    if (fd < 0) return false;
+    termios old{};
     bool haveTermios = ::tcgetattr(fd, &old) == 0;
     if (haveTermios) {
         termios noEcho = old;
@@ -116,10 +120,8 @@ bool ReadPasswordFromTerminal(const std::string& prompt, std::string& password)
     (void)ignored;
     password.clear();
     char c;
-    while (::read(fd, &c, 1) == 1 && c != '\n')
-        password += c;
-    if (haveTermios)
-        ::tcsetattr(fd, TCSAFLUSH, &old);
+    while (::read(fd, &c, 1) == 1 && c != '\n') password += c;
+    if (haveTermios) ::tcsetattr(fd, TCSAFLUSH, &old);
     ignored = ::write(fd, "\n", 1);
     ::close(fd);
     return true;
@@ -138,20 +140,13 @@ int Check(const std::vector<std::string>& args)
     std::string cafile, accountText, programFolder;
     std::vector<std::string> pos;
     for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--json")
-            json = true;
-        else if (args[i] == "--password-stdin")
-            passwordStdin = true;
-        else if (args[i] == "--cafile" && i + 1 < args.size())
-            cafile = args[++i];
-        else if (args[i] == "--account" && i + 1 < args.size())
-            accountText = args[++i];
-        else if (args[i] == "--folder" && i + 1 < args.size())
-            programFolder = args[++i];
-        else if (args[i].rfind("--", 0) == 0)
-            return Usage(("unknown option " + args[i]).c_str());
-        else
-            pos.push_back(args[i]);
+        if (args[i] == "--json") json = true;
+        else if (args[i] == "--password-stdin") passwordStdin = true;
+        else if (args[i] == "--cafile" && i + 1 < args.size()) cafile = args[++i];
+        else if (args[i] == "--account" && i + 1 < args.size()) accountText = args[++i];
+        else if (args[i] == "--folder" && i + 1 < args.size()) programFolder = args[++i];
+        else if (args[i].rfind("--", 0) == 0) return Usage(("unknown option " + args[i]).c_str());
+        else pos.push_back(args[i]);
     }
     std::string server, user, password;
     if (!accountText.empty()) {
@@ -160,8 +155,7 @@ int Check(const std::vector<std::string>& args)
             return Usage("--account takes SERVER, USER and the password from the settings file");
         if (accountText.size() != 1 || accountText[0] < '1' || accountText[0] > '5')
             return Usage("--account needs a number from 1 to 5");
-        if (programFolder.empty())
-            programFolder = fwmail::ProgramFolderFor(ExecutableFolder());
+        if (programFolder.empty()) programFolder = fwmail::ProgramFolderFor(ExecutableFolder());
         fwmail::SettingsAccount account;
         std::string error;
         if (!fwmail::ReadSettingsAccount(programFolder, accountText[0] - '0', account, error)) {
@@ -171,26 +165,22 @@ int Check(const std::vector<std::string>& args)
         server = account.server;
         user = account.user;
         password = account.password;
-        if (cafile.empty())
-            cafile = account.caFile;  // trusted as the resident trusts it
+        if (cafile.empty()) cafile = account.caFile; // trusted as the resident trusts it
     } else {
-        if (!programFolder.empty())
-            return Usage("--folder goes with --account");
-        if (pos.size() != 2)
-            return Usage("check needs SERVER and USER (the password is never an argument)");
+        if (!programFolder.empty()) return Usage("--folder goes with --account");
+        if (pos.size() != 2) return Usage("check needs SERVER and USER (the password is never an argument)");
         server = pos[0];
         user = pos[1];
         if (passwordStdin) {
             std::getline(std::cin, password);
-            if (!password.empty() && password.back() == '\r')
-                password.pop_back();
+            if (!password.empty() && password.back() == '\r') password.pop_back();
         } else if (!ReadPasswordFromTerminal(Shown("Password for " + user + " at " + server + ": "), password)) {
             return Usage("no terminal to read the password from; use --password-stdin");
         }
     }
 
-    std::string tmpl = (std::getenv("TMPDIR") ? std::string(std::getenv("TMPDIR")) : std::string("/tmp")) +
-                       "/fwmail-XXXXXX";
+    std::string tmpl =
+        (std::getenv("TMPDIR") ? std::string(std::getenv("TMPDIR")) : std::string("/tmp")) + "/fwmail-XXXXXX";
     std::vector<char> buf(tmpl.begin(), tmpl.end());
     buf.push_back('\0');
     if (!::mkdtemp(buf.data())) {
@@ -222,10 +212,8 @@ int Check(const std::vector<std::string>& args)
         std::fprintf(stderr, "fwmail: the check failed\n");
         return 1;
     }
-    if (json)
-        std::printf("[");
-    else
-        std::printf("%zu mail(s)\n", refs->size());
+    if (json) std::printf("[");
+    else std::printf("%zu mail(s)\n", refs->size());
     bool first = true;
     for (const auto& ref : *refs) {
         Fields f;
@@ -241,8 +229,7 @@ int Check(const std::vector<std::string>& args)
                         f.subject.c_str());
         }
     }
-    if (json)
-        std::printf("%s]\n", first ? "" : "\n");
+    if (json) std::printf("%s]\n", first ? "" : "\n");
     return 0;
 }
 
@@ -251,19 +238,14 @@ int ReadFiles(const std::vector<std::string>& args)
     bool json = false;
     std::vector<std::string> files;
     for (const auto& a : args) {
-        if (a == "--json")
-            json = true;
-        else if (a.rfind("--", 0) == 0)
-            return Usage(("unknown option " + a).c_str());
-        else
-            files.push_back(a);
+        if (a == "--json") json = true;
+        else if (a.rfind("--", 0) == 0) return Usage(("unknown option " + a).c_str());
+        else files.push_back(a);
     }
-    if (files.empty())
-        return Usage("read needs at least one FILE");
+    if (files.empty()) return Usage("read needs at least one FILE");
     int rc = 0;
     bool first = true;
-    if (json)
-        std::printf("[");
+    if (json) std::printf("[");
     for (const auto& file : files) {
         Fields f;
         struct stat st {};
@@ -281,23 +263,19 @@ int ReadFiles(const std::vector<std::string>& args)
         }
         first = false;
     }
-    if (json)
-        std::printf("%s]\n", first ? "" : "\n");
+    if (json) std::printf("%s]\n", first ? "" : "\n");
     return rc;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc < 2)
-        return Usage();
+    if (argc < 2) return Usage();
     std::string cmd = argv[1];
     std::vector<std::string> args(argv + 2, argv + argc);
-    if (cmd == "check")
-        return Check(args);
-    if (cmd == "read")
-        return ReadFiles(args);
+    if (cmd == "check") return Check(args);
+    if (cmd == "read") return ReadFiles(args);
     if (cmd == "--version") return std::printf("fwmail %s\n", FW_VERSION) < 0;
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
         Usage();

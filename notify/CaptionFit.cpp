@@ -33,8 +33,8 @@ CaptionFit FitCaption(const QString& caption, const QFont& font, qreal width, Ov
 {
     if (advance(caption, font, device) <= width) return {font, caption};
     QFont f = font;
-    for (int stretch : overflow == Overflow::Elide ? std::span<const int>(kTextStretches)
-                                                   : std::span<const int>(kNumberStretches)) {
+    for (int stretch :
+         overflow == Overflow::Elide ? std::span<const int>(kTextStretches) : std::span<const int>(kNumberStretches)) {
         f.setStretch(stretch);
         if (advance(caption, f, device) <= width) return {f, caption};
     }

@@ -18,15 +18,24 @@ Forms* registry = nullptr;
 NotifyForm* create(FormId form)
 {
     switch (form) {
-    case FormId::fMail_Checker: return new fMail_Checker;
-    case FormId::fMail_Top: return new fMail_Top;
-    case FormId::fMail_Bot: return new fMail_Bot;
-    case FormId::fMail_1: return new fMail_Card(1);
-    case FormId::fMail_2: return new fMail_Card(2);
-    case FormId::fMail_3: return new fMail_Card(3);
-    case FormId::fMail_4: return new fMail_Card(4);
-    case FormId::fMail_5: return new fMail_Card(5);
-    case FormId::fMail_Body: return new fMail_Body;
+    case FormId::fMail_Checker:
+        return new fMail_Checker;
+    case FormId::fMail_Top:
+        return new fMail_Top;
+    case FormId::fMail_Bot:
+        return new fMail_Bot;
+    case FormId::fMail_1:
+        return new fMail_Card(1);
+    case FormId::fMail_2:
+        return new fMail_Card(2);
+    case FormId::fMail_3:
+        return new fMail_Card(3);
+    case FormId::fMail_4:
+        return new fMail_Card(4);
+    case FormId::fMail_5:
+        return new fMail_Card(5);
+    case FormId::fMail_Body:
+        return new fMail_Body;
     }
     return nullptr;
 }

@@ -38,7 +38,10 @@ QString HeaderCaption(qint32 mailCount)
     return QStringLiteral("新着メール") + QString::number(mailCount) + QStringLiteral("件受信");
 }
 
-QString FooterCaption(qint64 remaining) { return QStringLiteral("他") + QString::number(remaining) + QStringLiteral("件受信"); }
+QString FooterCaption(qint64 remaining)
+{
+    return QStringLiteral("他") + QString::number(remaining) + QStringLiteral("件受信");
+}
 
 ScrollStep NextScroll(qint32 extraCount, qint32 pageOffset)
 {

@@ -45,7 +45,10 @@ qint16 NotifyForm::ReadDisplaySeconds()
     return displaySeconds;
 }
 
-void NotifyForm::PlaceAt(double leftTwips, double topTwips) { move(ScreenMetrics::ScreenPointFromTwips(leftTwips, topTwips)); }
+void NotifyForm::PlaceAt(double leftTwips, double topTwips)
+{
+    move(ScreenMetrics::ScreenPointFromTwips(leftTwips, topTwips));
+}
 
 double NotifyForm::OuterWidthTwips() const { return frameGeometry().width() * ScreenMetrics::TwipsPerPixelX(); }
 

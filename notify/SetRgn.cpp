@@ -40,10 +40,9 @@ void ShapeWindow(QWidget& form)
         return;
     }
     const QRect outer = form.frameGeometry();
-    const QPoint offset = ClientOffsets(outer.width() * ScreenMetrics::TwipsPerPixelX(),
-                                        outer.height() * ScreenMetrics::TwipsPerPixelY(),
-                                        ScreenMetrics::TwipsPerPixelX(), ScreenMetrics::TwipsPerPixelY(),
-                                        form.width(), form.height());
+    const QPoint offset =
+        ClientOffsets(outer.width() * ScreenMetrics::TwipsPerPixelX(), outer.height() * ScreenMetrics::TwipsPerPixelY(),
+                      ScreenMetrics::TwipsPerPixelX(), ScreenMetrics::TwipsPerPixelY(), form.width(), form.height());
     // The region is built in window coordinates; Qt applies a mask relative to the client
     // area, so it is handed over moved back by the frame offset.
     form.setMask(WindowRegion(rects, offset).translated(-offset));

@@ -41,8 +41,7 @@ void fMail_Bot::ScrollCards()
     CloseCards();
     mM_CHKER::PageOffset = step.pageOffset;
     lblDate_->setCaption(step.caption);
-    mM_CHKER::StackTop =
-        layout::StackTopText(ScreenMetrics::ScreenHeightTwips() - layout::kFullStackHeaderDistance);
+    mM_CHKER::StackTop = layout::StackTopText(ScreenMetrics::ScreenHeightTwips() - layout::kFullStackHeaderDistance);
     for (int k = 1; k <= 5; ++k) Forms::current().Show(CardForm(k));
 }
 

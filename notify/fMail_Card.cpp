@@ -57,15 +57,15 @@ qint64 fMail_Card::slot() const { return qint64(mM_CHKER::PageOffset) + k_; }
 void fMail_Card::Form_Load()
 {
     SetRgn::ShapeWindow(*this);
-    const auto corner =
-        layout::CardCorner(k_, ScreenMetrics::ScreenWidthTwips(), ScreenMetrics::ScreenHeightTwips());
+    const auto corner = layout::CardCorner(k_, ScreenMetrics::ScreenWidthTwips(), ScreenMetrics::ScreenHeightTwips());
     PlaceAt(corner.left, corner.top);
     for (Control* c : {lblDate_, lblFrom_, lblTitle_, lblNo_}) c->setCaption(QString());
 
     const qint64 s = slot();
     lblNo_->setCaption(QString::number(s));
     if (const int account = layout::AccountNumber(mM_CHKER::SlotText(mM_CHKER::MailAccount, s))) {
-        lblAcount_->setCaption(QStringLiteral("【") + mReadINI::AccountName[std::size_t(account)] + QStringLiteral("】"));
+        lblAcount_->setCaption(QStringLiteral("【") + mReadINI::AccountName[std::size_t(account)] +
+                               QStringLiteral("】"));
         lblAcount_->setTextColor(layout::AccountColor(account));
     }
     // SlotText is empty beyond the tables, so a card past slot 100 shows blank lines.

@@ -23,8 +23,7 @@ void fMail_Checker::Form_Load()
 {
     unloadTimerSec_ = ReadDisplaySeconds();
     SetRgn::ShapeWindow(*this);
-    const auto corner =
-        layout::NotifierCorner(ScreenMetrics::ScreenWidthTwips(), ScreenMetrics::ScreenHeightTwips());
+    const auto corner = layout::NotifierCorner(ScreenMetrics::ScreenWidthTwips(), ScreenMetrics::ScreenHeightTwips());
     PlaceAt(corner.left, corner.top);
     SetRgn::MakeTopmost(*this);
 }

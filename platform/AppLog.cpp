@@ -15,7 +15,7 @@ namespace AppLog {
 namespace {
 
 std::mutex mutex;
-QString logPath;    // guarded by mutex
+QString logPath;          // guarded by mutex
 bool failureSaid = false; // guarded by mutex
 
 QString oneLine(const QString& text)

@@ -3,7 +3,7 @@
 namespace {
 const SystemClock systemClock;
 const Clock* installed = nullptr;
-}
+} // namespace
 
 const Clock& Clock::current() { return installed ? *installed : systemClock; }
 

@@ -100,11 +100,13 @@ bool CopyReplace(const QString& from, const QString& to, QString* error)
 {
     const ReadResult source = ReadRegularFile(from, qint64(1) << 20);
     if (source.status != ReadStatus::Ok) {
-        return fail(error, source.status == ReadStatus::Missing ? QStringLiteral("%1 is missing").arg(from) : source.error);
+        return fail(error,
+                    source.status == ReadStatus::Missing ? QStringLiteral("%1 is missing").arg(from) : source.error);
     }
     const QFileInfo target(to);
     if (target.exists() || target.isSymLink()) {
-        if (!target.isFile() && !target.isSymLink()) return fail(error, QStringLiteral("%1 is not a regular file").arg(to));
+        if (!target.isFile() && !target.isSymLink())
+            return fail(error, QStringLiteral("%1 is not a regular file").arg(to));
         QFile::remove(to);
     }
     const QByteArray name = QFile::encodeName(to);
@@ -130,7 +132,8 @@ int DeleteTxtFiles(const QString& folder)
 {
     QDir dir(folder);
     int removed = 0;
-    const QFileInfoList entries = dir.entryInfoList({QStringLiteral("*.txt")}, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QFileInfoList entries =
+        dir.entryInfoList({QStringLiteral("*.txt")}, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo& entry : entries) {
         if (!entry.fileName().endsWith(QStringLiteral(".txt"), Qt::CaseInsensitive)) continue;
         // A link is removed itself; what it points to is never touched.
@@ -259,7 +262,8 @@ int RemoveStaleTemporaries(const QString& path)
     const QByteArray given = QFile::encodeName(path);
     int removed = removeTemporariesOf(given);
     char resolved[PATH_MAX];
-    if (::realpath(given.constData(), resolved) && given != resolved) removed += removeTemporariesOf(QByteArray(resolved));
+    if (::realpath(given.constData(), resolved) && given != resolved)
+        removed += removeTemporariesOf(QByteArray(resolved));
     return removed;
 }
 

@@ -20,7 +20,7 @@ struct RawFile {
     bool readable = false; // `bytes` holds the whole file
     QByteArray bytes;      // the lines, BOM removed, UTF-16 converted to UTF-8
     Encoding encoding = Encoding::Utf8;
-    QString problem;       // why it could not be read (or not all of it)
+    QString problem; // why it could not be read (or not all of it)
 };
 
 // Says why the file cannot be read, once per path until the reason changes: the settings are
@@ -125,10 +125,13 @@ bool encodeText(const QString& text, Encoding encoding, QByteArray& out)
 QString encodingName(Encoding encoding)
 {
     switch (encoding) {
-    case Encoding::Cp932: return QStringLiteral("Shift_JIS (CP932)");
+    case Encoding::Cp932:
+        return QStringLiteral("Shift_JIS (CP932)");
     case Encoding::Utf16Le:
-    case Encoding::Utf16Be: return QStringLiteral("UTF-16");
-    default: return QStringLiteral("UTF-8");
+    case Encoding::Utf16Be:
+        return QStringLiteral("UTF-16");
+    default:
+        return QStringLiteral("UTF-8");
     }
 }
 
@@ -184,7 +187,7 @@ bool parseKeyLine(const QString& text, QString* key, QString* value)
 }
 
 struct Location {
-    qsizetype sectionLine = -1;     // first matching section header
+    qsizetype sectionLine = -1;      // first matching section header
     qsizetype lastSectionEntry = -1; // last non-blank line of that section
     qsizetype keyLine = -1;
     QString value;
@@ -228,7 +231,8 @@ QString GetString(const QString& section, const QString& key, const QString& pat
     if (loc.keyLine < 0) return {};
     // The buffer is counted in the bytes the ANSI profile functions hand out: CP932 for
     // CP932 and UTF-16 files.
-    const bool cp932Bytes = raw.encoding == Encoding::Cp932 || raw.encoding == Encoding::Utf16Le || raw.encoding == Encoding::Utf16Be;
+    const bool cp932Bytes =
+        raw.encoding == Encoding::Cp932 || raw.encoding == Encoding::Utf16Le || raw.encoding == Encoding::Utf16Be;
     return TextCodec::TruncateEncoded(loc.value, kBufferSize - 1, cp932Bytes);
 }
 
@@ -260,8 +264,9 @@ bool WriteStrings(const QList<Entry>& entries, const QString& path, QString* err
         QByteArray keyLine, sectionLine;
         if (!encodeText(entry.key + u'=' + value, encoding, keyLine) ||
             !encodeText(u'[' + entry.section + u']', encoding, sectionLine)) {
-            return fail(QStringLiteral("%1 holds a character the settings file's encoding, %2, cannot store; nothing was saved")
-                            .arg(entry.key, encodingName(encoding)));
+            return fail(
+                QStringLiteral("%1 holds a character the settings file's encoding, %2, cannot store; nothing was saved")
+                    .arg(entry.key, encodingName(encoding)));
         }
         const Location loc = locate(lines, encoding, entry.section, entry.key);
         if (loc.keyLine >= 0) {
@@ -283,14 +288,22 @@ bool WriteStrings(const QList<Entry>& entries, const QString& path, QString* err
     // A CP932 file whose last CP932-only bytes were just replaced would be read as UTF-8 next
     // time, and its other Japanese entries would change.
     if (encoding == Encoding::Cp932 && !isAscii(out) && TextCodec::IsValidUtf8(out)) {
-        return fail(QStringLiteral("saving would change how the other entries of the Shift_JIS (CP932) settings file read; "
-                                   "nothing was saved (convert the file to UTF-8 first)"));
+        return fail(
+            QStringLiteral("saving would change how the other entries of the Shift_JIS (CP932) settings file read; "
+                           "nothing was saved (convert the file to UTF-8 first)"));
     }
     switch (encoding) {
-    case Encoding::Utf8Bom: out.prepend("\xEF\xBB\xBF"); break;
-    case Encoding::Utf16Le: out = utf8ToUtf16(out, false); break;
-    case Encoding::Utf16Be: out = utf8ToUtf16(out, true); break;
-    default: break;
+    case Encoding::Utf8Bom:
+        out.prepend("\xEF\xBB\xBF");
+        break;
+    case Encoding::Utf16Le:
+        out = utf8ToUtf16(out, false);
+        break;
+    case Encoding::Utf16Be:
+        out = utf8ToUtf16(out, true);
+        break;
+    default:
+        break;
     }
     // The file holds every account and password: it must be on the disk before success is reported.
     return FileOps::ReplaceFile(path, out, true, error);

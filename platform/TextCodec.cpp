@@ -23,9 +23,9 @@ static bool convert(const char* to, const char* from, const QByteArray& in, bool
     fw::IconvConverter cv(to, from);
     if (!cv.valid()) return false;
     std::string converted;
-    const bool ok = cv.Convert(std::string_view(in.constData(), static_cast<size_t>(in.size())), converted,
-                               replaceInvalid ? fw::IconvConverter::OnInvalid::Replace
-                                              : fw::IconvConverter::OnInvalid::Stop);
+    const bool ok =
+        cv.Convert(std::string_view(in.constData(), static_cast<size_t>(in.size())), converted,
+                   replaceInvalid ? fw::IconvConverter::OnInvalid::Replace : fw::IconvConverter::OnInvalid::Stop);
     out = QByteArray::fromStdString(converted);
     return ok;
 }

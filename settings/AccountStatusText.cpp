@@ -37,10 +37,7 @@ QString Reason(const maillib::AccountStatus& status)
     return {};
 }
 
-bool IsFailure(Kind kind)
-{
-    return kind != Kind::Ok && kind != Kind::NotConfigured && kind != Kind::Cancelled;
-}
+bool IsFailure(Kind kind) { return kind != Kind::Ok && kind != Kind::NotConfigured && kind != Kind::Cancelled; }
 
 QString Detail(const maillib::AccountStatus& status)
 {

@@ -46,7 +46,8 @@ std::optional<qint16> ToInt16(const QString& text)
     const double value = LeadingNumber(text, &found);
     if (!found || !std::isfinite(value)) return std::nullopt;
     const double rounded = std::nearbyint(value); // default rounding mode: half to even
-    if (rounded < std::numeric_limits<qint16>::min() || rounded > std::numeric_limits<qint16>::max()) return std::nullopt;
+    if (rounded < std::numeric_limits<qint16>::min() || rounded > std::numeric_limits<qint16>::max())
+        return std::nullopt;
     return static_cast<qint16>(rounded);
 }
 

@@ -32,12 +32,18 @@ Result Check(const Entry& entry)
 QString Message(Verdict verdict)
 {
     switch (verdict) {
-    case Verdict::Ok: return {};
-    case Verdict::Blank: return QStringLiteral("空白の項目が存在します");
-    case Verdict::IntervalTooShort: return QStringLiteral("受信間隔は5秒以上に設定して下さい");
-    case Verdict::IntervalTooLong: return QStringLiteral("受信間隔は%1秒以下に設定して下さい").arg(kLargestSeconds);
-    case Verdict::DisplayTooShort: return QStringLiteral("表示時間は1秒以上に設定して下さい");
-    case Verdict::DisplayTooLong: return QStringLiteral("表示時間は%1秒以下に設定して下さい").arg(kLargestSeconds);
+    case Verdict::Ok:
+        return {};
+    case Verdict::Blank:
+        return QStringLiteral("空白の項目が存在します");
+    case Verdict::IntervalTooShort:
+        return QStringLiteral("受信間隔は5秒以上に設定して下さい");
+    case Verdict::IntervalTooLong:
+        return QStringLiteral("受信間隔は%1秒以下に設定して下さい").arg(kLargestSeconds);
+    case Verdict::DisplayTooShort:
+        return QStringLiteral("表示時間は1秒以上に設定して下さい");
+    case Verdict::DisplayTooLong:
+        return QStringLiteral("表示時間は%1秒以下に設定して下さい").arg(kLargestSeconds);
     }
     return {};
 }

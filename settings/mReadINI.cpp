@@ -118,14 +118,15 @@ bool WriteSettings(const QString& server, const QString& user, const QString& pa
     using SettingsKeys::Section;
     using TextUtil::TrimSpaces;
     // One replacement of the file, so a failure never leaves half an account behind.
-    return ProfileIni::WriteStrings({{Section(Id::Server), Name(Id::Server, accountLabel), TrimSpaces(server)},
-                                     {Section(Id::User), Name(Id::User, accountLabel), TrimSpaces(user)},
-                                     {Section(Id::Password), Name(Id::Password, accountLabel), TrimSpaces(password)},
-                                     {Section(Id::DisplayName), Name(Id::DisplayName, accountLabel), TrimSpaces(displayName) + u'#'},
-                                     {Section(Id::Interval), Name(Id::Interval), TrimSpaces(intervalText)},
-                                     {Section(Id::DisplaySeconds), Name(Id::DisplaySeconds), TrimSpaces(displayText)},
-                                     {Section(Id::AutoClose), Name(Id::AutoClose), TrimSpaces(autoCloseText)}},
-                                    IniPath, error);
+    return ProfileIni::WriteStrings(
+        {{Section(Id::Server), Name(Id::Server, accountLabel), TrimSpaces(server)},
+         {Section(Id::User), Name(Id::User, accountLabel), TrimSpaces(user)},
+         {Section(Id::Password), Name(Id::Password, accountLabel), TrimSpaces(password)},
+         {Section(Id::DisplayName), Name(Id::DisplayName, accountLabel), TrimSpaces(displayName) + u'#'},
+         {Section(Id::Interval), Name(Id::Interval), TrimSpaces(intervalText)},
+         {Section(Id::DisplaySeconds), Name(Id::DisplaySeconds), TrimSpaces(displayText)},
+         {Section(Id::AutoClose), Name(Id::AutoClose), TrimSpaces(autoCloseText)}},
+        IniPath, error);
 }
 
 bool ClearAccountSettings(const QString& accountLabel, QString* error)

@@ -388,7 +388,8 @@ QImage appIcon(int size)
         p.setRenderHint(QPainter::Antialiasing, false);
         const int stroke = std::max(1, int(std::lround(2 * u)));
         const int slotTop = top + std::max(2, int(std::lround(4 * u)));
-        p.fillRect(QRect(left + 3, slotTop, right - left - 6, std::max(1, int(std::lround(2.5 * u)))), QColor(0x10, 0x10, 0x10));
+        p.fillRect(QRect(left + 3, slotTop, right - left - 6, std::max(1, int(std::lround(2.5 * u)))),
+                   QColor(0x10, 0x10, 0x10));
         // The postal mark: two bars and a stem, each a whole number of pixels.
         const int markTop = slotTop + std::max(3, int(std::lround(5 * u)));
         const int markLeft = left + 3, markWidth = right - left - 6;

@@ -138,8 +138,7 @@ void inform(QWidget* parent, const QString& title, const QString& text)
 
 bool confirm(QWidget* parent, const QString& text)
 {
-    return showMessage(parent, fM_PALAM::kMessageTitle, text, QMessageBox::Yes | QMessageBox::No) ==
-           QMessageBox::Yes;
+    return showMessage(parent, fM_PALAM::kMessageTitle, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
 // A stored number is shown whole, however long its text, so that applying never writes back a
@@ -393,8 +392,8 @@ void fM_PALAM::ShowAccount(const QString& server, const QString& user, const QSt
 
 void fM_PALAM::ApplyDeleteLabelRule()
 {
-    const bool any = !popServer[0]->text().isEmpty() || !popServer[1]->text().isEmpty() ||
-                     !popServer[2]->text().isEmpty();
+    const bool any =
+        !popServer[0]->text().isEmpty() || !popServer[1]->text().isEmpty() || !popServer[2]->text().isEmpty();
     Label2[2]->setVisible(any);
 }
 
@@ -464,9 +463,9 @@ QString fM_PALAM::selectedLabel() const { return QString::number(Combo1->current
 void fM_PALAM::ApplySettings()
 {
     using SettingsValidation::Verdict;
-    const SettingsValidation::Result checked = SettingsValidation::Check(
-        {popServer[0]->text(), popServer[1]->text(), popServer[2]->text(), popServer[kInterval]->text(),
-         popServer[kDisplayTime]->text(), Check1->isChecked()});
+    const SettingsValidation::Result checked =
+        SettingsValidation::Check({popServer[0]->text(), popServer[1]->text(), popServer[2]->text(),
+                                   popServer[kInterval]->text(), popServer[kDisplayTime]->text(), Check1->isChecked()});
     if (checked.verdict != Verdict::Ok) {
         inform(this, DefaultMessageTitle(), SettingsValidation::Message(checked.verdict));
         switch (checked.verdict) {
@@ -493,10 +492,10 @@ void fM_PALAM::ApplySettings()
     }
 
     QString error;
-    const bool written = mReadINI::WriteSettings(
-        popServer[0]->text(), popServer[1]->text(), popServer[2]->text(), Text1->text(), popServer[kInterval]->text(),
-        Check1->isChecked() ? QStringLiteral("1") : QStringLiteral("0"), popServer[kDisplayTime]->text(),
-        selectedLabel(), &error);
+    const bool written = mReadINI::WriteSettings(popServer[0]->text(), popServer[1]->text(), popServer[2]->text(),
+                                                 Text1->text(), popServer[kInterval]->text(),
+                                                 Check1->isChecked() ? QStringLiteral("1") : QStringLiteral("0"),
+                                                 popServer[kDisplayTime]->text(), selectedLabel(), &error);
     if (!written) {
         // The edits stay in the boxes so the user can retry once the cause is fixed.
         inform(this, kMessageTitle, withReason(QStringLiteral("設定を保存できませんでした。"), error));

@@ -46,7 +46,8 @@ void TestCommandLine::options_data()
                                       << false;
     QTest::newRow("--folder twice") << QStringList{"--folder", "/", "--folder", "/tmp"} << O::UsageError << A::Run
                                     << false;
-    QTest::newRow("--folder and an action") << QStringList{"--folder=/", "--settings"} << O::Start << A::Settings << false;
+    QTest::newRow("--folder and an action")
+        << QStringList{"--folder=/", "--settings"} << O::Start << A::Settings << false;
 }
 
 void TestCommandLine::options()
@@ -73,7 +74,8 @@ void TestCommandLine::folderIsMadeAbsolute()
     QDir().mkpath(tmp.filePath(QStringLiteral("prog")));
     const QString saved = QDir::currentPath();
     QDir::setCurrent(tmp.path());
-    const CommandLine cl = ParseCommandLine({QStringLiteral("ferrowick"), QStringLiteral("--folder"), QStringLiteral("./prog/")});
+    const CommandLine cl =
+        ParseCommandLine({QStringLiteral("ferrowick"), QStringLiteral("--folder"), QStringLiteral("./prog/")});
     QDir::setCurrent(saved);
     QCOMPARE(cl.outcome, CommandLine::Outcome::Start);
     QCOMPARE(cl.folder, QDir::cleanPath(tmp.filePath(QStringLiteral("prog"))));
@@ -88,12 +90,14 @@ void TestCommandLine::usageNamesTheProblemAndListsTheOptions()
     for (const char* option : {"--folder", "--open", "--check", "--settings", "--quit", "--help", "--version"})
         QVERIFY2(cl.message.contains(QLatin1String(option)), option);
     // The help names the program, not whatever argv[0] an application object would supply.
-    QVERIFY(ParseCommandLine({QStringLiteral("x"), QStringLiteral("-h")}).message.startsWith(QStringLiteral("Usage: ferrowick")));
+    QVERIFY(ParseCommandLine({QStringLiteral("x"), QStringLiteral("-h")})
+                .message.startsWith(QStringLiteral("Usage: ferrowick")));
 }
 
 void TestCommandLine::actionWordsRoundTrip()
 {
-    for (StartAction a : {StartAction::Run, StartAction::Open, StartAction::Check, StartAction::Settings, StartAction::Quit})
+    for (StartAction a :
+         {StartAction::Run, StartAction::Open, StartAction::Check, StartAction::Settings, StartAction::Quit})
         QCOMPARE(ActionFromWord(ActionWord(a)), std::optional<StartAction>(a));
     QCOMPARE(ActionFromWord(QStringLiteral("OPEN")), std::nullopt);
     QCOMPARE(ActionFromWord(QString()), std::nullopt);

@@ -48,7 +48,14 @@ qint64 deadPid()
 // serves the guard.
 class Other {
 public:
-    template <typename F> explicit Other(F work) : thread_([this, work] { ok_ = work(); done_ = true; }) {}
+    template <typename F>
+    explicit Other(F work)
+        : thread_([this, work] {
+              ok_ = work();
+              done_ = true;
+          })
+    {
+    }
     ~Other() { thread_.join(); }
     bool done() const { return done_; }
     bool ok() const { return ok_; }
@@ -124,8 +131,9 @@ void TestSingleInstance::lock()
         // Our own live process id, but recorded during another boot of this machine.
         const QString exe = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
         writeFile(lockPath,
-                  QByteArray::number(QCoreApplication::applicationPid()) + '\n' + QFileInfo(exe).fileName().toUtf8() + '\n' +
-                      QSysInfo::machineHostName().toUtf8() + '\n' + QSysInfo::machineUniqueId() + "\nnot-this-boot\n",
+                  QByteArray::number(QCoreApplication::applicationPid()) + '\n' + QFileInfo(exe).fileName().toUtf8() +
+                      '\n' + QSysInfo::machineHostName().toUtf8() + '\n' + QSysInfo::machineUniqueId() +
+                      "\nnot-this-boot\n",
                   anHourAgo);
     } else if (existing == QLatin1String("empty-old")) {
         writeFile(lockPath, {}, anHourAgo);

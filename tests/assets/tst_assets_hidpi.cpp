@@ -46,8 +46,7 @@ void TestAssetsHiDpi::doubleSizedPictures_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<bool>("hasDetail"); // a flat picture is the same however it is drawn
-    for (const QString& path : Assets::All())
-        QTest::newRow(qPrintable(path)) << path << (path != Assets::BaseLine);
+    for (const QString& path : Assets::All()) QTest::newRow(qPrintable(path)) << path << (path != Assets::BaseLine);
 }
 
 void TestAssetsHiDpi::doubleSizedPictures()
@@ -95,7 +94,8 @@ void TestAssetsHiDpi::warningIconIsTheTrayIconWithASign()
         for (int x = 0; x < 32; ++x) {
             if (tray.pixel(x, y) == warning.pixel(x, y)) continue;
             ++changed;
-            QVERIFY2(x >= 14 && y >= 14, qPrintable(QStringLiteral("changed outside the corner at %1,%2").arg(x).arg(y)));
+            QVERIFY2(x >= 14 && y >= 14,
+                     qPrintable(QStringLiteral("changed outside the corner at %1,%2").arg(x).arg(y)));
             const QColor c = warning.pixelColor(x, y);
             if (c.red() > 200 && c.green() > 160 && c.blue() < 90) ++yellow;
         }

@@ -33,7 +33,7 @@ public:
     FileSizeLimit& operator=(const FileSizeLimit&) = delete;
 
 private:
-    rlimit old_ {};
+    rlimit old_{};
     void (*oldHandler_)(int) = SIG_DFL;
 };
 
@@ -59,7 +59,8 @@ public:
     // Takes every free block with a filler file.
     void fill()
     {
-        const int fd = ::open(QFile::encodeName(path_ + QStringLiteral("/filler")).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int fd = ::open(QFile::encodeName(path_ + QStringLiteral("/filler")).constData(),
+                              O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (fd < 0) return;
         const QByteArray block(4096, 'f');
         while (::write(fd, block.constData(), static_cast<size_t>(block.size())) > 0) {}

@@ -85,7 +85,7 @@ public:
     explicit FakeForms(Journal& journal) : journal_(journal) {}
     static QString name(FormId f)
     {
-        static const char* names[] = {"fMail_Checker", "fMail_Top", "fMail_Bot", "fMail_1", "fMail_2",
+        static const char* names[] = {"fMail_Checker", "fMail_Top", "fMail_Bot", "fMail_1",   "fMail_2",
                                       "fMail_3",       "fMail_4",   "fMail_5",   "fMail_Body"};
         return QLatin1String(names[static_cast<int>(f)]);
     }
@@ -132,8 +132,9 @@ public:
     maillib::MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
                               std::string& folder) override
     {
-        journal_.add(QStringLiteral("rcv:%1|%2|%3|%4").arg(QString::fromStdString(server), QString::fromStdString(user),
-                                                           QString::fromStdString(password), QString::fromStdString(mode)));
+        journal_.add(QStringLiteral("rcv:%1|%2|%3|%4")
+                         .arg(QString::fromStdString(server), QString::fromStdString(user),
+                              QString::fromStdString(password), QString::fromStdString(mode)));
         if (onRcv) onRcv();
         lastFolder = QString::fromStdString(folder);
         const QString key = QString::fromStdString(server).trimmed();

@@ -58,15 +58,15 @@ private Q_SLOTS:
 
 void TestAccountStatusBoard::checksOverTime_data()
 {
-    QTest::addColumn<QStringList>("steps");      // one check each, 5 minutes apart from 10:00
-    QTest::addColumn<QString>("tooltip");        // after the last step, below "Ferrowick"
-    QTest::addColumn<QStringList>("notified");   // every notification: "!" failure, "+" recovery
+    QTest::addColumn<QStringList>("steps");    // one check each, 5 minutes apart from 10:00
+    QTest::addColumn<QString>("tooltip");      // after the last step, below "Ferrowick"
+    QTest::addColumn<QStringList>("notified"); // every notification: "!" failure, "+" recovery
     QTest::addColumn<int>("logLines");
 
     const QString login = QStringLiteral("ログインできません（ユーザー名かパスワードが違います）");
     QTest::newRow("all work") << QStringList{"1:Ok 2:NotConfigured"} << "最終確認 10:00:00" << QStringList{} << 0;
-    QTest::newRow("failure at the first check")
-        << QStringList{"1:LoginRefused"} << "仕事: " + login + "（10:00 から）" << QStringList{"!仕事: 受信できません"} << 1;
+    QTest::newRow("failure at the first check") << QStringList{"1:LoginRefused"} << "仕事: " + login + "（10:00 から）"
+                                                << QStringList{"!仕事: 受信できません"} << 1;
     QTest::newRow("failing on: one notification, one log line")
         << QStringList{"1:CannotConnect", "1:CannotConnect", "1:CannotConnect"}
         << "仕事: サーバーに接続できません（10:00 から）" << QStringList{"!仕事: 受信できません"} << 1;
@@ -84,14 +84,16 @@ void TestAccountStatusBoard::checksOverTime_data()
     QTest::newRow("waiting at the first check is no failure")
         << QStringList{"1:Waiting+5"} << "最終確認 10:00:00" << QStringList{} << 0;
     QTest::newRow("not configured is never reported")
-        << QStringList{"1:NotConfigured 2:NotConfigured", "1:NotConfigured"} << "最終確認 10:05:00" << QStringList{} << 0;
+        << QStringList{"1:NotConfigured 2:NotConfigured", "1:NotConfigured"} << "最終確認 10:05:00" << QStringList{}
+        << 0;
     QTest::newRow("removed while failing is dropped without a notification")
-        << QStringList{"1:ServerError", "1:NotConfigured"} << "最終確認 10:05:00" << QStringList{"!仕事: 受信できません"} << 1;
+        << QStringList{"1:ServerError", "1:NotConfigured"} << "最終確認 10:05:00"
+        << QStringList{"!仕事: 受信できません"} << 1;
     QTest::newRow("cancelled keeps the failure")
         << QStringList{"1:NoStls", "1:Cancelled"} << "仕事: 暗号化（STLS）に対応していないサーバーです（10:00 から）"
         << QStringList{"!仕事: 受信できません"} << 1;
-    QTest::newRow("cancelled check is no check") << QStringList{"1:Ok", "1:Cancelled"} << "最終確認 10:00:00"
-                                                 << QStringList{} << 0;
+    QTest::newRow("cancelled check is no check")
+        << QStringList{"1:Ok", "1:Cancelled"} << "最終確認 10:00:00" << QStringList{} << 0;
     QTest::newRow("failing again after a recovery starts afresh")
         << QStringList{"1:LoginRefused", "1:Ok", "1:LoginRefused"} << "仕事: " + login + "（10:10 から）"
         << QStringList{"!仕事: 受信できません", "+仕事: 受信できるようになりました", "!仕事: 受信できません"} << 3;
@@ -102,7 +104,8 @@ void TestAccountStatusBoard::checksOverTime_data()
     QTest::newRow("one account recovers, another still fails")
         << QStringList{"1:TimedOut 2:CannotConnect", "1:Ok 2:CannotConnect"}
         << "アカウント②: サーバーに接続できません（10:00 から）"
-        << QStringList{"!仕事: 受信できません", "!アカウント②: 受信できません", "+仕事: 受信できるようになりました"} << 3;
+        << QStringList{"!仕事: 受信できません", "!アカウント②: 受信できません", "+仕事: 受信できるようになりました"}
+        << 3;
 }
 
 void TestAccountStatusBoard::checksOverTime()
@@ -141,9 +144,11 @@ void TestAccountStatusBoard::logLinesAreOneSafeLineEach()
     const auto changes = board.Record({c}, kStart);
     QCOMPARE(changes.logLines.size(), 1);
     const QString line = changes.logLines.constFirst();
-    QVERIFY2(line.startsWith(QStringLiteral("アカウント 2「個人」: サーバーがエラーを返しました — pop3s://mail.example.jp user:")),
+    QVERIFY2(line.startsWith(
+                 QStringLiteral("アカウント 2「個人」: サーバーがエラーを返しました — pop3s://mail.example.jp user:")),
              qPrintable(line));
-    for (QChar ch : line) QVERIFY2(ch.unicode() >= 0x20 && (ch.unicode() < 0x7f || ch.unicode() > 0x9f), qPrintable(line));
+    for (QChar ch : line)
+        QVERIFY2(ch.unicode() >= 0x20 && (ch.unicode() < 0x7f || ch.unicode() > 0x9f), qPrintable(line));
     QVERIFY(line.endsWith(QStringLiteral("busy")));
 }
 

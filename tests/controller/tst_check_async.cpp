@@ -32,11 +32,13 @@ public:
     {
         std::lock_guard lock(m_);
         for (const QString& s : subjects) {
-            const QString ref = folder_ + QStringLiteral("/%1-%2.txt").arg(QString::fromStdString(server)).arg(++files_);
+            const QString ref =
+                folder_ + QStringLiteral("/%1-%2.txt").arg(QString::fromStdString(server)).arg(++files_);
             QFile f(ref);
             if (f.open(QIODevice::WriteOnly)) f.write("mail");
             mailbox_[server].push_back(ref.toStdString());
-            fields_[ref.toStdString()] = mailFields(s, QStringLiteral("f"), QStringLiteral("2026/12/06 10:00:%1").arg(files_, 2, 10, QChar(u'0')));
+            fields_[ref.toStdString()] = mailFields(
+                s, QStringLiteral("f"), QStringLiteral("2026/12/06 10:00:%1").arg(files_, 2, 10, QChar(u'0')));
         }
     }
     void release(const std::string& server)
@@ -155,7 +157,8 @@ void TestCheckAsync::writeSettings(const QByteArray& extra)
     QFile ini(mailDir() + QStringLiteral("/INI/maildata.ini"));
     QVERIFY(ini.open(QIODevice::WriteOnly));
     ini.write("[POP]\r\nPOP_SERVER1=s1\r\nUSER1=u1\r\nPOP_SERVER2=s2\r\nUSER2=u2\r\nPOP_SERVER3=s3\r\nUSER3=u3\r\n"
-              "[MAIL_REV]\r\nREV_TIMER_MIN=5\r\nUNLOAD_TIMER_SEC=10\r\n" + extra);
+              "[MAIL_REV]\r\nREV_TIMER_MIN=5\r\nUNLOAD_TIMER_SEC=10\r\n" +
+              extra);
 }
 
 void TestCheckAsync::startAndLetFirstCheckFinish()

@@ -111,7 +111,8 @@ void TestCheckMail::startUpPreparesFoldersLogAndFirstCheck()
     QVERIFY(leftover.open(QIODevice::WriteOnly));
     leftover.close();
     QDir().mkpath(mailDir() + QStringLiteral("/keep.txt"));
-    mail_->addMail(mailDir(), QStringLiteral("s2"), mailFields(QStringLiteral("Hi"), QStringLiteral("a@b"), QStringLiteral("2026/12/06 09:00:00")));
+    mail_->addMail(mailDir(), QStringLiteral("s2"),
+                   mailFields(QStringLiteral("Hi"), QStringLiteral("a@b"), QStringLiteral("2026/12/06 09:00:00")));
 
     start("[MAIL_REV]\r\nREV_TIMER_MIN=7\r\nUNLOAD_TIMER_SEC=12\r\n");
 
@@ -144,7 +145,8 @@ void TestCheckMail::startUpRepairsIncompleteInstallation()
 void TestCheckMail::checkRunsInOrder()
 {
     start();
-    mail_->addMail(mailDir(), QStringLiteral("s1"), mailFields(QStringLiteral("x"), QStringLiteral("y"), QStringLiteral("2026/12/06 10:00:00")));
+    mail_->addMail(mailDir(), QStringLiteral("s1"),
+                   mailFields(QStringLiteral("x"), QStringLiteral("y"), QStringLiteral("2026/12/06 10:00:00")));
     bool otherEnabledDuringFetch = false;
     bool endEnabledDuringFetch = true;
     mail_->onRcv = [&] {
@@ -157,11 +159,11 @@ void TestCheckMail::checkRunsInOrder()
     // "終了" stays reachable while the servers are asked.
     QVERIFY(endEnabledDuringFetch);
     QVERIFY(host_->allMenuItemsEnabled());
-    const QStringList expected = {
-        "hide", "mnuPropaty=0", "mnuMail=0", "mnuRev=0", "mnuOpen=0", "tray+",
-        // Account 1 is trimmed; the others go as stored.
-        "rcv:s1|u1|p1|SAVEALL", "rcv:s2| u2|p2|SAVEALL", "rcv:s3|||SAVEALL", "rcv:s4|||SAVEALL", "rcv:s5|||SAVEALL",
-        "show:fMail_Checker", "mnuPropaty=1", "mnuMail=1", "mnuRev=1", "mnuOpen=1"};
+    const QStringList expected = {"hide", "mnuPropaty=0", "mnuMail=0", "mnuRev=0", "mnuOpen=0", "tray+",
+                                  // Account 1 is trimmed; the others go as stored.
+                                  "rcv:s1|u1|p1|SAVEALL", "rcv:s2| u2|p2|SAVEALL", "rcv:s3|||SAVEALL",
+                                  "rcv:s4|||SAVEALL", "rcv:s5|||SAVEALL", "show:fMail_Checker", "mnuPropaty=1",
+                                  "mnuMail=1", "mnuRev=1", "mnuOpen=1"};
     QCOMPARE(journal_.entries, expected);
     QCOMPARE(mail_->lastFolder, mailDir());
     QCOMPARE(mail_->lastFieldList, QStringLiteral("subject:from:date:nofile:"));
@@ -181,9 +183,13 @@ void TestCheckMail::slotsAndLabelsFollowAccounts()
 {
     start();
     for (int i = 0; i < 3; ++i)
-        mail_->addMail(mailDir(), QStringLiteral("s1"), mailFields(QStringLiteral("a%1").arg(i), QStringLiteral("x"), QStringLiteral("2026/12/06 10:00:0%1").arg(i)));
+        mail_->addMail(mailDir(), QStringLiteral("s1"),
+                       mailFields(QStringLiteral("a%1").arg(i), QStringLiteral("x"),
+                                  QStringLiteral("2026/12/06 10:00:0%1").arg(i)));
     for (int i = 0; i < 2; ++i)
-        mail_->addMail(mailDir(), QStringLiteral("s3"), mailFields(QStringLiteral("c%1").arg(i), QStringLiteral("x"), QStringLiteral("2026/12/06 11:00:0%1").arg(i)));
+        mail_->addMail(mailDir(), QStringLiteral("s3"),
+                       mailFields(QStringLiteral("c%1").arg(i), QStringLiteral("x"),
+                                  QStringLiteral("2026/12/06 11:00:0%1").arg(i)));
     ctl_->CheckMail();
     QCOMPARE(mM_CHKER::MailCount, 5);
     QCOMPARE(mM_CHKER::ExtraCount, 0);
@@ -203,11 +209,15 @@ void TestCheckMail::dayLogDecidesWhatIsNew_data()
     QTest::addColumn<int>("seen");
     QTest::addColumn<int>("extra");
     QTest::addColumn<bool>("shown");
-    const QStringList seven = {"2026/12/06 10:00:01", "2026/12/06 10:00:02", "2026/12/06 10:00:03", "2026/12/06 10:00:04",
-                               "2026/12/06 10:00:05", "2026/12/06 10:00:06", "2026/12/06 10:00:07"};
-    QTest::newRow("seven, two logged") << seven << QStringList{"Time: 12/06 10:00:02", "  Time: 12/06 10:00:06  "} << 2 << 2 << true;
-    QTest::newRow("same key twice") << QStringList{"2026/12/06 10:00:01", "2026/12/06 10:00:01"} << QStringList{} << 1 << 0 << true;
-    QTest::newRow("all logged") << QStringList{"2026/12/06 10:00:01"} << QStringList{"Time: 12/06 10:00:01"} << 1 << 0 << false;
+    const QStringList seven = {"2026/12/06 10:00:01", "2026/12/06 10:00:02", "2026/12/06 10:00:03",
+                               "2026/12/06 10:00:04", "2026/12/06 10:00:05", "2026/12/06 10:00:06",
+                               "2026/12/06 10:00:07"};
+    QTest::newRow("seven, two logged") << seven << QStringList{"Time: 12/06 10:00:02", "  Time: 12/06 10:00:06  "} << 2
+                                       << 2 << true;
+    QTest::newRow("same key twice") << QStringList{"2026/12/06 10:00:01", "2026/12/06 10:00:01"} << QStringList{} << 1
+                                    << 0 << true;
+    QTest::newRow("all logged") << QStringList{"2026/12/06 10:00:01"} << QStringList{"Time: 12/06 10:00:01"} << 1 << 0
+                                << false;
 }
 
 void TestCheckMail::dayLogDecidesWhatIsNew()
@@ -222,7 +232,8 @@ void TestCheckMail::dayLogDecidesWhatIsNew()
     QVERIFY(log.open(QIODevice::Append));
     for (const QString& key : alreadyLogged) log.write(key.toUtf8() + "\r\n");
     log.close();
-    for (const QString& d : dates) mail_->addMail(mailDir(), QStringLiteral("s2"), mailFields(QStringLiteral("s"), QStringLiteral("f"), d));
+    for (const QString& d : dates)
+        mail_->addMail(mailDir(), QStringLiteral("s2"), mailFields(QStringLiteral("s"), QStringLiteral("f"), d));
     ctl_->CheckMail();
     QCOMPARE(mM_CHKER::MailCount, int(dates.size()));
     QCOMPARE(int(mReadINI::SeenCount), seen);
@@ -232,7 +243,9 @@ void TestCheckMail::dayLogDecidesWhatIsNew()
     // Every key is in the log exactly once, each line ended by CR LF.
     const QString text = dayLog();
     for (const QString& d : dates) {
-        const QString key = QStringLiteral("Time: ") + QDateTime::fromString(d, QStringLiteral("yyyy/MM/dd HH:mm:ss")).toString(QStringLiteral("MM/dd HH:mm:ss"));
+        const QString key =
+            QStringLiteral("Time: ") +
+            QDateTime::fromString(d, QStringLiteral("yyyy/MM/dd HH:mm:ss")).toString(QStringLiteral("MM/dd HH:mm:ss"));
         QVERIFY2(text.contains(key), qPrintable(key));
     }
     QVERIFY(text.endsWith(QStringLiteral("\r\n")));
@@ -243,7 +256,9 @@ void TestCheckMail::sameMailsAgainRefillTablesQuietly()
     start();
     QStringList refsFirst;
     for (int i = 0; i < 3; ++i)
-        mail_->addMail(mailDir(), QStringLiteral("s1"), mailFields(QStringLiteral("s%1").arg(i), QStringLiteral("f"), QStringLiteral("2026/12/06 10:00:0%1").arg(i)));
+        mail_->addMail(mailDir(), QStringLiteral("s1"),
+                       mailFields(QStringLiteral("s%1").arg(i), QStringLiteral("f"),
+                                  QStringLiteral("2026/12/06 10:00:0%1").arg(i)));
     ctl_->CheckMail();
     QCOMPARE(ctl_->NewCount(), 3);
     mM_CHKER::PageOffset = 2;
@@ -251,7 +266,9 @@ void TestCheckMail::sameMailsAgainRefillTablesQuietly()
     mail_->clear();
     journal_.entries.clear();
     for (int i = 0; i < 3; ++i)
-        mail_->addMail(mailDir(), QStringLiteral("s1"), mailFields(QStringLiteral("s%1").arg(i), QStringLiteral("f"), QStringLiteral("2026/12/06 10:00:0%1").arg(i)));
+        mail_->addMail(mailDir(), QStringLiteral("s1"),
+                       mailFields(QStringLiteral("s%1").arg(i), QStringLiteral("f"),
+                                  QStringLiteral("2026/12/06 10:00:0%1").arg(i)));
     ctl_->CheckMail();
     QCOMPARE(ctl_->NewCount(), 0);
     QCOMPARE(int(mReadINI::SeenCount), 3);
@@ -263,7 +280,8 @@ void TestCheckMail::sameMailsAgainRefillTablesQuietly()
 void TestCheckMail::newMailAfterSeenMailIsAnnounced()
 {
     start();
-    const QStringList old = mailFields(QStringLiteral("old"), QStringLiteral("f"), QStringLiteral("2026/12/06 10:00:00"));
+    const QStringList old =
+        mailFields(QStringLiteral("old"), QStringLiteral("f"), QStringLiteral("2026/12/06 10:00:00"));
     mail_->addMail(mailDir(), QStringLiteral("s1"), old);
     ctl_->CheckMail();
     mail_->clear();
@@ -274,7 +292,8 @@ void TestCheckMail::newMailAfterSeenMailIsAnnounced()
     journal_.entries.clear();
     // The count of seen mails starts again at every check: one old, one new.
     mail_->addMail(mailDir(), QStringLiteral("s1"), old);
-    mail_->addMail(mailDir(), QStringLiteral("s1"), mailFields(QStringLiteral("new"), QStringLiteral("f"), QStringLiteral("2026/12/06 10:05:00")));
+    mail_->addMail(mailDir(), QStringLiteral("s1"),
+                   mailFields(QStringLiteral("new"), QStringLiteral("f"), QStringLiteral("2026/12/06 10:05:00")));
     ctl_->CheckMail();
     QCOMPARE(int(mReadINI::SeenCount), 1);
     QCOMPARE(ctl_->NewCount(), 1);
@@ -285,10 +304,14 @@ void TestCheckMail::unchangedMailIsNotReadAgain()
 {
     start();
     // Like the library: the mail file is a hard link to a kept copy, put back at every check.
-    const QString ref = mail_->addMail(mailDir(), QStringLiteral("s1"), mailFields(QStringLiteral("once"), QStringLiteral("f"), QStringLiteral("2026/12/06 10:00:00")));
+    const QString ref =
+        mail_->addMail(mailDir(), QStringLiteral("s1"),
+                       mailFields(QStringLiteral("once"), QStringLiteral("f"), QStringLiteral("2026/12/06 10:00:00")));
     const QString kept = dir_->path() + QStringLiteral("/kept");
     QVERIFY(::link(QFile::encodeName(ref).constData(), QFile::encodeName(kept).constData()) == 0);
-    auto relink = [&] { QVERIFY(::link(QFile::encodeName(kept).constData(), QFile::encodeName(ref).constData()) == 0); };
+    auto relink = [&] {
+        QVERIFY(::link(QFile::encodeName(kept).constData(), QFile::encodeName(ref).constData()) == 0);
+    };
     ctl_->CheckMail();
     mM_CHKER::MailSubject.fill(QString());
     relink();
@@ -309,7 +332,11 @@ void TestCheckMail::atMostHundredMailsPerAccount()
     start();
     QStringList refs;
     for (int i = 0; i < 150; ++i)
-        refs << mail_->addMail(mailDir(), QStringLiteral("s4"), mailFields(QStringLiteral("n"), QStringLiteral("f"), QStringLiteral("2026/12/06 10:%1:%2").arg(i / 60, 2, 10, QChar(u'0')).arg(i % 60, 2, 10, QChar(u'0'))));
+        refs << mail_->addMail(
+            mailDir(), QStringLiteral("s4"),
+            mailFields(
+                QStringLiteral("n"), QStringLiteral("f"),
+                QStringLiteral("2026/12/06 10:%1:%2").arg(i / 60, 2, 10, QChar(u'0')).arg(i % 60, 2, 10, QChar(u'0'))));
     ctl_->CheckMail();
     QCOMPARE(mM_CHKER::MailCount, 150);
     QCOMPARE(mail_->reads.size(), 100);
@@ -328,7 +355,8 @@ void TestCheckMail::tablesNeverWritePastSlotHundred()
     for (int k = 1; k <= 3; ++k)
         for (int i = 0; i < 40; ++i)
             mail_->addMail(mailDir(), QStringLiteral("s%1").arg(k),
-                           mailFields(QStringLiteral("k%1m%2").arg(k).arg(i), QStringLiteral("f"), QStringLiteral("2026/12/0%1 10:00:%2").arg(k).arg(i, 2, 10, QChar(u'0'))));
+                           mailFields(QStringLiteral("k%1m%2").arg(k).arg(i), QStringLiteral("f"),
+                                      QStringLiteral("2026/12/0%1 10:00:%2").arg(k).arg(i, 2, 10, QChar(u'0'))));
     ctl_->CheckMail();
     QCOMPARE(mM_CHKER::MailCount, 120);
     QCOMPARE(mM_CHKER::MailSubject[100], QStringLiteral("Subject: k3m19"));
@@ -339,7 +367,8 @@ void TestCheckMail::tablesNeverWritePastSlotHundred()
     for (int k = 1; k <= 3; ++k)
         for (int i = 0; i < 40; ++i)
             mail_->addMail(mailDir(), QStringLiteral("s%1").arg(k),
-                           mailFields(QStringLiteral("k%1m%2").arg(k).arg(i), QStringLiteral("f"), QStringLiteral("2026/12/0%1 10:00:%2").arg(k).arg(i, 2, 10, QChar(u'0'))));
+                           mailFields(QStringLiteral("k%1m%2").arg(k).arg(i), QStringLiteral("f"),
+                                      QStringLiteral("2026/12/0%1 10:00:%2").arg(k).arg(i, 2, 10, QChar(u'0'))));
     ctl_->CheckMail();
     QCOMPARE(int(mReadINI::SeenCount), 120);
     QCOMPARE(ctl_->NewCount(), 0);
@@ -359,9 +388,12 @@ void TestCheckMail::cutsCountCharacters_data()
         << QStringLiteral("Subject:会議の件について再送しま")
         << QStringLiteral("From: 株式会社フェロウィック営業本部第一営業部長の山田太郎");
     QTest::newRow("surrogate pairs are one character")
-        << QStringLiteral("\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600")
+        << QStringLiteral("\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600"
+                          "\U0001F600\U0001F600\U0001F600\U0001F600")
         << QStringLiteral("x")
-        << QStringLiteral("Subject:\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600")
+        << QStringLiteral("Subject:"
+                          "\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600"
+                          "\U0001F600\U0001F600\U0001F600")
         << QStringLiteral("From: x");
 }
 
@@ -373,8 +405,9 @@ void TestCheckMail::cutsCountCharacters()
     QFETCH(QString, fromLine);
     start();
     // The library's element is "subject: " + value, so the value keeps one leading blank.
-    mail_->addMail(mailDir(), QStringLiteral("s1"), {QStringLiteral("subject:") + subject, QStringLiteral("from: ") + from,
-                                                    QStringLiteral("date: 2026/12/06 10:00:00"), QStringLiteral("nofile: "), QStringLiteral("body:b")});
+    mail_->addMail(mailDir(), QStringLiteral("s1"),
+                   {QStringLiteral("subject:") + subject, QStringLiteral("from: ") + from,
+                    QStringLiteral("date: 2026/12/06 10:00:00"), QStringLiteral("nofile: "), QStringLiteral("body:b")});
     ctl_->CheckMail();
     QCOMPARE(mM_CHKER::MailSubject[1], subjectLine);
     QCOMPARE(mM_CHKER::MailFrom[1], fromLine);
@@ -385,7 +418,8 @@ void TestCheckMail::unreadableMailIsSkipped()
     start();
     const QString bad = mail_->addMail(mailDir(), QStringLiteral("s1"), {});
     mail_->failRead(bad);
-    mail_->addMail(mailDir(), QStringLiteral("s1"), mailFields(QStringLiteral("ok"), QStringLiteral("f"), QStringLiteral("2026/12/06 10:00:00")));
+    mail_->addMail(mailDir(), QStringLiteral("s1"),
+                   mailFields(QStringLiteral("ok"), QStringLiteral("f"), QStringLiteral("2026/12/06 10:00:00")));
     ctl_->CheckMail();
     QCOMPARE(mM_CHKER::MailCount, 2);
     QCOMPARE(mM_CHKER::MailSubject[1], QStringLiteral("Subject: ok"));
@@ -396,7 +430,8 @@ void TestCheckMail::unreadableMailIsSkipped()
 void TestCheckMail::shortResultClearsStaleSlot()
 {
     start();
-    mail_->addMail(mailDir(), QStringLiteral("s1"), mailFields(QStringLiteral("old"), QStringLiteral("f"), QStringLiteral("2026/12/06 10:00:00")));
+    mail_->addMail(mailDir(), QStringLiteral("s1"),
+                   mailFields(QStringLiteral("old"), QStringLiteral("f"), QStringLiteral("2026/12/06 10:00:00")));
     ctl_->CheckMail();
     mail_->clear();
     mail_->addMail(mailDir(), QStringLiteral("s1"), {QStringLiteral("subject: new")});
@@ -509,7 +544,9 @@ void TestCheckMail::autoClose()
     QFETCH(QDateTime, openedAt);
     QFETCH(int, secondsLater);
     QFETCH(bool, closed);
-    start(QStringLiteral("[MAIL_REV]\r\nREV_TIMER_MIN=60\r\nUNLOAD_TIMER_SEC=10\r\n[ABOUT_PALAM]\r\nUNLOAD_FLAG=%1\r\n").arg(flag).toLatin1());
+    start(QStringLiteral("[MAIL_REV]\r\nREV_TIMER_MIN=60\r\nUNLOAD_TIMER_SEC=10\r\n[ABOUT_PALAM]\r\nUNLOAD_FLAG=%1\r\n")
+              .arg(flag)
+              .toLatin1());
     clock_->set(openedAt);
     ctl_->mnuOpen_Click();
     forms_->Show(FormId::fMail_Top);
@@ -539,12 +576,19 @@ void TestCheckMail::autoCloseWaitsWhileNotifierHidden()
 void TestCheckMail::mnuEndClosesEverythingInOrder()
 {
     start();
-    for (FormId f : {FormId::fMail_Checker, FormId::fMail_Body, FormId::fMail_Bot, FormId::fMail_Top, FormId::fMail_2, FormId::fMail_1})
+    for (FormId f : {FormId::fMail_Checker, FormId::fMail_Body, FormId::fMail_Bot, FormId::fMail_Top, FormId::fMail_2,
+                     FormId::fMail_1})
         forms_->Show(f);
     journal_.entries.clear();
     ctl_->mnuEnd_Click();
-    const QStringList expected = {"unload:fMail_1", "unload:fMail_2", "unload:fMail_Top", "unload:fMail_Bot",
-                                  "unload:fMail_Body", "unload:fMail_Checker", "tray-", "quit"};
+    const QStringList expected = {"unload:fMail_1",
+                                  "unload:fMail_2",
+                                  "unload:fMail_Top",
+                                  "unload:fMail_Bot",
+                                  "unload:fMail_Body",
+                                  "unload:fMail_Checker",
+                                  "tray-",
+                                  "quit"};
     QCOMPARE(journal_.entries, expected);
 }
 

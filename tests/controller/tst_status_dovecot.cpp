@@ -59,7 +59,8 @@ class TestStatusDovecot : public QObject {
         users.write(lines.join(u'\n').toUtf8());
         // dovecot looks at the file at most once a second, and notices a change by its time in
         // whole seconds: give it a new time, and let a second pass.
-        users.setFileTime(QDateTime::currentDateTime().addSecs(10 * ++usersChanges_), QFileDevice::FileModificationTime);
+        users.setFileTime(QDateTime::currentDateTime().addSecs(10 * ++usersChanges_),
+                          QFileDevice::FileModificationTime);
         users.close();
         QTest::qWait(1100);
     }

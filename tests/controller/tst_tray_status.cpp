@@ -46,7 +46,8 @@ void TestTrayStatus::failureAndRecoveryReachTheTray()
     QVERIFY(QDir().mkpath(maildata + QStringLiteral("/INI")));
     QFile ini(maildata + QStringLiteral("/INI/maildata.ini"));
     QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write("[POP]\nPOP_SERVER1=pop1\nUSER1=u1\nPASS1=secret-pw\nNAME1=仕事#\nPOP_SERVER2=pop2\nUSER2=u2\nPASS2=p2\nNAME2=#\n");
+    ini.write("[POP]\nPOP_SERVER1=pop1\nUSER1=u1\nPASS1=secret-pw\nNAME1=仕事#\nPOP_SERVER2=pop2\nUSER2=u2\nPASS2="
+              "p2\nNAME2=#\n");
     ini.close();
     mail.statuses[QStringLiteral("pop1")] = status(Kind::LoginRefused, "pop3s://pop1 u1: -ERR auth failed");
 
@@ -78,7 +79,8 @@ void TestTrayStatus::failureAndRecoveryReachTheTray()
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 2);
-    QVERIFY2(lines[0].endsWith(QStringLiteral("アカウント 1「仕事」: ") + login + QStringLiteral(" — pop3s://pop1 u1: -ERR auth failed")),
+    QVERIFY2(lines[0].endsWith(QStringLiteral("アカウント 1「仕事」: ") + login +
+                               QStringLiteral(" — pop3s://pop1 u1: -ERR auth failed")),
              qPrintable(lines[0]));
     QVERIFY(lines[1].endsWith(QStringLiteral("アカウント 1「仕事」: 復旧しました")));
     for (const QString& line : lines) QVERIFY(!line.contains(QStringLiteral("secret-pw")));

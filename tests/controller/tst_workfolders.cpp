@@ -162,7 +162,8 @@ void TestWorkFolders::mailCacheEmptiedAtStart()
 {
     QFETCH(QString, cache);
     QFETCH(bool, emptied);
-    const QString target = cache == u"link" ? dir_->filePath(QStringLiteral("elsewhere")) : base() + QStringLiteral("/.fw-cache");
+    const QString target =
+        cache == u"link" ? dir_->filePath(QStringLiteral("elsewhere")) : base() + QStringLiteral("/.fw-cache");
     QVERIFY(QDir().mkpath(target));
     QVERIFY(QDir().mkpath(base()));
     if (cache == u"link") QVERIFY(QFile::link(target, base() + QStringLiteral("/.fw-cache")));
@@ -171,8 +172,8 @@ void TestWorkFolders::mailCacheEmptiedAtStart()
         QCOMPARE(::chown(QFile::encodeName(target).constData(), 65534, 65534), 0);
     }
     const QString mail = QStringLiteral("fw-0123456789abcdef0123456789abcdef.txt");
-    const QStringList others{"fw-0123456789ABCDEF0123456789ABCDEF.txt", "fw-0123456789abcdef0123456789abcde.txt", "notes.txt",
-                             "fw-0123456789abcdef0123456789abcdef.txt.bak"};
+    const QStringList others{"fw-0123456789ABCDEF0123456789ABCDEF.txt", "fw-0123456789abcdef0123456789abcde.txt",
+                             "notes.txt", "fw-0123456789abcdef0123456789abcdef.txt.bak"};
     for (const QString& name : QStringList{mail} + others) writeAll(target + u'/' + name, "mail");
     writeAll(target + QStringLiteral("/fw-00000000000000000000000000000000.txt"), "mail");
 

@@ -11,10 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-FakePop3Server::~FakePop3Server()
-{
-    stop();
-}
+FakePop3Server::~FakePop3Server() { stop(); }
 
 void FakePop3Server::setMails(std::vector<FakeMail> mails)
 {
@@ -25,8 +22,7 @@ void FakePop3Server::setMails(std::vector<FakeMail> mails)
 bool FakePop3Server::start()
 {
     listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listenFd_ < 0)
-        return false;
+    if (listenFd_ < 0) return false;
     int one = 1;
     ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in addr{};
@@ -45,10 +41,8 @@ bool FakePop3Server::start()
 void FakePop3Server::stop()
 {
     stop_ = true;
-    if (thread_.joinable())
-        thread_.join();
-    if (listenFd_ >= 0)
-        ::close(listenFd_);
+    if (thread_.joinable()) thread_.join();
+    if (listenFd_ >= 0) ::close(listenFd_);
     listenFd_ = -1;
 }
 
@@ -74,11 +68,9 @@ void FakePop3Server::run()
 {
     while (!stop_) {
         pollfd p{listenFd_, POLLIN, 0};
-        if (::poll(&p, 1, 20) <= 0)
-            continue;
+        if (::poll(&p, 1, 20) <= 0) continue;
         int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
-            continue;
+        if (fd < 0) continue;
         int connection;
         {
             std::lock_guard lock(mutex_);
@@ -96,10 +88,8 @@ bool FakePop3Server::send(int fd, const std::string& data)
     for (size_t off = 0; off < data.size(); off += step) {
         size_t n = std::min(step, data.size() - off);
         ssize_t done = ::send(fd, data.data() + off, n, MSG_NOSIGNAL);
-        if (done > 0)
-            sent_ += done;
-        if (done != static_cast<ssize_t>(n))
-            return false;
+        if (done > 0) sent_ += done;
+        if (done != static_cast<ssize_t>(n)) return false;
     }
     return true;
 }
@@ -113,8 +103,7 @@ std::string Stuffed(const std::string& text)
     while (pos < text.size()) {
         size_t eol = text.find("\r\n", pos);
         std::string line = text.substr(pos, eol == std::string::npos ? std::string::npos : eol - pos);
-        if (!line.empty() && line[0] == '.')
-            out += '.';
+        if (!line.empty() && line[0] == '.') out += '.';
         out += line + "\r\n";
         pos = eol == std::string::npos ? text.size() : eol + 2;
     }
@@ -124,8 +113,7 @@ std::string Stuffed(const std::string& text)
 std::string TopOf(const std::string& mail, unsigned long lines)
 {
     size_t end = mail.find("\r\n\r\n");
-    if (end == std::string::npos)
-        return mail;
+    if (end == std::string::npos) return mail;
     std::string out = mail.substr(0, end + 4);
     size_t pos = end + 4;
     for (unsigned long i = 0; i < lines && pos < mail.size(); ++i) {
@@ -137,28 +125,24 @@ std::string TopOf(const std::string& mail, unsigned long lines)
     return out;
 }
 
-}  // namespace
+} // namespace
 
 std::string FakePop3Server::defaultReply(const std::string& command, bool& close)
 {
     std::string verb = command.substr(0, command.find(' '));
-    for (char& c : verb)
-        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    for (char& c : verb) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
     std::lock_guard lock(mutex_);
     if (verb == "CAPA") {
         std::string r = "+OK Capability list follows\r\n";
-        for (const auto& c : capabilities)
-            r += c + "\r\n";
+        for (const auto& c : capabilities) r += c + "\r\n";
         return r + ".\r\n";
     }
-    if (verb == "USER")
-        return "+OK\r\n";
+    if (verb == "USER") return "+OK\r\n";
     if (verb == "PASS")
         return command.substr(5) == password ? "+OK logged in\r\n" : "-ERR [AUTH] Authentication failed.\r\n";
     if (verb == "STAT") {
         size_t total = 0;
-        for (const auto& m : mails_)
-            total += m.content.size();
+        for (const auto& m : mails_) total += m.content.size();
         return "+OK " + std::to_string(mails_.size()) + " " + std::to_string(total) + "\r\n";
     }
     if (verb == "UIDL" && command.size() > 4) {
@@ -169,8 +153,7 @@ std::string FakePop3Server::defaultReply(const std::string& command, bool& close
     }
     if (verb == "UIDL") {
         std::string r = "+OK\r\n";
-        for (size_t i = 0; i < mails_.size(); ++i)
-            r += std::to_string(i + 1) + " " + mails_[i].uid + "\r\n";
+        for (size_t i = 0; i < mails_.size(); ++i) r += std::to_string(i + 1) + " " + mails_[i].uid + "\r\n";
         return r + ".\r\n";
     }
     if (verb == "LIST") {
@@ -196,19 +179,16 @@ std::string FakePop3Server::defaultReply(const std::string& command, bool& close
 
 void FakePop3Server::serve(int fd, int connection)
 {
-    if (!silent && !send(fd, greeting + "\r\n"))
-        return;
+    if (!silent && !send(fd, greeting + "\r\n")) return;
     std::string buffer;
     bool stalled = silent;
     while (!stop_) {
         pollfd p{fd, POLLIN, 0};
         int rc = ::poll(&p, 1, 20);
-        if (rc <= 0)
-            continue;
+        if (rc <= 0) continue;
         char buf[4096];
         ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n <= 0)
-            return;
+        if (n <= 0) return;
         buffer.append(buf, static_cast<size_t>(n));
         size_t eol;
         while ((eol = buffer.find("\r\n")) != std::string::npos) {
@@ -218,8 +198,7 @@ void FakePop3Server::serve(int fd, int connection)
                 std::lock_guard lock(mutex_);
                 transcripts_[static_cast<size_t>(connection)].push_back(command);
             }
-            if (stalled)
-                continue;
+            if (stalled) continue;
             bool close = false;
             std::string text;
             std::optional<FakeReply> scripted = hook ? hook(command, connection) : std::nullopt;
@@ -230,8 +209,7 @@ void FakePop3Server::serve(int fd, int connection)
             } else {
                 text = defaultReply(command, close);
             }
-            if (!send(fd, text) || close)
-                return;
+            if (!send(fd, text) || close) return;
         }
         if (buffer.size() > 65536) {
             // Not a command stream (a TLS handshake, say): record it once.

@@ -13,14 +13,14 @@
 
 struct FakeMail {
     std::string uid;
-    std::string content;  // CRLF line ends
-    long listSize = -1;   // LIST size to announce; -1: the real size
+    std::string content; // CRLF line ends
+    long listSize = -1;  // LIST size to announce; -1: the real size
 };
 
 struct FakeReply {
-    std::string text;    // sent as is
-    bool close = false;  // close the connection after sending
-    bool stall = false;  // then say nothing more on this connection
+    std::string text;   // sent as is
+    bool close = false; // close the connection after sending
+    bool stall = false; // then say nothing more on this connection
 };
 
 class FakePop3Server {
@@ -31,7 +31,7 @@ public:
     std::vector<std::string> capabilities{"USER", "UIDL", "TOP"};
     std::string password = "secret";
     bool byteAtATime = false;
-    bool silent = false;  // accept and never send a byte
+    bool silent = false; // accept and never send a byte
     Hook hook;
 
     FakePop3Server() = default;
@@ -47,7 +47,7 @@ public:
     std::vector<std::vector<std::string>> transcripts() const;
     std::vector<std::string> lastTranscript() const;
     int connections() const;
-    long long bytesSent() const { return sent_; }  // what the clients took, all connections
+    long long bytesSent() const { return sent_; } // what the clients took, all connections
 
 private:
     void run();

@@ -42,8 +42,7 @@ public:
     ~StderrCapture()
     {
         restore();
-        if (file_)
-            std::fclose(file_);
+        if (file_) std::fclose(file_);
     }
     StderrCapture(const StderrCapture&) = delete;
     StderrCapture& operator=(const StderrCapture&) = delete;
@@ -54,16 +53,14 @@ public:
         std::rewind(file_);
         char buf[4096];
         size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0)
-            out.append(buf, n);
+        while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0) out.append(buf, n);
         return out;
     }
 
 private:
     void restore()
     {
-        if (saved_ < 0)
-            return;
+        if (saved_ < 0) return;
         std::fflush(stderr);
         ::dup2(saved_, 2);
         ::close(saved_);

@@ -18,12 +18,11 @@ std::string Render(const maillib::UidList& list)
     return out;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size == 0)
-        return 0;
+    if (size == 0) return 0;
     const size_t cut = data[0] % size;
     std::string_view bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
 
@@ -47,8 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     pieces.Finish();
     sizes.Finish();
     // Where the stream was cut does not matter.
-    if (Render(whole) != Render(pieces))
-        std::abort();
+    if (Render(whole) != Render(pieces)) std::abort();
     // Numbers and ids are unique, ids bounded, and each one is found again.
     std::set<unsigned long> numbers;
     std::set<std::string> ids;
@@ -56,10 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::string_view id = whole.Id(i);
         if (whole.Number(i) == 0 || !numbers.insert(whole.Number(i)).second || !ids.insert(std::string(id)).second)
             std::abort();
-        if (id.empty() || id.size() > maillib::kMaxUidLength + 16 || !whole.Contains(id))
-            std::abort();
-        if (!sizes.Listed(whole.Number(i)))
-            std::abort();  // every UIDL line is a LIST line too
+        if (id.empty() || id.size() > maillib::kMaxUidLength + 16 || !whole.Contains(id)) std::abort();
+        if (!sizes.Listed(whole.Number(i))) std::abort(); // every UIDL line is a LIST line too
     }
     return 0;
 }

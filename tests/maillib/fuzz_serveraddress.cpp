@@ -13,21 +13,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::string error;
     auto address = maillib::ParseServer(text, &error);
     if (!address) {
-        if (error.empty())
-            std::abort();  // a refusal always says why
+        if (error.empty()) std::abort(); // a refusal always says why
         return 0;
     }
-    if (address->host.empty() || address->port < 1 || address->port > 65535)
-        std::abort();
+    if (address->host.empty() || address->port < 1 || address->port > 65535) std::abort();
     // Nothing typed before an '@' or around a blank reaches a URL or a message.
     for (const std::string& s : {address->Url(), address->Label()})
         for (unsigned char c : s)
-            if (c <= ' ' || c == '@' || c >= 0x7F)
-                std::abort();
+            if (c <= ' ' || c == '@' || c >= 0x7F) std::abort();
     // The label means the same server.
     auto again = maillib::ParseServer(address->Label());
-    if (!again || again->host != address->host || again->port != address->port ||
-        again->security != address->security)
+    if (!again || again->host != address->host || again->port != address->port || again->security != address->security)
         std::abort();
     return 0;
 }

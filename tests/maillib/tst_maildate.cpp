@@ -13,12 +13,11 @@ namespace {
 std::vector<std::string> ToStd(const QStringList& list)
 {
     std::vector<std::string> out;
-    for (const auto& s : list)
-        out.push_back(s.toStdString());
+    for (const auto& s : list) out.push_back(s.toStdString());
     return out;
 }
 
-}  // namespace
+} // namespace
 
 class TestMailDate : public QObject {
     Q_OBJECT
@@ -44,7 +43,8 @@ private Q_SLOTS:
         QTest::newRow("US zone EST") << "Mon, 04 Mar 2024 19:15:00 EST" << nine15;
         QTest::newRow("US zone PDT") << "Mon, 04 Mar 2024 17:15:00 PDT" << nine15;
         QTest::newRow("two-digit year 24") << "Tue, 05 Mar 24 09:15:00 +0900" << nine15;
-        QTest::newRow("two-digit year 99") << "Fri, 05 Mar 99 09:15:00 +0900" << "1999/03/05 09:15:00";
+        QTest::newRow("two-digit year 99") << "Fri, 05 Mar 99 09:15:00 +0900"
+                                           << "1999/03/05 09:15:00";
         QTest::newRow("JST read as +0900") << "Tue, 05 Mar 2024 09:15:00 JST" << nine15;
         QTest::newRow("jst in lower case") << "Tue, 05 Mar 2024 09:15:00 jst" << nine15;
         QTest::newRow("JST in a comment") << "Tue, 05 Mar 2024 00:15:00 +0000 (JST)" << nine15;
@@ -53,7 +53,8 @@ private Q_SLOTS:
         QTest::newRow("no weekday") << "5 Mar 2024 09:15:00 +0900" << nine15;
         QTest::newRow("folded") << "Tue, 05 Mar 2024\r\n 09:15:00 +0900" << nine15;
         QTest::newRow("blanks around") << "  Tue, 05 Mar 2024 09:15:00 +0900 \t" << nine15;
-        QTest::newRow("day boundary") << "Mon, 04 Mar 2024 15:00:00 +0000" << "2024/03/05 00:00:00";
+        QTest::newRow("day boundary") << "Mon, 04 Mar 2024 15:00:00 +0000"
+                                      << "2024/03/05 00:00:00";
     }
 
     void dateHeader()
@@ -79,15 +80,15 @@ private Q_SLOTS:
         QTest::newRow("empty") << "" << stamps << newest;
         QTest::newRow("blanks only") << "   " << stamps << newest;
         QTest::newRow("year before 1900") << "Tue, 05 Mar 1850 09:15:00 +0900" << stamps << newest;
-        QTest::newRow("stamp with JST") << ""
-                                        << QStringList{"from a by b; Tue, 05 Mar 2024 09:15:00 JST"}
+        QTest::newRow("stamp with JST") << "" << QStringList{"from a by b; Tue, 05 Mar 2024 09:15:00 JST"}
                                         << "2024/03/05 09:15:00";
         QTest::newRow("last ';' starts the stamp")
             << "" << QStringList{"from a (x; y) by b; for <u@example.jp>; Tue, 05 Mar 2024 09:15:00 +0900"}
             << "2024/03/05 09:15:00";
         QTest::newRow("stamps without ';' or date skipped")
-            << "" << QStringList{"from a by b Tue, 05 Mar 2024 10:00:00 +0900", "from a by b; garbage",
-                                 "from a by b; Tue, 05 Mar 2024 09:15:00 +0900"}
+            << ""
+            << QStringList{"from a by b Tue, 05 Mar 2024 10:00:00 +0900", "from a by b; garbage",
+                           "from a by b; Tue, 05 Mar 2024 09:15:00 +0900"}
             << "2024/03/05 09:15:00";
         QTest::newRow("no usable stamp") << "" << QStringList{"from a by b", "x; y"} << "";
         QTest::newRow("nothing at all") << "" << QStringList{} << "";

@@ -36,8 +36,7 @@ private Q_SLOTS:
         QVERIFY(fields);
         QCOMPARE(fields->size(), size_t(5));
         const QStringList lines = want.split('\n');
-        for (int i = 0; i < 4; ++i)
-            QCOMPARE(QString::fromStdString((*fields)[static_cast<size_t>(i)]), lines[i]);
+        for (int i = 0; i < 4; ++i) QCOMPARE(QString::fromStdString((*fields)[static_cast<size_t>(i)]), lines[i]);
         QVERIFY(lines[4] == "body:");
         QCOMPARE(QString::fromStdString((*fields)[4]), "body:" + want.section('\n', 5));
     }
@@ -50,8 +49,7 @@ private Q_SLOTS:
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write("From: Sender <s@example.jp>\r\nTo: ");
-        for (int i = 0; i < 20000; ++i)
-            f.write("a@b.jp,\r\n ");
+        for (int i = 0; i < 20000; ++i) f.write("a@b.jp,\r\n ");
         f.write("z@b.jp\r\nSubject: big\r\nDate: Tue, 05 Mar 2024 09:15:00 +0900\r\n\r\nbody\r\n");
         f.close();
         auto fields = Read(path.toStdString());
@@ -104,25 +102,43 @@ private Q_SLOTS:
     void serverForms_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("label");  // empty: rejected
-        QTest::newRow("host") << "mail.example.jp" << "pop3s://mail.example.jp:995";
-        QTest::newRow("host:995") << "mail.example.jp:995" << "pop3s://mail.example.jp:995";
-        QTest::newRow("host:110") << "mail.example.jp:110" << "pop3://mail.example.jp:110";
-        QTest::newRow("host:other") << "mail.example.jp:1110" << "pop3://mail.example.jp:1110";
-        QTest::newRow("pop3s") << "pop3s://mail.example.jp" << "pop3s://mail.example.jp:995";
-        QTest::newRow("pop3s:port") << "POP3S://mail.example.jp:2995/" << "pop3s://mail.example.jp:2995";
-        QTest::newRow("pop3") << "pop3://mail.example.jp" << "pop3://mail.example.jp:110";
-        QTest::newRow("pop3:995 stays STLS") << "pop3://mail.example.jp:995" << "pop3://mail.example.jp:995";
-        QTest::newRow("insecure") << "insecure-pop3://127.0.0.1" << "insecure-pop3://127.0.0.1:110";
-        QTest::newRow("ipv6") << "[::1]:995" << "pop3s://[::1]:995";
-        QTest::newRow("blanks") << "  mail.example.jp  " << "pop3s://mail.example.jp:995";
-        QTest::newRow("imap scheme") << "imap://mail.example.jp" << "";
-        QTest::newRow("path") << "pop3s://mail.example.jp/x" << "";
-        QTest::newRow("userinfo") << "pop3s://u@mail.example.jp" << "";
-        QTest::newRow("port 0") << "mail.example.jp:0" << "";
-        QTest::newRow("port text") << "mail.example.jp:pop" << "";
-        QTest::newRow("blank inside") << "mail example.jp" << "";
-        QTest::newRow("empty") << "" << "";
+        QTest::addColumn<QString>("label"); // empty: rejected
+        QTest::newRow("host") << "mail.example.jp"
+                              << "pop3s://mail.example.jp:995";
+        QTest::newRow("host:995") << "mail.example.jp:995"
+                                  << "pop3s://mail.example.jp:995";
+        QTest::newRow("host:110") << "mail.example.jp:110"
+                                  << "pop3://mail.example.jp:110";
+        QTest::newRow("host:other") << "mail.example.jp:1110"
+                                    << "pop3://mail.example.jp:1110";
+        QTest::newRow("pop3s") << "pop3s://mail.example.jp"
+                               << "pop3s://mail.example.jp:995";
+        QTest::newRow("pop3s:port") << "POP3S://mail.example.jp:2995/"
+                                    << "pop3s://mail.example.jp:2995";
+        QTest::newRow("pop3") << "pop3://mail.example.jp"
+                              << "pop3://mail.example.jp:110";
+        QTest::newRow("pop3:995 stays STLS") << "pop3://mail.example.jp:995"
+                                             << "pop3://mail.example.jp:995";
+        QTest::newRow("insecure") << "insecure-pop3://127.0.0.1"
+                                  << "insecure-pop3://127.0.0.1:110";
+        QTest::newRow("ipv6") << "[::1]:995"
+                              << "pop3s://[::1]:995";
+        QTest::newRow("blanks") << "  mail.example.jp  "
+                                << "pop3s://mail.example.jp:995";
+        QTest::newRow("imap scheme") << "imap://mail.example.jp"
+                                     << "";
+        QTest::newRow("path") << "pop3s://mail.example.jp/x"
+                              << "";
+        QTest::newRow("userinfo") << "pop3s://u@mail.example.jp"
+                                  << "";
+        QTest::newRow("port 0") << "mail.example.jp:0"
+                                << "";
+        QTest::newRow("port text") << "mail.example.jp:pop"
+                                   << "";
+        QTest::newRow("blank inside") << "mail example.jp"
+                                      << "";
+        QTest::newRow("empty") << ""
+                               << "";
     }
 
     void serverForms()
@@ -141,9 +157,12 @@ private Q_SLOTS:
         QTest::newRow("user and password") << "pop3s://u:PW@mail.example.jp" << credentials;
         QTest::newRow("user and password, port") << "pop3s://u:PW@mail.example.jp:995" << credentials;
         QTest::newRow("user only, no scheme") << "u@mail.example.jp:110" << credentials;
-        QTest::newRow("port text") << "mail.example.jp:pop" << "invalid port";
-        QTest::newRow("port range") << "mail.example.jp:70000" << "port out of range";
-        QTest::newRow("scheme") << "imap://mail.example.jp" << "unknown scheme (use pop3s://, pop3:// or insecure-pop3://)";
+        QTest::newRow("port text") << "mail.example.jp:pop"
+                                   << "invalid port";
+        QTest::newRow("port range") << "mail.example.jp:70000"
+                                    << "port out of range";
+        QTest::newRow("scheme") << "imap://mail.example.jp"
+                                << "unknown scheme (use pop3s://, pop3:// or insecure-pop3://)";
     }
 
     void serverErrorsSayWhatIsWrong()

@@ -25,24 +25,19 @@ std::string Mail(int account, int i)
            " mail " + std::to_string(i) + "\r\n\r\nbody\r\n";
 }
 
-std::string Plain(const FakePop3Server& s)
-{
-    return "insecure-pop3://127.0.0.1:" + std::to_string(s.port());
-}
+std::string Plain(const FakePop3Server& s) { return "insecure-pop3://127.0.0.1:" + std::to_string(s.port()); }
 
 QStringList Q(const std::vector<std::string>& v)
 {
     QStringList out;
-    for (const auto& s : v)
-        out << QString::fromStdString(s);
+    for (const auto& s : v) out << QString::fromStdString(s);
     return out;
 }
 
 std::string FileBytes(const std::string& path)
 {
     QFile f(QString::fromStdString(path));
-    if (!f.open(QIODevice::ReadOnly))
-        return "<unreadable>";
+    if (!f.open(QIODevice::ReadOnly)) return "<unreadable>";
     QByteArray b = f.readAll();
     return std::string(b.constData(), static_cast<size_t>(b.size()));
 }
@@ -81,21 +76,19 @@ Outcome Check(const std::string& server, const std::string& user, const std::str
 }
 
 // Runs one check per server, each from its own thread, and waits for all of them.
-std::vector<Outcome> CheckConcurrently(const std::vector<std::unique_ptr<FakePop3Server>>& servers,
-                                       const QString& dir, std::function<void()> whileRunning = {})
+std::vector<Outcome> CheckConcurrently(const std::vector<std::unique_ptr<FakePop3Server>>& servers, const QString& dir,
+                                       std::function<void()> whileRunning = {})
 {
     std::vector<Outcome> out(servers.size());
     std::vector<std::thread> threads;
     for (size_t i = 0; i < servers.size(); ++i)
         threads.emplace_back([&, i] { out[i] = Check(Plain(*servers[i]), "user" + std::to_string(i), "secret", dir); });
-    if (whileRunning)
-        whileRunning();
-    for (auto& t : threads)
-        t.join();
+    if (whileRunning) whileRunning();
+    for (auto& t : threads) t.join();
     return out;
 }
 
-}  // namespace
+} // namespace
 
 class TestPop3Concurrent : public QObject {
     Q_OBJECT
@@ -111,8 +104,7 @@ private Q_SLOTS:
         l.total = 30000ms;
         maillib::internal::SetLimits(l);
         QVERIFY(dir_.isValid());
-        for (const auto& f : FilesIn(dir_.path()))
-            QDir(dir_.path()).remove(f);
+        for (const auto& f : FilesIn(dir_.path())) QDir(dir_.path()).remove(f);
     }
 
     void cleanup()
@@ -135,8 +127,7 @@ private Q_SLOTS:
                 mails.push_back({"a" + std::to_string(a) + "-" + std::to_string(i), Mail(a, i)});
             s->setMails(mails);
             s->hook = [&](const std::string& cmd, int) -> std::optional<FakeReply> {
-                if (cmd == "UIDL" && allAsked.arriveAndWait(3000ms))
-                    ++overlapped;
+                if (cmd == "UIDL" && allAsked.arriveAndWait(3000ms)) ++overlapped;
                 return std::nullopt;
             };
             QVERIFY(s->start());
@@ -150,11 +141,9 @@ private Q_SLOTS:
             QVERIFY2(o.refs, o.status.text.c_str());
             QCOMPARE(o.status.kind, Kind::Ok);
             QCOMPARE(o.refs->size(), size_t(a + 1));
-            for (int i = 0; i <= a; ++i)
-                QCOMPARE(FileBytes((*o.refs)[static_cast<size_t>(i)]), Mail(a, i));
+            for (int i = 0; i <= a; ++i) QCOMPARE(FileBytes((*o.refs)[static_cast<size_t>(i)]), Mail(a, i));
             QStringList expected{"CAPA", "USER user" + QString::number(a), "PASS secret", "UIDL", "LIST"};
-            for (int i = 1; i <= a + 1; ++i)
-                expected << QString("TOP %1 1000000").arg(i);
+            for (int i = 1; i <= a + 1; ++i) expected << QString("TOP %1 1000000").arg(i);
             expected << "QUIT";
             QCOMPARE(Q(servers[static_cast<size_t>(a)]->lastTranscript()), expected);
             files += a + 1;
@@ -173,17 +162,15 @@ private Q_SLOTS:
         std::vector<std::thread> threads;
         for (size_t i = 0; i < out.size(); ++i)
             threads.emplace_back([&, i] { out[i] = Check(Plain(s), "u", "secret", dir_.path()); });
-        for (auto& t : threads)
-            t.join();
+        for (auto& t : threads) t.join();
         for (const auto& o : out) {
             QVERIFY(o.refs);
             QCOMPARE(o.refs->size(), size_t(2));
         }
         int fetched = 0;
         for (const auto& t : s.transcripts())
-            fetched += static_cast<int>(std::count_if(t.begin(), t.end(), [](const std::string& c) {
-                return c.rfind("TOP", 0) == 0;
-            }));
+            fetched += static_cast<int>(
+                std::count_if(t.begin(), t.end(), [](const std::string& c) { return c.rfind("TOP", 0) == 0; }));
         QCOMPARE(fetched, 2);
         QCOMPARE(FileBytes((*out[0].refs)[1]), Mail(0, 1));
     }
@@ -203,11 +190,13 @@ private Q_SLOTS:
         for (int i = 0; i < 8; ++i)
             threads.emplace_back([&, i] {
                 Check("pop3s://mail.example.jp:99999", "same", "pw", dir_.path());
-                Check("pop3s://mail.example.jp:99999", "user" + std::to_string(i) + "\xc2\x9b" "2J", "pw",
-                      dir_.path());
+                Check("pop3s://mail.example.jp:99999",
+                      "user" + std::to_string(i) +
+                          "\xc2\x9b"
+                          "2J",
+                      "pw", dir_.path());
             });
-        for (auto& t : threads)
-            t.join();
+        for (auto& t : threads) t.join();
         QCOMPARE(err.text(), std::string());
         std::lock_guard lock(mutex);
         QCOMPARE(lines.size(), size_t(9));
@@ -231,8 +220,7 @@ private Q_SLOTS:
         }
         const auto results = CheckConcurrently(servers, dir_.path(), [&] {
             // Cancel once every check is waiting on its silent server.
-            for (const auto& s : servers)
-                QTRY_COMPARE_WITH_TIMEOUT(s->connections(), 1, 10000);
+            for (const auto& s : servers) QTRY_COMPARE_WITH_TIMEOUT(s->connections(), 1, 10000);
             maillib::CancelChecks();
         });
         for (const auto& o : results) {
@@ -259,8 +247,7 @@ private Q_SLOTS:
         FakePop3Server s;
         s.setMails({{"a", Mail(0, 0)}, {"b", Mail(0, 1)}});
         s.hook = [](const std::string& cmd, int) -> std::optional<FakeReply> {
-            if (cmd == "TOP 2 1000000")
-                maillib::CancelChecks();
+            if (cmd == "TOP 2 1000000") maillib::CancelChecks();
             return std::nullopt;
         };
         QVERIFY(s.start());
@@ -279,8 +266,7 @@ private Q_SLOTS:
         QVERIFY(s.start());
         Outcome first = Check(Plain(s), "u", "secret", dir_.path());
         QVERIFY(first.refs);
-        for (const auto& r : *first.refs)
-            QVERIFY(QFile::remove(QString::fromStdString(r)));
+        for (const auto& r : *first.refs) QVERIFY(QFile::remove(QString::fromStdString(r)));
         maillib::CancelChecks();
         Outcome o = Check(Plain(s), "u", "secret", dir_.path());
         QVERIFY(!o.refs);

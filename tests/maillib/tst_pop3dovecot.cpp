@@ -15,26 +15,21 @@
 
 namespace {
 
-QString Env(const char* name)
-{
-    return qEnvironmentVariable(name);
-}
+QString Env(const char* name) { return qEnvironmentVariable(name); }
 
 QMap<QString, QString> FixtureEnv()
 {
     QMap<QString, QString> env;
     QFile f(Env("FW_DOVECOT_STATE") + "/env");
-    if (!f.open(QIODevice::ReadOnly))
-        return env;
+    if (!f.open(QIODevice::ReadOnly)) return env;
     for (const QString& line : QString::fromUtf8(f.readAll()).split('\n')) {
         int eq = line.indexOf('=');
-        if (eq > 0)
-            env[line.left(eq)] = line.mid(eq + 1);
+        if (eq > 0) env[line.left(eq)] = line.mid(eq + 1);
     }
     return env;
 }
 
-}  // namespace
+} // namespace
 
 class TestPop3Dovecot : public QObject {
     Q_OBJECT
@@ -58,16 +53,14 @@ private:
     {
         QDir d(Env("FW_DEMO_MAILS"));
         QStringList out;
-        for (const auto& f : d.entryList({"*.eml"}, QDir::Files, QDir::Name))
-            out << d.filePath(f);
+        for (const auto& f : d.entryList({"*.eml"}, QDir::Files, QDir::Name)) out << d.filePath(f);
         return out;
     }
 
     // The counters dovecot logged for the user's last session, once it has logged them.
     QString lastLogout(const QString& user, int sessionsBefore, int* sessions = nullptr)
     {
-        QRegularExpression re("pop3\\(" + user + "\\).*Logged out (in=.*)$",
-                              QRegularExpression::MultilineOption);
+        QRegularExpression re("pop3\\(" + user + "\\).*Logged out (in=.*)$", QRegularExpression::MultilineOption);
         for (int i = 0; i < 100; ++i) {
             QFile f(env_["LOG_FILE"]);
             if (f.open(QIODevice::ReadOnly)) {
@@ -79,8 +72,7 @@ private:
                     ++n;
                 }
                 if (n > sessionsBefore) {
-                    if (sessions)
-                        *sessions = n;
+                    if (sessions) *sessions = n;
                     return last;
                 }
             }
@@ -98,8 +90,7 @@ private:
 
     void clearFolder()
     {
-        for (const auto& f : FilesIn(dir_.path()))
-            QFile::remove(dir_.filePath(f));
+        for (const auto& f : FilesIn(dir_.path())) QFile::remove(dir_.filePath(f));
     }
 
 private Q_SLOTS:
@@ -161,13 +152,16 @@ private Q_SLOTS:
 
     void failuresAreClean_data()
     {
-        QTest::addColumn<QString>("ca");  // "", "other"
+        QTest::addColumn<QString>("ca"); // "", "other"
         QTest::addColumn<QString>("password");
         QTest::addColumn<int>("kind");
         using K = maillib::AccountStatus::Kind;
-        QTest::newRow("no CA file") << "" << "pass3" << int(K::CertificateNotTrusted);
-        QTest::newRow("wrong CA") << "other" << "pass3" << int(K::CertificateNotTrusted);
-        QTest::newRow("wrong password") << "right" << "wrong" << int(K::LoginRefused);
+        QTest::newRow("no CA file") << ""
+                                    << "pass3" << int(K::CertificateNotTrusted);
+        QTest::newRow("wrong CA") << "other"
+                                  << "pass3" << int(K::CertificateNotTrusted);
+        QTest::newRow("wrong password") << "right"
+                                        << "wrong" << int(K::LoginRefused);
     }
 
     void failuresAreClean()
@@ -226,7 +220,7 @@ private Q_SLOTS:
 
     void fwmailCheckAccountFromSettings_data()
     {
-        QTest::addColumn<QString>("layout");  // "folder": --folder DIR; "xdg": found under $XDG_DATA_HOME
+        QTest::addColumn<QString>("layout"); // "folder": --folder DIR; "xdg": found under $XDG_DATA_HOME
         QTest::addColumn<bool>("withCa");
         QTest::addColumn<QString>("account");
         QTest::addColumn<int>("code");
@@ -259,16 +253,14 @@ private Q_SLOTS:
                       .arg(QString::fromStdString(pop3s()))
                       .toUtf8());
         ini.close();
-        if (withCa)
-            QVERIFY(QFile::copy(env_["CA_FILE"], program + "/maildata/INI/cacert.pem"));
+        if (withCa) QVERIFY(QFile::copy(env_["CA_FILE"], program + "/maildata/INI/cacert.pem"));
 
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_DATA_HOME", home.path());
         p.setProcessEnvironment(env);
         QStringList args{"check", "--json", "--account", account};
-        if (layout == "folder")
-            args << "--folder" << program;
+        if (layout == "folder") args << "--folder" << program;
         p.start(Env("FW_FWMAIL"), args);
         QVERIFY(p.waitForFinished(30000));
         const QByteArray out = p.readAllStandardOutput(), err = p.readAllStandardError();
@@ -299,9 +291,13 @@ private Q_SLOTS:
         const QString file = tmp.filePath("evil.eml");
         QFile f(file);
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("From: =?UTF-8?B?" + QByteArray("Eve" + csi + "31m").toBase64() + "?= <eve@example.com>\r\n"
-                "Subject: =?UTF-8?B?" + QByteArray("pay " + csi + "2J\x1b[1mnow").toBase64() + "?=\r\n"
-                "Content-Type: text/plain; charset=utf-8\r\n\r\nline " + csi + "0m one\r\nline two\r\n");
+        f.write("From: =?UTF-8?B?" + QByteArray("Eve" + csi + "31m").toBase64() +
+                "?= <eve@example.com>\r\n"
+                "Subject: =?UTF-8?B?" +
+                QByteArray("pay " + csi + "2J\x1b[1mnow").toBase64() +
+                "?=\r\n"
+                "Content-Type: text/plain; charset=utf-8\r\n\r\nline " +
+                csi + "0m one\r\nline two\r\n");
         f.close();
         QProcess p;
         p.start(Env("FW_FWMAIL"), QStringList{"read"} + options + QStringList{file});

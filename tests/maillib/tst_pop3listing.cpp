@@ -17,7 +17,7 @@ QString Joined(const UidList& list)
     return out.join(' ');
 }
 
-}  // namespace
+} // namespace
 
 class TestPop3Listing : public QObject {
     Q_OBJECT
@@ -66,9 +66,11 @@ private Q_SLOTS:
         QTest::newRow("junk lines skipped") << QByteArray("x\r\n1 a\r\n\r\n 2 b \r\n") << "1=a 2=b";
         QTest::newRow("number again: first stays") << QByteArray("1 a\r\n1 b\r\n2 c\r\n") << "1=a 2=c";
         QTest::newRow("id again: suffixed") << QByteArray("1 a\r\n2 a\r\n3 a\r\n4 b\r\n") << "1=a 2=a^2 3=a^3 4=b";
-        QTest::newRow("suffixed id meets the server's own")
-            << QByteArray("1 a\r\n2 a\r\n3 a\x1f" "2\r\n") << "1=a 2=a^2 3=a^2^2";
-        QTest::newRow("found by fuzzing") << QByteArray("32 c\n223 c\n2 c\n3332 c\x1f" "2\n")
+        QTest::newRow("suffixed id meets the server's own") << QByteArray("1 a\r\n2 a\r\n3 a\x1f"
+                                                                          "2\r\n")
+                                                            << "1=a 2=a^2 3=a^2^2";
+        QTest::newRow("found by fuzzing") << QByteArray("32 c\n223 c\n2 c\n3332 c\x1f"
+                                                        "2\n")
                                           << "32=c 223=c^2 2=c^3 3332=c^2^2";
         QTest::newRow("LF only, no final line end") << QByteArray("1 a\n2 b") << "1=a 2=b";
         QTest::newRow("empty") << QByteArray() << "";
@@ -102,7 +104,7 @@ private Q_SLOTS:
         QVERIFY(list.Id(0).substr(0, 2) == "L:");
         QVERIFY(list.Id(0).size() < 100);
         QVERIFY(list.Id(0) != list.Id(1));
-        QCOMPARE(list.Id(2).size(), kMaxUidLength);  // at the limit it is kept as sent
+        QCOMPARE(list.Id(2).size(), kMaxUidLength); // at the limit it is kept as sent
         QVERIFY(list.Contains(list.Id(0)));
         QVERIFY(!list.Contains(a));
     }
@@ -111,25 +113,26 @@ private Q_SLOTS:
     {
         UidList list;
         for (int i = 1; i <= 5000; ++i)
-            list.Add(static_cast<unsigned long>(i), "id-" + std::to_string(i % 2500));  // each id twice
+            list.Add(static_cast<unsigned long>(i), "id-" + std::to_string(i % 2500)); // each id twice
         list.Finish();
         QCOMPARE(list.size(), size_t(5000));
         QVERIFY(list.Contains("id-7"));
-        QVERIFY(list.Contains("id-7\x1f" "2"));
-        QVERIFY(!list.Contains("id-7\x1f" "3"));
+        QVERIFY(list.Contains("id-7\x1f"
+                              "2"));
+        QVERIFY(!list.Contains("id-7\x1f"
+                               "3"));
         QVERIFY(!list.Contains("id-2500"));
     }
 
     void sizes()
     {
         SizeList s;
-        for (const char* line : {"2 300", "1 abc", "3 12 extra", "2 999", "x 1"})
-            s.AddLine(line);
+        for (const char* line : {"2 300", "1 abc", "3 12 extra", "2 999", "x 1"}) s.AddLine(line);
         s.Finish();
         QVERIFY(s.Listed(1) && s.Listed(2) && s.Listed(3));
         QVERIFY(!s.Listed(4));
         QCOMPARE(s.SizeOf(1), SizeList::kUnknown);
-        QCOMPARE(s.SizeOf(2), 300UL);  // the first line for a number counts
+        QCOMPARE(s.SizeOf(2), 300UL); // the first line for a number counts
         QCOMPARE(s.SizeOf(3), 12UL);
         QCOMPARE(s.SizeOf(4), SizeList::kUnknown);
     }
@@ -137,7 +140,7 @@ private Q_SLOTS:
     void loginDelay_data()
     {
         QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<int>("seconds");  // -1: not a LOGIN-DELAY line
+        QTest::addColumn<int>("seconds"); // -1: not a LOGIN-DELAY line
         QTest::newRow("figure") << QByteArray("LOGIN-DELAY 900") << 900;
         QTest::newRow("with scope word") << QByteArray("LOGIN-DELAY 900 USER") << 900;
         QTest::newRow("lower case, CRLF") << QByteArray("login-delay 60\r\n") << 60;

@@ -23,21 +23,16 @@ std::string MailFor(const std::string& uid)
 std::vector<FakeMail> Mailbox(const QStringList& uids)
 {
     std::vector<FakeMail> mails;
-    for (const auto& u : uids)
-        mails.push_back({u.toStdString(), MailFor(u.toStdString())});
+    for (const auto& u : uids) mails.push_back({u.toStdString(), MailFor(u.toStdString())});
     return mails;
 }
 
-std::string Plain(const FakePop3Server& s)
-{
-    return "insecure-pop3://127.0.0.1:" + std::to_string(s.port());
-}
+std::string Plain(const FakePop3Server& s) { return "insecure-pop3://127.0.0.1:" + std::to_string(s.port()); }
 
 std::string FileBytes(const std::string& path)
 {
     QFile f(QString::fromStdString(path));
-    if (!f.open(QIODevice::ReadOnly))
-        return "<unreadable>";
+    if (!f.open(QIODevice::ReadOnly)) return "<unreadable>";
     QByteArray b = f.readAll();
     return std::string(b.constData(), static_cast<size_t>(b.size()));
 }
@@ -49,19 +44,15 @@ QStringList Dialogues(const FakePop3Server& s, size_t from)
     auto all = s.transcripts();
     for (size_t i = from; i < all.size(); ++i) {
         QStringList commands;
-        for (const auto& c : all[i])
-            commands << QString::fromStdString(c);
+        for (const auto& c : all[i]) commands << QString::fromStdString(c);
         out << commands.join(" | ");
     }
     return out;
 }
 
-QString Dialogue(const QStringList& commands)
-{
-    return (kLogin + commands).join(" | ");
-}
+QString Dialogue(const QStringList& commands) { return (kLogin + commands).join(" | "); }
 
-}  // namespace
+} // namespace
 
 class TestPop3Steady : public QObject {
     Q_OBJECT
@@ -75,8 +66,7 @@ private Q_SLOTS:
         l.total = 3000ms;
         maillib::internal::SetLimits(l);
         QVERIFY(dir_.isValid());
-        for (const auto& f : FilesIn(dir_.path()))
-            QDir(dir_.path()).remove(f);
+        for (const auto& f : FilesIn(dir_.path())) QDir(dir_.path()).remove(f);
     }
 
     void secondCheck_data()
@@ -84,7 +74,7 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("before");
         QTest::addColumn<QStringList>("after");
         QTest::addColumn<QString>("fault");
-        QTest::addColumn<QStringList>("dialogues");  // of the second check, one per connection
+        QTest::addColumn<QStringList>("dialogues"); // of the second check, one per connection
 
         const QStringList abc{"a", "b", "c"};
         QTest::newRow("unchanged") << abc << abc << "" << QStringList{Dialogue({"STAT", "UIDL 3", "QUIT"})};
@@ -146,10 +136,8 @@ private Q_SLOTS:
             if ((fault == "uidl-n" && cmd.rfind("UIDL ", 0) == 0) || (fault == "stat" && cmd == "STAT") ||
                 (fault == "no-uidl" && cmd.rfind("UIDL", 0) == 0))
                 return FakeReply{"-ERR not here\r\n"};
-            if (fault == "stat-garbled" && cmd == "STAT")
-                return FakeReply{"+OK mailbox ready\r\n"};
-            if (fault == "uidl-n-other" && cmd.rfind("UIDL ", 0) == 0)
-                return FakeReply{"+OK 2 c\r\n"};
+            if (fault == "stat-garbled" && cmd == "STAT") return FakeReply{"+OK mailbox ready\r\n"};
+            if (fault == "uidl-n-other" && cmd.rfind("UIDL ", 0) == 0) return FakeReply{"+OK 2 c\r\n"};
             return std::nullopt;
         };
         s.setMails(Mailbox(after));
@@ -172,13 +160,12 @@ private Q_SLOTS:
         FakePop3Server s;
         s.setMails(Mailbox({"a", "b"}));
         s.hook = [](const std::string& cmd, int) -> std::optional<FakeReply> {
-            if (cmd.rfind("UIDL ", 0) == 0)
-                return FakeReply{"-ERR no argument here\r\n"};
+            if (cmd.rfind("UIDL ", 0) == 0) return FakeReply{"-ERR no argument here\r\n"};
             return std::nullopt;
         };
         QVERIFY(s.start());
         QVERIFY(Receive(Plain(s), kUser, "secret", dir_.path()));
-        QVERIFY(Receive(Plain(s), kUser, "secret", dir_.path()));  // refused: full listing
+        QVERIFY(Receive(Plain(s), kUser, "secret", dir_.path())); // refused: full listing
         const size_t from = s.transcripts().size();
         auto refs = Receive(Plain(s), kUser, "secret", dir_.path());
         QVERIFY(refs);
@@ -190,8 +177,7 @@ private Q_SLOTS:
     {
         FakePop3Server s;
         std::vector<FakeMail> mails;
-        for (int i = 0; i < 500; ++i)
-            mails.push_back({"m" + std::to_string(i), MailFor("m" + std::to_string(i))});
+        for (int i = 0; i < 500; ++i) mails.push_back({"m" + std::to_string(i), MailFor("m" + std::to_string(i))});
         s.setMails(mails);
         QVERIFY(s.start());
         QVERIFY(Receive(Plain(s), kUser, "secret", dir_.path()));
@@ -203,8 +189,7 @@ private Q_SLOTS:
             QCOMPARE(refs->size(), size_t(500));
             QCOMPARE(FileBytes(refs->back()), MailFor("m499"));
         }
-        QVERIFY2(s.bytesSent() - sentBefore < 3 * 300,
-                 qPrintable(QString::number(s.bytesSent() - sentBefore)));
+        QVERIFY2(s.bytesSent() - sentBefore < 3 * 300, qPrintable(QString::number(s.bytesSent() - sentBefore)));
     }
 
     void mailOverTheCacheBudgetIsFetchedAtEveryCheck()
@@ -230,7 +215,8 @@ private Q_SLOTS:
             QCOMPARE(FileBytes((*refs)[0]), MailFor("a"));
             QCOMPARE((*refs)[1], std::string());
             if (check > 0)
-                QCOMPARE(Dialogues(s, from), QStringList{Dialogue({"STAT", "UIDL 3", "LIST", "TOP 2 1000000", "QUIT"})});
+                QCOMPARE(Dialogues(s, from),
+                         QStringList{Dialogue({"STAT", "UIDL 3", "LIST", "TOP 2 1000000", "QUIT"})});
         }
         auto all = Receive(Plain(s), kUser, "secret", dir_.path());
         QVERIFY(all);

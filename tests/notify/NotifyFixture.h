@@ -26,8 +26,12 @@ inline void QuietOffscreenNotices()
 
 constexpr int kDisplaySeconds = 30; // UNLOAD_TIMER_SEC in the test settings, not the default 10
 
-inline const QString kAccountNames[6] = {QString(), QStringLiteral("仕事"), QStringLiteral("個人"),
-                                         QStringLiteral("家族"), QStringLiteral("趣味"), QStringLiteral("予備")};
+inline const QString kAccountNames[6] = {QString(),
+                                         QStringLiteral("仕事"),
+                                         QStringLiteral("個人"),
+                                         QStringLiteral("家族"),
+                                         QStringLiteral("趣味"),
+                                         QStringLiteral("予備")};
 
 // Fills slot `slot` as the mail check would, for account `account` ("" for none).
 inline void fillSlot(int slot, const QString& account)

@@ -42,7 +42,8 @@ void TestNotifyAssets::pictures()
     const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
     for (int y = 0; y < argb.height(); ++y)
         for (int x = 0; x < argb.width(); ++x)
-            if (qAlpha(argb.pixel(x, y)) != 255) QFAIL(qPrintable(QStringLiteral("transparent at %1,%2").arg(x).arg(y)));
+            if (qAlpha(argb.pixel(x, y)) != 255)
+                QFAIL(qPrintable(QStringLiteral("transparent at %1,%2").arg(x).arg(y)));
 }
 
 QTEST_GUILESS_MAIN(TestNotifyAssets)

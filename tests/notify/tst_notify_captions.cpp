@@ -61,13 +61,12 @@ void TestNotifyCaptions::fitCaption_data()
     const QString time = QStringLiteral("Time: 12/06 11:59:00");
     const QString subject = QStringLiteral("Subject:来週の定例会議の議題と資料についてのお知らせとお願い");
     QTest::newRow("line that fits") << time << line << 200.0 << Overflow::Elide << "as is";
-    QTest::newRow("line a little too wide") << time << line << std::ceil(advance(line, time) * 0.95) << Overflow::Elide
-                                            << "condensed";
+    QTest::newRow("line a little too wide")
+        << time << line << std::ceil(advance(line, time) * 0.95) << Overflow::Elide << "condensed";
     QTest::newRow("long line") << subject << line << 113.0 << Overflow::Elide << "cut";
     QTest::newRow("two digits in a card's number box") << "55" << number << 13.0 << Overflow::Shrink << "condensed";
     QTest::newRow("three digits in a card's number box") << "100" << number << 13.0 << Overflow::Shrink << "smaller";
-    QTest::newRow("a number too long to read small") << "12345678901234" << number << 13.0 << Overflow::Shrink
-                                                     << "cut";
+    QTest::newRow("a number too long to read small") << "12345678901234" << number << 13.0 << Overflow::Shrink << "cut";
     QTest::newRow("empty") << QString() << number << 0.0 << Overflow::Shrink << "as is";
 }
 
@@ -96,8 +95,8 @@ void TestNotifyCaptions::fitIsNeverCutWhenDrawn()
     // Whatever is decided must come out of the text layout unchanged at that width: the layout
     // cuts by the exact advance, so a fit judged by a rounded figure would lose its end here.
     const QFont fonts[] = {JapaneseUiFont(9, true), JapaneseUiFont(9.75), JapaneseUiFont(8.25)};
-    const QStringList captions = {"7", "10", "55", "99", "100", "新着メール1000件受信", "他99995件受信",
-                                  "From: sender@example.jp"};
+    const QStringList captions = {
+        "7", "10", "55", "99", "100", "新着メール1000件受信", "他99995件受信", "From: sender@example.jp"};
     for (const QFont& font : fonts) {
         for (const QString& caption : captions) {
             for (int width = 4; width <= 140; ++width) {
@@ -106,7 +105,9 @@ void TestNotifyCaptions::fitIsNeverCutWhenDrawn()
                     const QString drawn = QFontMetricsF(fit.font).elidedText(fit.text, Qt::ElideRight, width);
                     if (drawn != fit.text)
                         QFAIL(qPrintable(QStringLiteral("'%1' at %2 px: decided '%3', drawn '%4'")
-                                             .arg(caption).arg(width).arg(fit.text, drawn)));
+                                             .arg(caption)
+                                             .arg(width)
+                                             .arg(fit.text, drawn)));
                 }
             }
         }

@@ -106,8 +106,7 @@ void TestNotifyLayout::stackLayout_data()
     QTest::newRow("five") << 5 << 6265 << (QList<FormId>{FormId::fMail_Top} + allCards);
     QTest::newRow("six") << 6 << 6265 << (QList<FormId>{FormId::fMail_Top} + allCards + QList{FormId::fMail_Bot});
     QTest::newRow("twelve") << 12 << 6265 << (QList<FormId>{FormId::fMail_Top} + allCards + QList{FormId::fMail_Bot});
-    QTest::newRow("negative") << -1 << 6265
-                              << (QList<FormId>{FormId::fMail_Top} + allCards + QList{FormId::fMail_Bot});
+    QTest::newRow("negative") << -1 << 6265 << (QList<FormId>{FormId::fMail_Top} + allCards + QList{FormId::fMail_Bot});
 }
 
 void TestNotifyLayout::stackLayout()

@@ -123,8 +123,7 @@ void TestNotifyWindows::masks_data()
                               << (QRegion(32, 58, 38, 48) + QRegion(48, 106, 7, 18) + QRegion(34, 124, 36, 2));
     QTest::newRow("header") << FormId::fMail_Top << QRegion(12, 8, 130, 25);
     QTest::newRow("footer") << FormId::fMail_Bot << (QRegion(12, 8, 90, 25) + QRegion(104, 8, 26, 25));
-    for (int k = 1; k <= 5; ++k)
-        QTest::addRow("card %d", k) << CardForm(k) << QRegion(12, 8, 130, 50);
+    for (int k = 1; k <= 5; ++k) QTest::addRow("card %d", k) << CardForm(k) << QRegion(12, 8, 130, 50);
     QTest::newRow("detail") << FormId::fMail_Body << QRegion(-2, -2, 330, 311);
 }
 
@@ -198,7 +197,7 @@ void TestNotifyWindows::stackCaptions()
 void TestNotifyWindows::scrolling_data()
 {
     QTest::addColumn<int>("mailCount");
-    QTest::addColumn<QStringList>("captions");   // after each click
+    QTest::addColumn<QStringList>("captions");     // after each click
     QTest::addColumn<QList<QStringList>>("cards"); // lblNo of cards 1..5 after each click
     QTest::newRow("one extra mail") << 6 << QStringList{"残メール無し", "他1件受信", "残メール無し"}
                                     << QList<QStringList>{{"2", "3", "4", "5", "6"},
@@ -298,20 +297,34 @@ void TestNotifyWindows::cardContents_data()
     QTest::addColumn<QString>("fromCaption");
     QTest::addColumn<bool>("blankLines");
 
-    QTest::newRow("account 2 on card 1") << 0 << 1 << "2" << "From: a@b.jp" << "1" << "【個人】" << QColor(128, 255, 255)
-                                         << "From: a@b.jp" << false;
-    QTest::newRow("account 1 on card 4") << 0 << 4 << "1" << "From: a@b.jp" << "4" << "【仕事】" << QColor(255, 192, 255)
-                                         << "From: a@b.jp" << false;
-    QTest::newRow("sender cut to 19") << 2 << 3 << "5" << "  From: 山田太郎 <taro@example.jp>  " << "5" << "【予備】"
-                                      << QColor(255, 255, 255) << "From: 山田太郎 <taro@ex" << false;
-    QTest::newRow("unknown account keeps design") << 0 << 2 << "" << "From: x" << "2" << "【アカウント２】"
-                                                  << QColor(128, 255, 255) << "From: x" << false;
-    QTest::newRow("account 6 keeps design") << 0 << 5 << "6" << "From: x" << "5" << "【アカウント５】"
-                                            << QColor(255, 255, 255) << "From: x" << false;
-    QTest::newRow("slot 101 beyond the table") << 96 << 5 << "" << "" << "101" << "【アカウント５】"
-                                               << QColor(255, 255, 255) << "" << true;
-    QTest::newRow("slot 100 is the last") << 95 << 5 << "3" << "From: last" << "100" << "【家族】"
-                                          << QColor(255, 255, 128) << "From: last" << false;
+    QTest::newRow("account 2 on card 1") << 0 << 1 << "2"
+                                         << "From: a@b.jp"
+                                         << "1"
+                                         << "【個人】" << QColor(128, 255, 255) << "From: a@b.jp" << false;
+    QTest::newRow("account 1 on card 4") << 0 << 4 << "1"
+                                         << "From: a@b.jp"
+                                         << "4"
+                                         << "【仕事】" << QColor(255, 192, 255) << "From: a@b.jp" << false;
+    QTest::newRow("sender cut to 19") << 2 << 3 << "5"
+                                      << "  From: 山田太郎 <taro@example.jp>  "
+                                      << "5"
+                                      << "【予備】" << QColor(255, 255, 255) << "From: 山田太郎 <taro@ex" << false;
+    QTest::newRow("unknown account keeps design") << 0 << 2 << ""
+                                                  << "From: x"
+                                                  << "2"
+                                                  << "【アカウント２】" << QColor(128, 255, 255) << "From: x" << false;
+    QTest::newRow("account 6 keeps design") << 0 << 5 << "6"
+                                            << "From: x"
+                                            << "5"
+                                            << "【アカウント５】" << QColor(255, 255, 255) << "From: x" << false;
+    QTest::newRow("slot 101 beyond the table") << 96 << 5 << ""
+                                               << ""
+                                               << "101"
+                                               << "【アカウント５】" << QColor(255, 255, 255) << "" << true;
+    QTest::newRow("slot 100 is the last") << 95 << 5 << "3"
+                                          << "From: last"
+                                          << "100"
+                                          << "【家族】" << QColor(255, 255, 128) << "From: last" << false;
 }
 
 void TestNotifyWindows::cardContents()
@@ -355,7 +368,8 @@ void TestNotifyWindows::cardContents()
     QCOMPARE(body->Label1()->caption(), accountCaption);
     QCOMPARE(body->Label1()->textColor(), accountColour);
     QCOMPARE(body->lblFrom()->caption(), fromCaption);
-    QCOMPARE(body->Text1()->toPlainText().remove(u'\r'), blankLines ? QString() : QStringLiteral("本文%1\n二行目").arg(slot));
+    QCOMPARE(body->Text1()->toPlainText().remove(u'\r'),
+             blankLines ? QString() : QStringLiteral("本文%1\n二行目").arg(slot));
 }
 
 void TestNotifyWindows::cardClickOpensDetail()

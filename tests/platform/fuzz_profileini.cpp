@@ -21,8 +21,9 @@ namespace {
 const QString& iniPath()
 {
     static const QString path = [] {
-        const QString folder = (QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath()) +
-                               QStringLiteral("/fuzz_profileini.") + QString::number(::getpid());
+        const QString folder =
+            (QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath()) +
+            QStringLiteral("/fuzz_profileini.") + QString::number(::getpid());
         QDir().mkpath(folder);
         return folder + QStringLiteral("/maildata.ini");
     }();
@@ -38,7 +39,8 @@ QByteArray readBack(const QString& path)
 // What to ask for: the names the bytes seem to hold, in every plausible reading, and fixed ones.
 QList<QPair<QString, QString>> queriesFor(const QByteArray& bytes)
 {
-    QList<QPair<QString, QString>> queries{{"POP", "USER1"}, {"POP", "NAME1"}, {"MAIL_REV", "REV_TIMER_MIN"}, {"", "USER1"}};
+    QList<QPair<QString, QString>> queries{
+        {"POP", "USER1"}, {"POP", "NAME1"}, {"MAIL_REV", "REV_TIMER_MIN"}, {"", "USER1"}};
     for (const QString& text : {QString::fromUtf8(bytes), TextCodec::DecodeCp932(bytes)}) {
         QString section;
         for (QString line : text.split(u'\n')) {
@@ -68,10 +70,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     QStringList before;
     for (const auto& [section, key] : queries) before << ProfileIni::GetString(section, key, path);
 
-    static const QString sections[] = {QStringLiteral("POP"), QStringLiteral("pop"), QStringLiteral("MAIL_REV"), QStringLiteral("NEW")};
-    static const QString keys[] = {QStringLiteral("USER1"), QStringLiteral("NAME1"), QStringLiteral("PASS2"), QStringLiteral("X")};
-    static const QString values[] = {QStringLiteral("v"), QStringLiteral("会社#"), QStringLiteral("a b"), QStringLiteral("\U0001F600"),
-                                     QString(), QStringLiteral("x=y;z")};
+    static const QString sections[] = {QStringLiteral("POP"), QStringLiteral("pop"), QStringLiteral("MAIL_REV"),
+                                       QStringLiteral("NEW")};
+    static const QString keys[] = {QStringLiteral("USER1"), QStringLiteral("NAME1"), QStringLiteral("PASS2"),
+                                   QStringLiteral("X")};
+    static const QString values[] = {
+        QStringLiteral("v"), QStringLiteral("会社#"), QStringLiteral("a b"), QStringLiteral("\U0001F600"),
+        QString(),           QStringLiteral("x=y;z")};
     const QString& section = sections[choice & 3];
     const QString& key = keys[(choice >> 2) & 3];
     const QString& value = values[(choice >> 4) % 6];

@@ -26,7 +26,7 @@ private Q_SLOTS:
 
 void TestFileOps::deleteTakesTheNameLiterally_data()
 {
-    QTest::addColumn<QString>("name");       // relative to the receive folder
+    QTest::addColumn<QString>("name"); // relative to the receive folder
     QTest::addColumn<bool>("deleted");
     QTest::addColumn<QStringList>("survivors"); // relative to the temp dir
     QTest::newRow("the named file") << "a.txt" << true << QStringList{"maildata/b.txt", "outside.txt"};
@@ -46,7 +46,8 @@ void TestFileOps::deleteTakesTheNameLiterally()
     QTemporaryDir tmp;
     const QString folder = tmp.filePath(QStringLiteral("maildata"));
     QDir().mkpath(folder + QStringLiteral("/sub"));
-    for (const char* f : {"maildata/a.txt", "maildata/b.txt", "maildata/sub/c.txt", "outside.txt"}) touch(tmp.filePath(QString::fromLatin1(f)));
+    for (const char* f : {"maildata/a.txt", "maildata/b.txt", "maildata/sub/c.txt", "outside.txt"})
+        touch(tmp.filePath(QString::fromLatin1(f)));
     const QString path = name.isEmpty() ? QString() : folder + u'/' + name;
     QCOMPARE(FileOps::DeleteFileInFolder(path, folder), deleted);
     for (const QString& s : survivors) QVERIFY2(QFile::exists(tmp.filePath(s)), qPrintable(s));

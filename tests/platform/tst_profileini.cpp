@@ -57,7 +57,8 @@ QList<QPair<QString, QString>> keysOf(const QString& text)
     for (QString line : text.split(u'\n')) {
         line = line.trimmed();
         if (line.startsWith(u'[') && line.contains(u']')) section = line.mid(1, line.indexOf(u']') - 1).trimmed();
-        else if (line.contains(u'=') && !line.startsWith(u';')) keys.append({section, line.left(line.indexOf(u'=')).trimmed()});
+        else if (line.contains(u'=') && !line.startsWith(u';'))
+            keys.append({section, line.left(line.indexOf(u'=')).trimmed()});
     }
     return keys;
 }
@@ -99,23 +100,55 @@ void TestProfileIni::reading_data()
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("plain") << QByteArray("[POP]\r\nUSER1=taro\r\n") << "POP" << "USER1" << "taro";
-    QTest::newRow("names match case-insensitively") << QByteArray("[pop]\nuser1=taro\n") << "POP" << "USER1" << "taro";
-    QTest::newRow("blanks around = and value") << QByteArray("[POP]\n  USER1   =   taro  \n") << "POP" << "USER1" << "taro";
-    QTest::newRow("double quotes stripped once") << QByteArray("[POP]\nUSER1=\"\"taro\"\"\n") << "POP" << "USER1" << "\"taro\"";
-    QTest::newRow("single quotes stripped") << QByteArray("[POP]\nUSER1='a b'\n") << "POP" << "USER1" << "a b";
-    QTest::newRow("unbalanced quote kept") << QByteArray("[POP]\nUSER1=\"abc\n") << "POP" << "USER1" << "\"abc";
-    QTest::newRow("first duplicate wins") << QByteArray("[POP]\nUSER1=first\nUSER1=second\n") << "POP" << "USER1" << "first";
-    QTest::newRow("key in other section") << QByteArray("[MAIL_REV]\nUSER1=x\n[POP]\n") << "POP" << "USER1" << "";
-    QTest::newRow("comment is no key") << QByteArray("[POP]\n;USER1=x\n") << "POP" << "USER1" << "";
-    QTest::newRow("missing section") << QByteArray("USER1=x\n") << "POP" << "USER1" << "";
-    QTest::newRow("empty value") << QByteArray("[POP]\nUSER1=\n") << "POP" << "USER1" << "";
-    QTest::newRow("value keeps inner =") << QByteArray("[POP]\nPASS1=a=b\n") << "POP" << "PASS1" << "a=b";
-    QTest::newRow("utf8 with bom") << QByteArray("\xEF\xBB\xBF[POP]\nNAME1=会社#\n") << "POP" << "NAME1" << "会社#";
-    QTest::newRow("utf8 without bom") << QByteArray("[POP]\nNAME1=仕事①#\n") << "POP" << "NAME1" << "仕事①#";
+    QTest::newRow("plain") << QByteArray("[POP]\r\nUSER1=taro\r\n") << "POP"
+                           << "USER1"
+                           << "taro";
+    QTest::newRow("names match case-insensitively") << QByteArray("[pop]\nuser1=taro\n") << "POP"
+                                                    << "USER1"
+                                                    << "taro";
+    QTest::newRow("blanks around = and value") << QByteArray("[POP]\n  USER1   =   taro  \n") << "POP"
+                                               << "USER1"
+                                               << "taro";
+    QTest::newRow("double quotes stripped once") << QByteArray("[POP]\nUSER1=\"\"taro\"\"\n") << "POP"
+                                                 << "USER1"
+                                                 << "\"taro\"";
+    QTest::newRow("single quotes stripped") << QByteArray("[POP]\nUSER1='a b'\n") << "POP"
+                                            << "USER1"
+                                            << "a b";
+    QTest::newRow("unbalanced quote kept") << QByteArray("[POP]\nUSER1=\"abc\n") << "POP"
+                                           << "USER1"
+                                           << "\"abc";
+    QTest::newRow("first duplicate wins") << QByteArray("[POP]\nUSER1=first\nUSER1=second\n") << "POP"
+                                          << "USER1"
+                                          << "first";
+    QTest::newRow("key in other section") << QByteArray("[MAIL_REV]\nUSER1=x\n[POP]\n") << "POP"
+                                          << "USER1"
+                                          << "";
+    QTest::newRow("comment is no key") << QByteArray("[POP]\n;USER1=x\n") << "POP"
+                                       << "USER1"
+                                       << "";
+    QTest::newRow("missing section") << QByteArray("USER1=x\n") << "POP"
+                                     << "USER1"
+                                     << "";
+    QTest::newRow("empty value") << QByteArray("[POP]\nUSER1=\n") << "POP"
+                                 << "USER1"
+                                 << "";
+    QTest::newRow("value keeps inner =") << QByteArray("[POP]\nPASS1=a=b\n") << "POP"
+                                         << "PASS1"
+                                         << "a=b";
+    QTest::newRow("utf8 with bom") << QByteArray("\xEF\xBB\xBF[POP]\nNAME1=会社#\n") << "POP"
+                                   << "NAME1"
+                                   << "会社#";
+    QTest::newRow("utf8 without bom") << QByteArray("[POP]\nNAME1=仕事①#\n") << "POP"
+                                      << "NAME1"
+                                      << "仕事①#";
     QTest::newRow("cp932 with NEC extension")
-        << (QByteArray("[POP]\r\nNAME1=") + cp932(QStringLiteral("仕事①㈱#")) + "\r\n") << "POP" << "NAME1" << "仕事①㈱#";
-    QTest::newRow("garbage bytes") << QByteArray("\xff\xfe\x00\x01garbage") << "POP" << "USER1" << "";
+        << (QByteArray("[POP]\r\nNAME1=") + cp932(QStringLiteral("仕事①㈱#")) + "\r\n") << "POP"
+        << "NAME1"
+        << "仕事①㈱#";
+    QTest::newRow("garbage bytes") << QByteArray("\xff\xfe\x00\x01garbage") << "POP"
+                                   << "USER1"
+                                   << "";
 }
 
 void TestProfileIni::reading()
@@ -156,12 +189,14 @@ void TestProfileIni::writeCreatesFileSectionAndKey()
     const QString path = dir_.filePath(QStringLiteral("new.ini"));
     QFile::remove(path);
     QVERIFY(ProfileIni::WriteString(QStringLiteral("POP"), QStringLiteral("NAME1"), QStringLiteral("会社#"), path));
-    QVERIFY(ProfileIni::WriteString(QStringLiteral("MAIL_REV"), QStringLiteral("REV_TIMER_MIN"), QStringLiteral("5"), path));
+    QVERIFY(ProfileIni::WriteString(QStringLiteral("MAIL_REV"), QStringLiteral("REV_TIMER_MIN"), QStringLiteral("5"),
+                                    path));
     QVERIFY(ProfileIni::WriteString(QStringLiteral("POP"), QStringLiteral("USER1"), QStringLiteral("taro"), path));
     // A new file is UTF-8 without a mark, with CRLF as Windows writes it; keys join their own section.
     QCOMPARE(readAll(path), QByteArray("[POP]\r\nNAME1=会社#\r\nUSER1=taro\r\n[MAIL_REV]\r\nREV_TIMER_MIN=5\r\n"));
     // Only the owner may read it: it holds passwords.
-    QCOMPARE(QFile(path).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::WriteGroup | QFileDevice::WriteOther),
+    QCOMPARE(QFile(path).permissions() &
+                 (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::WriteGroup | QFileDevice::WriteOther),
              QFileDevice::Permissions());
     QCOMPARE(QFile(path).permissions() & (QFileDevice::ReadOwner | QFileDevice::WriteOwner),
              QFileDevice::ReadOwner | QFileDevice::WriteOwner);
@@ -194,10 +229,11 @@ void TestProfileIni::cp932FileRefusesTextItCannotHold()
     writeAll(path, before);
     QString error;
     // The first two keys could be stored, but a save is all or nothing.
-    QVERIFY(!ProfileIni::WriteStrings({{QStringLiteral("POP"), QStringLiteral("USER2"), QStringLiteral("taro")},
-                                       {QStringLiteral("POP"), QStringLiteral("NAME2"), QStringLiteral("自宅#")},
-                                       {QStringLiteral("POP"), QStringLiteral("PASS2"), QStringLiteral("hunter\U0001F600")}},
-                                      path, &error));
+    QVERIFY(!ProfileIni::WriteStrings(
+        {{QStringLiteral("POP"), QStringLiteral("USER2"), QStringLiteral("taro")},
+         {QStringLiteral("POP"), QStringLiteral("NAME2"), QStringLiteral("自宅#")},
+         {QStringLiteral("POP"), QStringLiteral("PASS2"), QStringLiteral("hunter\U0001F600")}},
+        path, &error));
     QVERIFY2(error.contains(QStringLiteral("PASS2")), qPrintable(error));
     QVERIFY(!error.contains(QStringLiteral("hunter")));
     QCOMPARE(readAll(path), before);
@@ -218,17 +254,20 @@ void TestProfileIni::utf16FileReadAndWrittenInItsEncoding()
     QFETCH(bool, bigEndian);
     const QString path = dir_.filePath(QStringLiteral("unicode.ini"));
     const QString kanji(300, QChar(0x4F1A));
-    const QString text = QStringLiteral("[POP]\r\nNAME1=会社#\r\nPASS1=") + kanji + QStringLiteral("\r\n[MAIL_REV]\r\nREV_TIMER_MIN=7\r\n");
+    const QString text = QStringLiteral("[POP]\r\nNAME1=会社#\r\nPASS1=") + kanji +
+                         QStringLiteral("\r\n[MAIL_REV]\r\nREV_TIMER_MIN=7\r\n");
     writeAll(path, utf16(text, bigEndian));
     QCOMPARE(ProfileIni::GetString(QStringLiteral("POP"), QStringLiteral("NAME1"), path), QStringLiteral("会社#"));
-    QCOMPARE(ProfileIni::GetString(QStringLiteral("MAIL_REV"), QStringLiteral("REV_TIMER_MIN"), path), QStringLiteral("7"));
+    QCOMPARE(ProfileIni::GetString(QStringLiteral("MAIL_REV"), QStringLiteral("REV_TIMER_MIN"), path),
+             QStringLiteral("7"));
     // The 500-byte buffer counts the CP932 bytes the ANSI functions hand out.
     QCOMPARE(ProfileIni::GetString(QStringLiteral("POP"), QStringLiteral("PASS1"), path), kanji.left(249));
 
     const QString name = QStringLiteral("家族\U0001F600#");
     QVERIFY(ProfileIni::WriteString(QStringLiteral("POP"), QStringLiteral("NAME2"), name, path));
     QString expected = text;
-    expected.replace(QStringLiteral("\r\n[MAIL_REV]"), QStringLiteral("\r\nNAME2=") + name + QStringLiteral("\r\n[MAIL_REV]"));
+    expected.replace(QStringLiteral("\r\n[MAIL_REV]"),
+                     QStringLiteral("\r\nNAME2=") + name + QStringLiteral("\r\n[MAIL_REV]"));
     QCOMPARE(readAll(path), utf16(expected, bigEndian));
     QCOMPARE(ProfileIni::GetString(QStringLiteral("POP"), QStringLiteral("NAME2"), path), name);
 }
@@ -240,26 +279,50 @@ void TestProfileIni::noSaveChangesWhatAnotherKeyReads_data()
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("value");
     const QString kanji200(200, QChar(0x4F1A));
-    const QByteArray cp932File = "[POP]\r\nNAME1=" + cp932(QStringLiteral("会社#")) + "\r\nPASS2=" + cp932(kanji200) + "\r\n";
-    QTest::newRow("cp932, text it cannot hold") << cp932File << "POP" << "NAME1" << QStringLiteral("家族\U0001F600#");
-    QTest::newRow("cp932, long value") << cp932File << "POP" << "PASS1" << QString(600, QChar(0x5BB6));
-    QTest::newRow("cp932, undecodable bytes") << QByteArray("\x81\r\n[POP]\r\nUSER1=\x82\xa0\x80\r\n") << "POP" << "USER2" << "z";
+    const QByteArray cp932File =
+        "[POP]\r\nNAME1=" + cp932(QStringLiteral("会社#")) + "\r\nPASS2=" + cp932(kanji200) + "\r\n";
+    QTest::newRow("cp932, text it cannot hold") << cp932File << "POP"
+                                                << "NAME1" << QStringLiteral("家族\U0001F600#");
+    QTest::newRow("cp932, long value") << cp932File << "POP"
+                                       << "PASS1" << QString(600, QChar(0x5BB6));
+    QTest::newRow("cp932, undecodable bytes") << QByteArray("\x81\r\n[POP]\r\nUSER1=\x82\xa0\x80\r\n") << "POP"
+                                              << "USER2"
+                                              << "z";
     // Half-width ﾃｩ in CP932 is C3 A9, which is also UTF-8 for é: once the line with あ is
     // gone, nothing shows the file is CP932 any more.
-    QTest::newRow("cp932, last CP932-only bytes replaced") << QByteArray("[POP]\r\nUSER1=\x82\xa0\r\nNAME1=\xc3\xa9#\r\n") << "POP"
-                                                         << "USER1" << "v";
-    QTest::newRow("utf8, emoji") << ("[POP]\nPASS2=" + kanji200.toUtf8() + "\n") << "POP" << "NAME1" << QStringLiteral("\U0001F600");
-    QTest::newRow("utf16, emoji") << utf16(QStringLiteral("[POP]\r\nPASS2=") + kanji200 + QStringLiteral("\r\n"), false) << "POP"
+    QTest::newRow("cp932, last CP932-only bytes replaced")
+        << QByteArray("[POP]\r\nUSER1=\x82\xa0\r\nNAME1=\xc3\xa9#\r\n") << "POP"
+        << "USER1"
+        << "v";
+    QTest::newRow("utf8, emoji") << ("[POP]\nPASS2=" + kanji200.toUtf8() + "\n") << "POP"
+                                 << "NAME1" << QStringLiteral("\U0001F600");
+    QTest::newRow("utf16, emoji") << utf16(QStringLiteral("[POP]\r\nPASS2=") + kanji200 + QStringLiteral("\r\n"), false)
+                                  << "POP"
                                   << "NAME1" << QStringLiteral("\U0001F600");
-    QTest::newRow("ascii, Japanese") << QByteArray("[POP]\r\nPASS1=") + QByteArray(600, 'x') + "\r\n" << "POP" << "NAME1" << "会社#";
-    QTest::newRow("repeated section and key") << QByteArray("[POP]\nUSER1=a\nUSER1=b\n[MAIL_REV]\nX=1\n[pop]\nUSER2=c\n") << "POP"
-                                              << "USER2" << "z";
-    QTest::newRow("key added to repeated section") << QByteArray("[POP]\nUSER1=a\n[MAIL_REV]\nX=1\n[pop]\nUSER2=c\n") << "pop"
-                                                   << "USER3" << "z";
-    QTest::newRow("no final line break") << QByteArray("[POP]\nUSER1=a") << "POP" << "USER2" << "b";
-    QTest::newRow("line break in value") << QByteArray("[POP]\nUSER1=a\n") << "POP" << "PASS1" << "x\r\nUSER1=evil";
-    QTest::newRow("quotes and comments") << QByteArray(";USER1=c\n[POP]\nUSER1=\"q\"\n; NAME1=x\n") << "POP" << "NAME1" << "'a'";
-    QTest::newRow("keys before any section") << QByteArray("USER1=a\n[POP]\n") << "POP" << "USER1" << "b";
+    QTest::newRow("ascii, Japanese") << QByteArray("[POP]\r\nPASS1=") + QByteArray(600, 'x') + "\r\n"
+                                     << "POP"
+                                     << "NAME1"
+                                     << "会社#";
+    QTest::newRow("repeated section and key")
+        << QByteArray("[POP]\nUSER1=a\nUSER1=b\n[MAIL_REV]\nX=1\n[pop]\nUSER2=c\n") << "POP"
+        << "USER2"
+        << "z";
+    QTest::newRow("key added to repeated section")
+        << QByteArray("[POP]\nUSER1=a\n[MAIL_REV]\nX=1\n[pop]\nUSER2=c\n") << "pop"
+        << "USER3"
+        << "z";
+    QTest::newRow("no final line break") << QByteArray("[POP]\nUSER1=a") << "POP"
+                                         << "USER2"
+                                         << "b";
+    QTest::newRow("line break in value") << QByteArray("[POP]\nUSER1=a\n") << "POP"
+                                         << "PASS1"
+                                         << "x\r\nUSER1=evil";
+    QTest::newRow("quotes and comments") << QByteArray(";USER1=c\n[POP]\nUSER1=\"q\"\n; NAME1=x\n") << "POP"
+                                         << "NAME1"
+                                         << "'a'";
+    QTest::newRow("keys before any section") << QByteArray("USER1=a\n[POP]\n") << "POP"
+                                             << "USER1"
+                                             << "b";
 }
 
 void TestProfileIni::noSaveChangesWhatAnotherKeyReads()
@@ -270,9 +333,11 @@ void TestProfileIni::noSaveChangesWhatAnotherKeyReads()
     QFETCH(QString, value);
     const QString path = dir_.filePath(QStringLiteral("others.ini"));
     writeAll(path, file);
-    QString text = file.startsWith("\xFF\xFE") ? QString::fromUtf16(reinterpret_cast<const char16_t*>(file.constData() + 2), (file.size() - 2) / 2)
-                   : TextCodec::IsValidUtf8(file) ? QString::fromUtf8(file)
-                                                  : TextCodec::DecodeCp932(file);
+    QString text =
+        file.startsWith("\xFF\xFE")
+            ? QString::fromUtf16(reinterpret_cast<const char16_t*>(file.constData() + 2), (file.size() - 2) / 2)
+        : TextCodec::IsValidUtf8(file) ? QString::fromUtf8(file)
+                                       : TextCodec::DecodeCp932(file);
     QList<QPair<QString, QString>> keys = keysOf(text);
     keys.append({section, QStringLiteral("USER1")});
     QStringList before;
@@ -311,10 +376,12 @@ void TestProfileIni::failedWriteLeavesOldFile()
     bool ok = true;
     if (fs) {
         fs->fill();
-        ok = ProfileIni::WriteString(QStringLiteral("POP"), QStringLiteral("USER1"), QStringLiteral("new"), path, &error);
+        ok = ProfileIni::WriteString(QStringLiteral("POP"), QStringLiteral("USER1"), QStringLiteral("new"), path,
+                                     &error);
     } else {
         const FileSizeLimit limit(5);
-        ok = ProfileIni::WriteString(QStringLiteral("POP"), QStringLiteral("USER1"), QStringLiteral("new"), path, &error);
+        ok = ProfileIni::WriteString(QStringLiteral("POP"), QStringLiteral("USER1"), QStringLiteral("new"), path,
+                                     &error);
     }
     QVERIFY(!ok);
     QVERIFY(!error.isEmpty());
@@ -326,10 +393,14 @@ void TestProfileIni::onlyRegularFilesAreRead_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("FIFO") << "fifo" << "not a regular file";
-    QTest::newRow("link to /dev/zero") << "zero" << "not a regular file";
-    QTest::newRow("folder") << "folder" << "is a folder";
-    QTest::newRow("mode 000") << "mode000" << "Permission denied";
+    QTest::newRow("FIFO") << "fifo"
+                          << "not a regular file";
+    QTest::newRow("link to /dev/zero") << "zero"
+                                       << "not a regular file";
+    QTest::newRow("folder") << "folder"
+                            << "is a folder";
+    QTest::newRow("mode 000") << "mode000"
+                              << "Permission denied";
 }
 
 void TestProfileIni::onlyRegularFilesAreRead()
@@ -345,8 +416,8 @@ void TestProfileIni::onlyRegularFilesAreRead()
         writeAll(path, "[POP]\nUSER1=a\n");
         QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions()));
         // root reads anything: the read then runs as an ordinary user.
-        QVERIFY(QFile::setPermissions(tmp.path(), QFileDevice::ExeOther | QFileDevice::ExeOwner | QFileDevice::ReadOwner |
-                                                      QFileDevice::WriteOwner));
+        QVERIFY(QFile::setPermissions(tmp.path(), QFileDevice::ExeOther | QFileDevice::ExeOwner |
+                                                      QFileDevice::ReadOwner | QFileDevice::WriteOwner));
     }
     const ChildResult child = RunInChild([&] {
         if (kind == u"mode000" && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 9;
@@ -359,7 +430,8 @@ void TestProfileIni::onlyRegularFilesAreRead()
         for (int i = 0; i < 3; ++i)
             if (!ProfileIni::GetString(QStringLiteral("POP"), QStringLiteral("USER1"), path).isEmpty()) result |= 1;
         QString error;
-        if (ProfileIni::WriteString(QStringLiteral("POP"), QStringLiteral("USER1"), QStringLiteral("b"), path, &error)) result |= 2;
+        if (ProfileIni::WriteString(QStringLiteral("POP"), QStringLiteral("USER1"), QStringLiteral("b"), path, &error))
+            result |= 2;
         if (!error.contains(reason)) result |= 4;
         return result;
     });
@@ -380,10 +452,13 @@ void TestProfileIni::readIsCappedWithOneWarning()
     writeAll(path, file);
     const ChildResult child = RunInChild([&] {
         int result = 0;
-        if (ProfileIni::GetString(QStringLiteral("POP"), QStringLiteral("USER1"), path) != QStringLiteral("first")) result |= 1;
-        if (!ProfileIni::GetString(QStringLiteral("MAIL_REV"), QStringLiteral("REV_TIMER_MIN"), path).isEmpty()) result |= 2;
+        if (ProfileIni::GetString(QStringLiteral("POP"), QStringLiteral("USER1"), path) != QStringLiteral("first"))
+            result |= 1;
+        if (!ProfileIni::GetString(QStringLiteral("MAIL_REV"), QStringLiteral("REV_TIMER_MIN"), path).isEmpty())
+            result |= 2;
         // Writing on the part that was read would drop the rest.
-        if (ProfileIni::WriteString(QStringLiteral("POP"), QStringLiteral("USER1"), QStringLiteral("x"), path)) result |= 4;
+        if (ProfileIni::WriteString(QStringLiteral("POP"), QStringLiteral("USER1"), QStringLiteral("x"), path))
+            result |= 4;
         return result;
     });
     QVERIFY(child.exited);
@@ -399,7 +474,8 @@ void TestProfileIni::staleTemporariesAreRemoved()
     const QString path = tmp.filePath(QStringLiteral("maildata.ini"));
     writeAll(path, "[POP]\n");
     const QStringList stale{"maildata.ini.Ab3xYz", "maildata.ini.000000"};
-    const QStringList kept{"maildata.ini.abc", "maildata.ini.Ab3xYz7", "maildata.ini.bak123x", "other.ini.Ab3xYz", "outside"};
+    const QStringList kept{"maildata.ini.abc", "maildata.ini.Ab3xYz7", "maildata.ini.bak123x", "other.ini.Ab3xYz",
+                           "outside"};
     for (const QString& name : stale + kept) writeAll(tmp.filePath(name), "PASS1=secret\n");
     QVERIFY(QDir().mkpath(tmp.filePath(QStringLiteral("maildata.ini.Folder"))));
     QVERIFY(QFile::link(tmp.filePath(QStringLiteral("outside")), tmp.filePath(QStringLiteral("maildata.ini.Link01"))));
@@ -425,7 +501,8 @@ void TestProfileIni::lineBreakInValueCannotInjectKeys()
 {
     const QString path = dir_.filePath(QStringLiteral("inject.ini"));
     QFile::remove(path);
-    QVERIFY(ProfileIni::WriteString(QStringLiteral("POP"), QStringLiteral("PASS1"), QStringLiteral("a\r\nUSER1=evil"), path));
+    QVERIFY(ProfileIni::WriteString(QStringLiteral("POP"), QStringLiteral("PASS1"), QStringLiteral("a\r\nUSER1=evil"),
+                                    path));
     QCOMPARE(ProfileIni::GetString(QStringLiteral("POP"), QStringLiteral("USER1"), path), QString());
 }
 

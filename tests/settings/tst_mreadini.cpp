@@ -84,12 +84,20 @@ void TestReadIni::residentNumbers_data()
     QTest::addColumn<int>("flag");
     QTest::newRow("no file") << QByteArray() << 5 << 10 << 0;
     QTest::newRow("sections missing") << QByteArray("[POP]\nUSER1=a\n") << 5 << 10 << 0;
-    QTest::newRow("empty values") << QByteArray("[MAIL_REV]\nREV_TIMER_MIN=\nUNLOAD_TIMER_SEC=\n[ABOUT_PALAM]\nUNLOAD_FLAG=\n") << 5 << 10 << 0;
-    QTest::newRow("stored values") << QByteArray("[MAIL_REV]\nREV_TIMER_MIN=30\nUNLOAD_TIMER_SEC=7\n[ABOUT_PALAM]\nUNLOAD_FLAG=1\n") << 30 << 7 << 1;
+    QTest::newRow("empty values") << QByteArray(
+                                         "[MAIL_REV]\nREV_TIMER_MIN=\nUNLOAD_TIMER_SEC=\n[ABOUT_PALAM]\nUNLOAD_FLAG=\n")
+                                  << 5 << 10 << 0;
+    QTest::newRow("stored values")
+        << QByteArray("[MAIL_REV]\nREV_TIMER_MIN=30\nUNLOAD_TIMER_SEC=7\n[ABOUT_PALAM]\nUNLOAD_FLAG=1\n") << 30 << 7
+        << 1;
     QTest::newRow("half to even") << QByteArray("[MAIL_REV]\nREV_TIMER_MIN=3.5\nUNLOAD_TIMER_SEC=2.5\n") << 4 << 2 << 0;
-    QTest::newRow("leading number") << QByteArray("[MAIL_REV]\nREV_TIMER_MIN=12abc\nUNLOAD_TIMER_SEC= 8 s\n") << 12 << 8 << 0;
-    QTest::newRow("letters give default") << QByteArray("[MAIL_REV]\nREV_TIMER_MIN=abc\nUNLOAD_TIMER_SEC=x1\n") << 5 << 10 << 0;
-    QTest::newRow("out of 16-bit range") << QByteArray("[MAIL_REV]\nREV_TIMER_MIN=40000\nUNLOAD_TIMER_SEC=-32769\n[ABOUT_PALAM]\nUNLOAD_FLAG=32767\n") << 5 << 10 << 32767;
+    QTest::newRow("leading number") << QByteArray("[MAIL_REV]\nREV_TIMER_MIN=12abc\nUNLOAD_TIMER_SEC= 8 s\n") << 12 << 8
+                                    << 0;
+    QTest::newRow("letters give default")
+        << QByteArray("[MAIL_REV]\nREV_TIMER_MIN=abc\nUNLOAD_TIMER_SEC=x1\n") << 5 << 10 << 0;
+    QTest::newRow("out of 16-bit range")
+        << QByteArray("[MAIL_REV]\nREV_TIMER_MIN=40000\nUNLOAD_TIMER_SEC=-32769\n[ABOUT_PALAM]\nUNLOAD_FLAG=32767\n")
+        << 5 << 10 << 32767;
     QTest::newRow("negative") << QByteArray("[MAIL_REV]\nREV_TIMER_MIN=-3\n") << -3 << 10 << 0;
     QTest::newRow("garbage file") << QByteArray("\x00\x01\xff\xfe[[[=\n==", 12) << 5 << 10 << 0;
 }
@@ -115,8 +123,9 @@ void TestReadIni::dialogSeesStoredTexts_data()
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QStringList>("texts");
     QTest::newRow("defaults") << QByteArray() << QStringList{"5", "10", "0"};
-    QTest::newRow("as stored") << QByteArray("[MAIL_REV]\nREV_TIMER_MIN=5x\nUNLOAD_TIMER_SEC=2.5\n[ABOUT_PALAM]\nUNLOAD_FLAG=1\n")
-                               << QStringList{"5x", "2.5", "1"};
+    QTest::newRow("as stored")
+        << QByteArray("[MAIL_REV]\nREV_TIMER_MIN=5x\nUNLOAD_TIMER_SEC=2.5\n[ABOUT_PALAM]\nUNLOAD_FLAG=1\n")
+        << QStringList{"5x", "2.5", "1"};
 }
 
 void TestReadIni::dialogSeesStoredTexts()
@@ -133,11 +142,16 @@ void TestReadIni::displayName_data()
 {
     QTest::addColumn<QString>("stored");
     QTest::addColumn<QString>("name");
-    QTest::newRow("with hash") << "会社#" << "会社";
-    QTest::newRow("first hash cuts") << "A#B#" << "A";
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("hand-edited without hash") << "自宅" << "自宅";
-    QTest::newRow("only hash") << "#" << "";
+    QTest::newRow("with hash") << "会社#"
+                               << "会社";
+    QTest::newRow("first hash cuts") << "A#B#"
+                                     << "A";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("hand-edited without hash") << "自宅"
+                                              << "自宅";
+    QTest::newRow("only hash") << "#"
+                               << "";
 }
 
 void TestReadIni::displayName()
@@ -167,11 +181,12 @@ void TestReadIni::writeSettingsTouchesOnlyItsAccountAndGlobals()
 {
     writeIni(kFiveAccounts);
     QVERIFY(mReadINI::WriteSettings(QStringLiteral(" pop.new "), QStringLiteral("u"), QStringLiteral("secret "),
-                                    QStringLiteral(" 会社 "), QStringLiteral(" 8"), QStringLiteral("0"), QStringLiteral("6 "),
-                                    QStringLiteral("4")));
+                                    QStringLiteral(" 会社 "), QStringLiteral(" 8"), QStringLiteral("0"),
+                                    QStringLiteral("6 "), QStringLiteral("4")));
     const Account a4 = readAccount(QStringLiteral("4"));
     QCOMPARE((QStringList{a4.server, a4.user, a4.password, a4.name}), (QStringList{"pop.new", "u", "secret", "会社"}));
-    QVERIFY(ProfileIni::GetString(QStringLiteral("POP"), QStringLiteral("NAME4"), mReadINI::IniPath) == QStringLiteral("会社#"));
+    QVERIFY(ProfileIni::GetString(QStringLiteral("POP"), QStringLiteral("NAME4"), mReadINI::IniPath) ==
+            QStringLiteral("会社#"));
     for (const QString label : {"1", "2", "3", "5"}) {
         const Account a = readAccount(label);
         QCOMPARE(a.server, u's' + label);
@@ -184,7 +199,8 @@ void TestReadIni::writeSettingsTouchesOnlyItsAccountAndGlobals()
     QString expected = QString::fromLatin1(kFiveAccounts);
     expected.replace(QStringLiteral("POP_SERVER4=s4\r\nUSER4=u4\r\nPASS4=p4\r\nNAME4=n4#"),
                      QStringLiteral("POP_SERVER4=pop.new\r\nUSER4=u\r\nPASS4=secret\r\nNAME4=会社#"));
-    expected.replace(QStringLiteral("REV_TIMER_MIN=30\r\nUNLOAD_TIMER_SEC=20"), QStringLiteral("REV_TIMER_MIN=8\r\nUNLOAD_TIMER_SEC=6"));
+    expected.replace(QStringLiteral("REV_TIMER_MIN=30\r\nUNLOAD_TIMER_SEC=20"),
+                     QStringLiteral("REV_TIMER_MIN=8\r\nUNLOAD_TIMER_SEC=6"));
     expected.replace(QStringLiteral("UNLOAD_FLAG=1"), QStringLiteral("UNLOAD_FLAG=0"));
     // An all-ASCII file takes new text in UTF-8, as a new file does.
     QCOMPARE(QString::fromUtf8(readIni()), expected);
@@ -208,8 +224,9 @@ void TestReadIni::writeFailureIsReported()
     bool written = true, cleared = true;
     {
         const FileSizeLimit diskFull(10);
-        written = mReadINI::WriteSettings(QStringLiteral("s"), QStringLiteral("u"), QStringLiteral("topsecret"), QStringLiteral("n"),
-                                          QStringLiteral("5"), QStringLiteral("0"), QStringLiteral("3"), QStringLiteral("1"), &error);
+        written = mReadINI::WriteSettings(QStringLiteral("s"), QStringLiteral("u"), QStringLiteral("topsecret"),
+                                          QStringLiteral("n"), QStringLiteral("5"), QStringLiteral("0"),
+                                          QStringLiteral("3"), QStringLiteral("1"), &error);
         cleared = mReadINI::ClearAccountSettings(QStringLiteral("2"), nullptr);
     }
     QVERIFY(!written);
@@ -249,7 +266,8 @@ void TestReadIni::structFormsAgreeWithRoutines_data()
     QTest::addColumn<QByteArray>("file");
     QTest::newRow("five accounts") << kFiveAccounts;
     QTest::newRow("no file") << QByteArray();
-    QTest::newRow("odd numbers") << QByteArray("[MAIL_REV]\nREV_TIMER_MIN=12abc\nUNLOAD_TIMER_SEC=40000\n[ABOUT_PALAM]\nUNLOAD_FLAG=2.5\n");
+    QTest::newRow("odd numbers") << QByteArray(
+        "[MAIL_REV]\nREV_TIMER_MIN=12abc\nUNLOAD_TIMER_SEC=40000\n[ABOUT_PALAM]\nUNLOAD_FLAG=2.5\n");
     QTest::newRow("names with hashes") << QByteArray("[POP]\nNAME1=A#B#\nNAME4=x\nPASS4= p w \n");
 }
 
@@ -264,7 +282,8 @@ void TestReadIni::structFormsAgreeWithRoutines()
     mReadINI::ReadMainSettings(s, u, p, n, folder, interval, display);
     mReadINI::ReadDisplayFlags(flag);
     const mReadINI::MainSettings main = mReadINI::ReadMain();
-    QCOMPARE((QStringList{main.account.server, main.account.user, main.account.password, main.account.displayName, main.receiveFolder}),
+    QCOMPARE((QStringList{main.account.server, main.account.user, main.account.password, main.account.displayName,
+                          main.receiveFolder}),
              (QStringList{s, u, p, n, folder}));
     QCOMPARE(main.interval, interval);
     QCOMPARE(main.displaySeconds, display);
@@ -275,14 +294,15 @@ void TestReadIni::structFormsAgreeWithRoutines()
     QString it, dt, ft;
     mReadINI::ReadDialogSettings(s, u, p, n, it, dt, ft);
     const mReadINI::DialogSettings dialog = mReadINI::ReadDialog();
-    QCOMPARE((QStringList{dialog.account.server, dialog.account.user, dialog.account.password, dialog.account.displayName,
-                          dialog.intervalText, dialog.displayText, dialog.autoCloseText}),
+    QCOMPARE((QStringList{dialog.account.server, dialog.account.user, dialog.account.password,
+                          dialog.account.displayName, dialog.intervalText, dialog.displayText, dialog.autoCloseText}),
              (QStringList{s, u, p, n, it, dt, ft}));
 
     for (const QString label : {"1", "2", "4", "5"}) {
         const Account a = readAccount(label);
         const mReadINI::AccountSettings b = mReadINI::ReadAccount(label);
-        QCOMPARE((QStringList{b.server, b.user, b.password, b.displayName}), (QStringList{a.server, a.user, a.password, a.name}));
+        QCOMPARE((QStringList{b.server, b.user, b.password, b.displayName}),
+                 (QStringList{a.server, a.user, a.password, a.name}));
     }
     // Reading never changes the shared names.
     for (int k = 1; k <= 5; ++k) QCOMPARE(mReadINI::AccountName[k], QStringLiteral("untouched"));

@@ -149,10 +149,13 @@ void TestConnectionTest::testsTheAccountAsTyped_data()
     QTest::addColumn<bool>("trusted"); // maildata/INI/cacert.pem holds the server's CA
     QTest::addColumn<QString>("message");
     // %1: the mails in the box (two delivered here, more if the server was used before).
-    QTest::newRow("success") << "user3" << " pass3 " << true << QStringLiteral("接続できました（メール %1 通）");
-    QTest::newRow("wrong password") << "user4" << "pass3" << true
+    QTest::newRow("success") << "user3"
+                             << " pass3 " << true << QStringLiteral("接続できました（メール %1 通）");
+    QTest::newRow("wrong password") << "user4"
+                                    << "pass3" << true
                                     << QStringLiteral("ログインできません（ユーザー名かパスワードが違います）");
-    QTest::newRow("certificate not trusted") << "user5" << "pass5" << false << QStringLiteral("証明書を確認できません");
+    QTest::newRow("certificate not trusted") << "user5"
+                                             << "pass5" << false << QStringLiteral("証明書を確認できません");
 }
 
 void TestConnectionTest::testsTheAccountAsTyped()
@@ -189,10 +192,12 @@ void TestConnectionTest::correctedPasswordIsTriedAtOnce()
              QStringLiteral("ログインできません（ユーザー名かパスワードが違います）"));
     // The same typo again: the library holds the account back for a while, and says so.
     const QString again = runTest(QStringLiteral("user1"), QStringLiteral("typo")).shown;
-    QVERIFY2(again.startsWith(QStringLiteral("待機中（")) && again.contains(QStringLiteral("に再試行）\n同じ設定での接続は")),
+    QVERIFY2(again.startsWith(QStringLiteral("待機中（")) &&
+                 again.contains(QStringLiteral("に再試行）\n同じ設定での接続は")),
              qPrintable(again));
     // The user fixes the typo and tries again straight away: no waiting out the failure.
-    QCOMPARE(runTest(QStringLiteral("user1"), QStringLiteral("pass1")).shown, QStringLiteral("接続できました（メール 0 通）"));
+    QCOMPARE(runTest(QStringLiteral("user1"), QStringLiteral("pass1")).shown,
+             QStringLiteral("接続できました（メール 0 通）"));
 }
 
 QTEST_MAIN(TestConnectionTest)

@@ -117,10 +117,7 @@ private Q_SLOTS:
         mReadINI::IniPath = dir_->filePath(QStringLiteral("maildata.ini"));
         timers_ = std::make_unique<FakeResidentTimers>();
     }
-    void cleanup()
-    {
-        timers_.reset();
-    }
+    void cleanup() { timers_.reset(); }
 
     void emptyFileShowsDefaults()
     {
@@ -212,22 +209,54 @@ private Q_SLOTS:
                       intervalLong = "受信間隔は32767秒以下に設定して下さい",
                       displayLong = "表示時間は32767秒以下に設定して下さい";
         // The focus starts in popServer_2; "No" to the question moves it to Text1.
-        QTest::newRow("server empty") << "" << "30" << "10" << false << blank << "popServer_2";
-        QTest::newRow("server of spaces passes") << "   " << "30" << "10" << false << ask << "Text1";
-        QTest::newRow("display empty, checked") << "s" << "30" << "" << true << blank << "popServer_2";
-        QTest::newRow("interval 4") << "s" << "4" << "1" << false << interval << "popServer_3";
-        QTest::newRow("interval abc") << "s" << "abc" << "1" << false << interval << "popServer_3";
-        QTest::newRow("interval 05") << "s" << "05" << "3" << false << ask << "Text1";
-        QTest::newRow("interval 5x") << "s" << "5x" << "3" << false << ask << "Text1";
-        QTest::newRow("display 0, clear") << "s" << "30" << "0" << false << display << "popServer_2";
-        QTest::newRow("display empty, clear") << "s" << "30" << "" << false << display << "popServer_2";
-        QTest::newRow("display 0, checked") << "s" << "30" << "0" << true << display << "popServer_4";
-        QTest::newRow("display 05") << "s" << "30" << "05" << true << ask << "Text1";
-        QTest::newRow("interval 32767") << "s" << "32767" << "32765" << true << ask << "Text1";
-        QTest::newRow("interval 32768") << "s" << "32768" << "10" << true << intervalLong << "popServer_3";
-        QTest::newRow("interval 99999") << "s" << "99999" << "10" << true << intervalLong << "popServer_3";
-        QTest::newRow("display 32768, checked") << "s" << "30" << "32768" << true << displayLong << "popServer_4";
-        QTest::newRow("display 99999, clear") << "s" << "30" << "99999" << false << displayLong << "popServer_2";
+        QTest::newRow("server empty") << ""
+                                      << "30"
+                                      << "10" << false << blank << "popServer_2";
+        QTest::newRow("server of spaces passes") << "   "
+                                                 << "30"
+                                                 << "10" << false << ask << "Text1";
+        QTest::newRow("display empty, checked") << "s"
+                                                << "30"
+                                                << "" << true << blank << "popServer_2";
+        QTest::newRow("interval 4") << "s"
+                                    << "4"
+                                    << "1" << false << interval << "popServer_3";
+        QTest::newRow("interval abc") << "s"
+                                      << "abc"
+                                      << "1" << false << interval << "popServer_3";
+        QTest::newRow("interval 05") << "s"
+                                     << "05"
+                                     << "3" << false << ask << "Text1";
+        QTest::newRow("interval 5x") << "s"
+                                     << "5x"
+                                     << "3" << false << ask << "Text1";
+        QTest::newRow("display 0, clear") << "s"
+                                          << "30"
+                                          << "0" << false << display << "popServer_2";
+        QTest::newRow("display empty, clear") << "s"
+                                              << "30"
+                                              << "" << false << display << "popServer_2";
+        QTest::newRow("display 0, checked") << "s"
+                                            << "30"
+                                            << "0" << true << display << "popServer_4";
+        QTest::newRow("display 05") << "s"
+                                    << "30"
+                                    << "05" << true << ask << "Text1";
+        QTest::newRow("interval 32767") << "s"
+                                        << "32767"
+                                        << "32765" << true << ask << "Text1";
+        QTest::newRow("interval 32768") << "s"
+                                        << "32768"
+                                        << "10" << true << intervalLong << "popServer_3";
+        QTest::newRow("interval 99999") << "s"
+                                        << "99999"
+                                        << "10" << true << intervalLong << "popServer_3";
+        QTest::newRow("display 32768, checked") << "s"
+                                                << "30"
+                                                << "32768" << true << displayLong << "popServer_4";
+        QTest::newRow("display 99999, clear") << "s"
+                                              << "30"
+                                              << "99999" << false << displayLong << "popServer_2";
     }
     void applyChecks()
     {
@@ -256,9 +285,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("interval");
         QTest::addColumn<QString>("display");
         QTest::addColumn<QString>("after");
-        QTest::newRow("5 and 10: capped") << "5" << "10" << "3";
-        QTest::newRow("8 and 6: kept") << "8" << "6" << "6";
-        QTest::newRow("7.5 and 9: capped") << "7.5" << "9" << "5.5";
+        QTest::newRow("5 and 10: capped") << "5"
+                                          << "10"
+                                          << "3";
+        QTest::newRow("8 and 6: kept") << "8"
+                                       << "6"
+                                       << "6";
+        QTest::newRow("7.5 and 9: capped") << "7.5"
+                                           << "9"
+                                           << "5.5";
     }
     void displayTimeCap()
     {
@@ -277,9 +312,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("interval");
         QTest::addColumn<QString>("display");
-        QTest::newRow("five digits") << "12000" << "100";
-        QTest::newRow("largest") << "32767" << "32765";
-        QTest::newRow("longer texts than a box takes") << "0000000060" << "000000010";
+        QTest::newRow("five digits") << "12000"
+                                     << "100";
+        QTest::newRow("largest") << "32767"
+                                 << "32765";
+        QTest::newRow("longer texts than a box takes") << "0000000060"
+                                                       << "000000010";
     }
     void numberBoxesKeepStoredValues()
     {
@@ -448,7 +486,8 @@ private Q_SLOTS:
         QCOMPARE(boxes.shown[1].text, QStringLiteral("アカウント②を削除しました"));
         QVERIFY(!d->isVisible());
         const QByteArray after = iniBytes();
-        for (const char* key : {"POP_SERVER2=\n", "USER2=\n", "PASS2=\n", "NAME2=\n"}) QVERIFY2(after.contains(key), key);
+        for (const char* key : {"POP_SERVER2=\n", "USER2=\n", "PASS2=\n", "NAME2=\n"})
+            QVERIFY2(after.contains(key), key);
         QCOMPARE(value("POP", "POP_SERVER3"), QStringLiteral("pop3"));
         QCOMPARE(value("MAIL_REV", "REV_TIMER_MIN"), QStringLiteral("30"));
     }
