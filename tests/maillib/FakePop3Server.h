@@ -64,3 +64,6 @@ private:
     std::vector<FakeMail> mails_;
     std::vector<std::vector<std::string>> transcripts_;
 };
+
+// The fake's address as a server text, in plain text (the fake speaks no TLS).
+inline std::string Plain(const FakePop3Server& s) { return "insecure-pop3://127.0.0.1:" + std::to_string(s.port()); }

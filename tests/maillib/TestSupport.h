@@ -4,6 +4,7 @@
 #include "MailLib.h"
 
 #include <QDir>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 
@@ -11,6 +12,15 @@
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
+
+// A file's bytes, or "<unreadable>".
+inline std::string FileBytes(const std::string& path)
+{
+    QFile f(QString::fromStdString(path));
+    if (!f.open(QIODevice::ReadOnly)) return "<unreadable>";
+    const QByteArray b = f.readAll();
+    return std::string(b.constData(), static_cast<size_t>(b.size()));
+}
 
 inline maillib::MailList Receive(std::string server, std::string user, std::string password, const QString& folder)
 {

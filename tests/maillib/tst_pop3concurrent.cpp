@@ -25,21 +25,11 @@ std::string Mail(int account, int i)
            " mail " + std::to_string(i) + "\r\n\r\nbody\r\n";
 }
 
-std::string Plain(const FakePop3Server& s) { return "insecure-pop3://127.0.0.1:" + std::to_string(s.port()); }
-
 QStringList Q(const std::vector<std::string>& v)
 {
     QStringList out;
     for (const auto& s : v) out << QString::fromStdString(s);
     return out;
-}
-
-std::string FileBytes(const std::string& path)
-{
-    QFile f(QString::fromStdString(path));
-    if (!f.open(QIODevice::ReadOnly)) return "<unreadable>";
-    QByteArray b = f.readAll();
-    return std::string(b.constData(), static_cast<size_t>(b.size()));
 }
 
 // Lets the servers' threads wait until all of them have reached a point; gives up after

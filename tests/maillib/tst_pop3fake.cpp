@@ -28,16 +28,6 @@ QStringList Q(const std::vector<std::string>& v)
     return out;
 }
 
-std::string Plain(const FakePop3Server& s) { return "insecure-pop3://127.0.0.1:" + std::to_string(s.port()); }
-
-std::string FileBytes(const std::string& path)
-{
-    QFile f(QString::fromStdString(path));
-    if (!f.open(QIODevice::ReadOnly)) return "<unreadable>";
-    QByteArray b = f.readAll();
-    return std::string(b.constData(), static_cast<size_t>(b.size()));
-}
-
 } // namespace
 
 class TestPop3Fake : public QObject {

@@ -27,16 +27,6 @@ std::vector<FakeMail> Mailbox(const QStringList& uids)
     return mails;
 }
 
-std::string Plain(const FakePop3Server& s) { return "insecure-pop3://127.0.0.1:" + std::to_string(s.port()); }
-
-std::string FileBytes(const std::string& path)
-{
-    QFile f(QString::fromStdString(path));
-    if (!f.open(QIODevice::ReadOnly)) return "<unreadable>";
-    QByteArray b = f.readAll();
-    return std::string(b.constData(), static_cast<size_t>(b.size()));
-}
-
 // The connections since `from`, each its commands joined by blanks.
 QStringList Dialogues(const FakePop3Server& s, size_t from)
 {
