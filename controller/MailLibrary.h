@@ -1,6 +1,10 @@
 #pragma once
 #include "MailLib.h"
 
+#include <string>
+#include <utility>
+#include <vector>
+
 // The mail library as the check cycle sees it; tests script it. RcvMail and ReadMail may be
 // called from worker threads, one account per thread.
 class MailLibrary {
@@ -27,6 +31,13 @@ public:
                                       std::string& folder, maillib::AccountStatus& status, std::size_t /*placeFirst*/)
     {
         return RcvMail(server, user, password, mode, folder, status);
+    }
+
+    // Removes the cached mails of every account but `accounts` ((server, user) pairs) from the
+    // receive folder's cache; called at start, before the first check.
+    virtual void KeepCachedMailsOnlyOf(const std::string& /*folder*/,
+                                       const std::vector<std::pair<std::string, std::string>>& /*accounts*/)
+    {
     }
 
     // Aborts every RcvMail in flight, for ending the program; later calls fail at once.

@@ -27,4 +27,10 @@ maillib::MailList RealMailLibrary::ReadMail(std::string& mailRef, std::string& f
     return maillib::ReadMail(mailRef, fieldList, folder);
 }
 
+void RealMailLibrary::KeepCachedMailsOnlyOf(const std::string& folder,
+                                            const std::vector<std::pair<std::string, std::string>>& accounts)
+{
+    maillib::KeepCachedMailsOnlyOf(folder, accounts);
+}
+
 void RealMailLibrary::Cancel() { maillib::CancelChecks(); }

@@ -81,6 +81,10 @@ void ResidentController::Form_Load(const QString& programFolder)
     for (int k = 2; k <= 5; ++k)
         mReadINI::ReadAccountSettings(accounts_[k].server, accounts_[k].user, accounts_[k].password,
                                       mReadINI::AccountName[k], QString::number(k));
+    // Nothing of an account no longer configured stays on disk.
+    std::vector<std::pair<std::string, std::string>> configured;
+    for (int k = 1; k <= 5; ++k) configured.emplace_back(utf8(accounts_[k].server), utf8(accounts_[k].user));
+    mail_.KeepCachedMailsOnlyOf(utf8(TextUtil::TrimSpaces(receiveFolder_)), configured);
     mM_CHKER::MailIndex = 0;
     host_.StartTimers();
     tickCount_ = 0;

@@ -138,7 +138,7 @@ bool RepairInstallation(const QString& programFolder, QString* error)
     }
     // Copies of the settings, passwords included, that an interrupted save left behind.
     ProfileIni::RemoveStaleTemporaries(base + QStringLiteral("/INI/maildata.ini"));
-    EmptyMailCache(programFolder);
+    RemoveOldMailCopies(programFolder);
     const QString placeholder = base + QStringLiteral("/Dummy/Dummy.txt");
     // Written in one step, so that a full disk cannot leave a short placeholder that passes for a good one.
     if (!FileOps::Exists(placeholder) && !FileOps::ReplaceFile(placeholder, kPlaceholderText, false, error))
@@ -182,7 +182,7 @@ bool LookUpOrAppend(const QString& key)
     return false;
 }
 
-int EmptyMailCache(const QString& programFolder)
+int RemoveOldMailCopies(const QString& programFolder)
 {
     const QByteArray base = QFile::encodeName(programFolder + QStringLiteral("/maildata"));
     const int baseFd = ::open(base.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -26,10 +26,11 @@ bool StartDayLog(QString* error = nullptr);
 // The file is read once; later look-ups read only what was added to it since.
 bool LookUpOrAppend(const QString& key);
 
-// Deletes the mail copies an earlier run left in maildata/.fw-cache: only files named as the
-// mail library names them, only in a real folder of ours, never through a link.
-// RepairInstallation calls it. Returns how many were deleted.
-int EmptyMailCache(const QString& programFolder);
+// Deletes the mail copies an older version kept loose in maildata/.fw-cache (copies now live in
+// a folder per account, which the mail library looks after): only files named as it named
+// them, only in a real folder of ours, never through a link. RepairInstallation calls it.
+// Returns how many were deleted.
+int RemoveOldMailCopies(const QString& programFolder);
 
 // Removes the mail files the mail library left in the receive folder. The placeholder copy
 // guarantees the folder holds at least one *.txt file to delete. Returns false when the copy

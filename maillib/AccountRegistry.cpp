@@ -26,11 +26,6 @@ void DropShadow(Cached& mail)
     mail.shadow.clear();
 }
 
-AccountState::~AccountState()
-{
-    for (auto& [id, mail] : mails) DropShadow(mail);
-}
-
 std::shared_ptr<AccountState> AccountFor(const std::string& key)
 {
     std::lock_guard lock(Reg().mutex);
@@ -52,14 +47,15 @@ SharedSettings Settings()
     return SharedSettings{Reg().limits, Reg().factory};
 }
 
-void ForgetAccounts()
+void ForgetAccounts(bool dropCopies)
 {
     std::map<std::string, std::shared_ptr<AccountState>> gone;
     {
         std::lock_guard lock(Reg().mutex);
         gone.swap(Reg().accounts);
     }
-    // A check still running keeps its state alive; its copies go when it ends.
+    if (!dropCopies) return;
+    // Waits for a check still running, whose state lives on until then.
     for (auto& [key, st] : gone) {
         std::lock_guard lock(st->mutex);
         for (auto& [id, mail] : st->mails) DropShadow(mail);

@@ -21,13 +21,14 @@ using Clock = std::chrono::steady_clock;
 
 struct Cached {
     std::string content;
-    // A hard link to the first file written for this mail, in the folder's cache; later
-    // checks link it back in instead of writing the mail again. Empty when there is none.
+    // The mail's copy in the account's cache folder, which checks link into the receive
+    // folder instead of writing the mail again, and a restart reads instead of fetching it.
+    // Empty when there is none.
     std::string shadow;
     std::string fileName; // the mail file's name once worked out: hashing it is not free
 };
 
-// Removes the cached copy's link (the copies are this process's own).
+// Removes the mail's cached copy.
 void DropShadow(Cached& mail);
 
 struct AccountState {
@@ -54,11 +55,14 @@ struct AccountState {
     std::set<std::string, std::less<>> skipWarned; // mails already reported as skipped
     size_t skipSummary = 0;                        // mails skipped when that was last said as one line
     std::set<std::string, std::less<>> askLast;    // mails that ended a check early: fetched after the others
+    std::string copiesFrom;                        // the receive folder copyFolder belongs to
+    std::string copyFolder;    // the account's folder in that folder's cache; empty when there is none
+    bool copiesLoaded = false; // what an earlier process left in copyFolder has been taken in
 
     AccountState() = default;
     AccountState(const AccountState&) = delete;
     AccountState& operator=(const AccountState&) = delete;
-    ~AccountState();
+    ~AccountState() = default;
 };
 
 // The account's state, created on first use. Shared: a reset never pulls it from under a check.
@@ -71,7 +75,7 @@ struct SharedSettings {
 };
 SharedSettings Settings();
 
-// Forgets every account (their cached copies go too).
-void ForgetAccounts();
+// Forgets every account; `dropCopies` removes their copies on disk as well.
+void ForgetAccounts(bool dropCopies);
 
 } // namespace maillib

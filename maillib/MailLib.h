@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace maillib {
@@ -50,6 +51,12 @@ MailList RcvMail(std::string& server, std::string& user, std::string& password, 
 MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode, std::string& folder,
                  AccountStatus& status, std::size_t placeFirst);
 MailList ReadMail(std::string& mailRef, std::string& fieldList, std::string& folder);
+
+// Mails fetched are kept, per account, in a private cache folder in the receive folder, so
+// that a restart need not fetch them again. This removes the copies of every account but
+// `accounts` ((server, user) as given to RcvMail), e.g. of accounts no longer configured.
+// Call it before the checks of `folder` start.
+void KeepCachedMailsOnlyOf(const std::string& folder, const std::vector<std::pair<std::string, std::string>>& accounts);
 
 // Sets up what all checks share (curl, GMime). Idempotent; call before the first worker.
 void Initialise();

@@ -16,7 +16,7 @@ struct Limits {
     std::chrono::milliseconds loginDelayFallback{60000}; // when a server refuses with [LOGIN-DELAY] and no figure
     size_t sizeCap = 256 * 1024;                         // bytes kept of one mail
     unsigned long truncatedBodyLines = 300;              // body lines fetched of a mail over the cap
-    size_t cacheBudget = 64u * 1024 * 1024;              // cached mail bytes per account
+    size_t cacheBudget = 64u * 1024 * 1024;              // cached mail bytes per account, in memory and on disk
     // A full UIDL listing at least this often, even when STAT and the last id say nothing
     // changed (zero: every check).
     std::chrono::milliseconds fullListingEvery{600000};
@@ -25,8 +25,11 @@ struct Limits {
 Limits GetLimits();
 void SetLimits(const Limits& limits);
 
-// Forgets every cached mail, back-off and login delay.
+// Forgets every cached mail (its copies on disk too), back-off and login delay.
 void ResetState();
+
+// Forgets what this process knows, as a new process would start; the copies on disk stay.
+void ForgetProcessState();
 
 // Replaces the curl transport (nullptr restores it).
 void SetSessionFactory(SessionFactory factory);
@@ -40,5 +43,7 @@ AccountStats StatsFor(const std::string& server, const std::string& user);
 
 // File name (not path) a mail of an account is saved under.
 std::string MailFileName(const std::string& accountKey, const std::string& uid);
+// The hash of account and id both that name and the mail's cached copy begin with.
+std::string MailIdHash(const std::string& accountKey, const std::string& uid);
 
 } // namespace maillib::internal

@@ -67,9 +67,9 @@ CacheFolders& Caches()
     return c;
 }
 
-// The folder's cache of hard links: a private folder of our own, emptied of what an earlier
-// process left. Empty (no cache) when the name is taken by anything else, a link above all.
-std::string CacheFolder(const std::string& folder)
+} // namespace
+
+std::string CacheRoot(const std::string& folder)
 {
     std::string cache = JoinPath(folder, ".fw-cache");
     std::lock_guard lock(Caches().mutex);
@@ -88,7 +88,7 @@ std::string CacheFolder(const std::string& folder)
             ::chmod(cache.c_str(), 0700);
             if (GDir* dir = g_dir_open(cache.c_str(), 0, nullptr)) {
                 while (const gchar* name = g_dir_read_name(dir))
-                    if (IsMailFileName(name)) ::unlink(JoinPath(cache, name).c_str());
+                    if (IsMailFileName(name)) ::unlink(JoinPath(cache, name).c_str()); // an older version's copies
                 g_dir_close(dir);
             }
             it->second = true;
@@ -96,6 +96,8 @@ std::string CacheFolder(const std::string& folder)
     }
     return it->second ? cache : std::string();
 }
+
+namespace {
 
 // A hard link at `to`, replacing what is there. The caller has usually removed the file
 // since the last check, so the link is tried first and the name cleared only when taken.
@@ -107,22 +109,17 @@ bool LinkReplacing(const std::string& from, const std::string& to)
     return ::link(from.c_str(), to.c_str()) == 0;
 }
 
-// Puts the mail file in place: a link to the cached copy when there is one, else a new file,
-// which then becomes the cached copy. Unchanged mailboxes thus cost no writes of mail data.
-bool PlaceFile(const std::string& folder, const std::string& cache, const std::string& name, Cached* cached,
-               const std::string& content, std::string& error)
+// Puts the mail file in place: a link to the cached copy when there is one, else a new file.
+// Unchanged mailboxes thus cost no writes of mail data.
+bool PlaceFile(const std::string& folder, const std::string& name, Cached* cached, const std::string& content,
+               std::string& error)
 {
-    const std::string finalPath = JoinPath(folder, name);
     if (cached && !cached->shadow.empty()) {
-        if (LinkReplacing(cached->shadow, finalPath)) return true;
-        DropShadow(*cached); // the copy is gone or links are unsupported: write it anew
+        if (LinkReplacing(cached->shadow, JoinPath(folder, name))) return true;
+        // Kept when only the link failed (another file system, say): a restart still reads it.
+        if (errno == ENOENT) cached->shadow.clear();
     }
-    if (!SaveFile(folder, name, content, error)) return false;
-    if (cached && !cache.empty()) {
-        std::string shadow = JoinPath(cache, name);
-        if (LinkReplacing(finalPath, shadow)) cached->shadow = std::move(shadow);
-    }
-    return true;
+    return SaveFile(folder, name, content, error);
 }
 
 } // namespace
@@ -144,7 +141,7 @@ std::string CaFileFor(const std::string& folder)
 MailList WriteFiles(const std::string& folder, const std::string& accountKey, const UidList& order, AccountState& st,
                     const UncachedMails& uncached, size_t placeFirst, bool allCached, std::string& error)
 {
-    const std::string cache = CacheFolder(folder);
+    CacheRoot(folder); // clears what a dead process left half-written before the first save
     std::vector<std::string> refs;
     refs.reserve(order.size());
     for (size_t i = 0; i < order.size(); ++i) {
@@ -178,7 +175,7 @@ MailList WriteFiles(const std::string& folder, const std::string& accountKey, co
             name = internal::MailFileName(accountKey, std::string(id));
             if (cached) cached->fileName = name;
         }
-        if (!PlaceFile(folder, cache, name, cached, *content, error)) {
+        if (!PlaceFile(folder, name, cached, *content, error)) {
             RemoveFiles(refs);
             return std::nullopt;
         }

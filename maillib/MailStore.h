@@ -1,5 +1,5 @@
-// The mail files of a check in the receive folder, and the private cache of hard links
-// (.fw-cache) that spares rewriting unchanged mails.
+// The mail files of a check in the receive folder, linked from the cached copies when there
+// are some, and the private cache folder (.fw-cache) those copies live in.
 #pragma once
 
 #include "AccountRegistry.h"
@@ -15,6 +15,11 @@ namespace maillib {
 using UncachedMails = std::map<std::string, std::string, std::less<>>;
 
 std::string JoinPath(const std::string& folder, const std::string& name);
+
+// The receive folder's private cache folder (made, mode 0700, on first use in this process,
+// when it also clears what an earlier process left half-written), or empty when the name is
+// taken by anything but a folder of ours, a link above all.
+std::string CacheRoot(const std::string& folder);
 
 // INI/cacert.pem in the folder when it is a regular file, else empty.
 std::string CaFileFor(const std::string& folder);

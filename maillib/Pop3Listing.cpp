@@ -1,6 +1,6 @@
 #include "Pop3Listing.h"
 
-#include <glib.h>
+#include "Digest.h"
 
 #include <algorithm>
 
@@ -28,15 +28,6 @@ uint64_t HashOf(std::string_view s)
         h *= 1099511628211ULL;
     }
     return h;
-}
-
-std::string Sha256Hex(std::string_view data)
-{
-    gchar* s =
-        g_compute_checksum_for_data(G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(data.data()), data.size());
-    std::string out = s ? s : "";
-    g_free(s);
-    return out;
 }
 
 } // namespace

@@ -1,15 +1,15 @@
 #include "AccountRegistry.h"
 #include "Cancellation.h"
 #include "Charset.h"
+#include "Digest.h"
 #include "Log.h"
 #include "MailLib.h"
 #include "MailLibInternal.h"
+#include "MailCache.h"
 #include "MailReader.h"
 #include "MailStore.h"
 #include "Pop3Listing.h"
 #include "ServerAddress.h"
-
-#include <glib.h>
 
 #include <cstdint>
 #include <map>
@@ -22,15 +22,6 @@ namespace {
 using internal::Report;
 using internal::ReportOnce;
 using Kind = AccountStatus::Kind;
-
-std::string Sha256Hex(std::string_view data)
-{
-    gchar* s =
-        g_compute_checksum_for_data(G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(data.data()), data.size());
-    std::string out = s ? s : "";
-    g_free(s);
-    return out;
-}
 
 std::string AccountKey(const ServerAddress& address, const std::string& user) { return address.Label() + "\n" + user; }
 
@@ -92,6 +83,11 @@ public:
         st_ = state.get();
         if (internal::Cancelled()) return Say(Kind::Cancelled, "cancelled");
         now_ = Clock::now();
+        if (st_->copiesFrom != folder_) {
+            st_->copiesFrom = folder_;
+            st_->copyFolder = AccountCacheFolder(CacheRoot(folder_), key_);
+            st_->copiesLoaded = false;
+        }
 
         std::string fingerprint = Sha256Hex(key_ + "\n" + password_);
         if (fingerprint != st_->passwordFingerprint) {
@@ -234,7 +230,14 @@ private:
         } else if (!r.ok()) {
             return Failed(*session, r);
         }
-        if (!unchanged) ids.Finish();
+        if (!unchanged) {
+            ids.Finish();
+            if (!st_->copiesLoaded) {
+                // What an earlier process fetched need not be fetched again.
+                LoadCopies(st_->copyFolder, key_, ids, *st_, limits_.cacheBudget);
+                st_->copiesLoaded = true;
+            }
+        }
         // Distinct numbers up to the largest, as many as listed: exactly 1..count.
         tailKnown = tailKnown && ids.size() == tailNumber;
 
@@ -277,7 +280,8 @@ private:
             st_->askLast.erase(std::string(id));
             if (st_->cachedBytes + content.size() <= limits_.cacheBudget) {
                 st_->cachedBytes += content.size();
-                st_->mails.emplace(std::string(id), Cached{std::move(content), {}, {}});
+                std::string copy = SaveCopy(st_->copyFolder, key_, id, content);
+                st_->mails.emplace(std::string(id), Cached{std::move(content), std::move(copy), {}});
             } else {
                 uncached.emplace(std::string(id), std::move(content));
             }
@@ -484,7 +488,15 @@ namespace internal {
 
 void ResetState()
 {
-    ForgetAccounts();
+    ForgetAccounts(/*dropCopies=*/true);
+    ForgetCacheFolders();
+    ForgetReported();
+    ClearCancel();
+}
+
+void ForgetProcessState()
+{
+    ForgetAccounts(/*dropCopies=*/false);
     ForgetCacheFolders();
     ForgetReported();
     ClearCancel();
@@ -504,13 +516,18 @@ AccountStats StatsFor(const std::string& server, const std::string& user)
     return stats;
 }
 
-std::string MailFileName(const std::string& accountKey, const std::string& uid)
+std::string MailIdHash(const std::string& accountKey, const std::string& uid)
 {
-    // Nothing the server sends reaches a path: the name is a hash.
+    // Nothing the server sends reaches a path: names are hashes.
     std::string key = accountKey;
     key.push_back('\0');
     key += uid;
-    return "fw-" + Sha256Hex(key).substr(0, 32) + ".txt";
+    return Sha256Hex(key).substr(0, 32);
+}
+
+std::string MailFileName(const std::string& accountKey, const std::string& uid)
+{
+    return "fw-" + MailIdHash(accountKey, uid) + ".txt";
 }
 
 } // namespace internal
@@ -548,6 +565,15 @@ MailList RcvMail(std::string& server, std::string& user, std::string& password, 
 {
     AccountStatus ignored;
     return RcvMail(server, user, password, mode, folder, ignored);
+}
+
+void KeepCachedMailsOnlyOf(const std::string& folder, const std::vector<std::pair<std::string, std::string>>& accounts)
+{
+    std::vector<std::string> keys;
+    for (const auto& [server, user] : accounts)
+        if (auto address = ParseServer(charset::Trim(server)); address && !charset::Trim(user).empty())
+            keys.push_back(AccountKey(*address, charset::Trim(user)));
+    RemoveOtherAccounts(CacheRoot(charset::Trim(folder)), keys);
 }
 
 MailList ReadMail(std::string& mailRef, std::string& fieldList, std::string& /*folder*/)

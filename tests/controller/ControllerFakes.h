@@ -169,7 +169,18 @@ public:
         return list;
     }
 
+    void KeepCachedMailsOnlyOf(const std::string& folder,
+                               const std::vector<std::pair<std::string, std::string>>& accounts) override
+    {
+        keptFolder = QString::fromStdString(folder);
+        keptAccounts.clear();
+        for (const auto& [server, user] : accounts)
+            keptAccounts << QString::fromStdString(server) + u'|' + QString::fromStdString(user);
+    }
+
     QMap<QString, maillib::AccountStatus> statuses;
+    QString keptFolder;
+    QStringList keptAccounts; // server|user, as the start-up handed them to KeepCachedMailsOnlyOf
     std::function<void()> onRcv;
     QStringList reads;
     QString lastFolder;

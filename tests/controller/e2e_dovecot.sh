@@ -48,11 +48,27 @@ left=$(find "$work/prog/maildata" -maxdepth 1 -name '*.txt' | wc -l)
 grep -q "del=0" "$LOG_FILE" || fail "dovecot did not log the sessions"
 if grep -E "del=[1-9]" "$LOG_FILE"; then fail "a mail was deleted on the server"; fi
 grep -qi pass1 "$work/ferrowick.log" && fail "the password appeared in the program's output"
-# A logout's SIGTERM ends the program cleanly, leaving no copy of a mail behind.
+# A logout's SIGTERM ends the program cleanly; the mails fetched stay in the private cache.
 kill -TERM "$app"
 rc=0; wait "$app" || rc=$?
 app=""
 [ "$rc" -eq 0 ] || fail "ferrowick exited with $rc on SIGTERM"
-cached=$(find "$work/prog/maildata/.fw-cache" -type f 2>/dev/null | wc -l)
-[ "$cached" -eq 0 ] || fail "$cached cached mail copies left after exit"
-echo "e2e: day log $(grep -c '^Time: ' "$log") keys, receive folder empty, nothing deleted on the server"
+[ "$(find "$work/prog/maildata" -maxdepth 1 -name '*.txt' | wc -l)" -eq 0 ] || fail "mail files left after exit"
+cache="$work/prog/maildata/.fw-cache"
+[ "$(find "$cache" -type f | wc -l)" -eq 4 ] || fail "expected 4 cached copies: $(find "$cache" -type f)"
+[ -z "$(find "$cache" -type f ! -perm 600)" ] || fail "a cached copy is readable by others"
+[ -z "$(find "$cache" -type d ! -perm 700)" ] || fail "a cache folder is open to others"
+
+# A restart fetches none of them again: every session after it asks for no TOP.
+sessions=$(wc -l <"$LOG_FILE")
+rm "$log" # the restart's own day log is waited for
+QT_QPA_PLATFORM=offscreen "$work/prog/ferrowick" >>"$work/ferrowick.log" 2>&1 &
+app=$!
+wait_for_keys 4
+kill -TERM "$app"
+wait "$app" || fail "ferrowick failed after its restart"
+app=""
+after=$(tail -n +"$((sessions + 1))" "$LOG_FILE" | grep 'top=' || true)
+[ -n "$after" ] || fail "no POP3 session after the restart"
+if grep -v 'top=0/' <<<"$after"; then fail "mails were fetched again after the restart"; fi
+echo "e2e: day log $(grep -c '^Time: ' "$log") keys, receive folder empty, nothing deleted on the server, nothing fetched twice"

@@ -128,6 +128,9 @@ void TestCheckMail::startUpPreparesFoldersLogAndFirstCheck()
     QCOMPARE(mReadINI::AccountName[1], QStringLiteral("会社"));
     QCOMPARE(mReadINI::AccountName[2], QStringLiteral("自宅"));
     QCOMPARE(ctl_->RevTimerMin(), qint16(7));
+    // The cached mails of accounts no longer configured go before the first check.
+    QCOMPARE(mail_->keptFolder, mailDir());
+    QCOMPARE(mail_->keptAccounts, (QStringList{"s1|u1", "s2| u2", "s3|", "s4|", "s5|"}));
 }
 
 void TestCheckMail::startUpRepairsIncompleteInstallation()

@@ -24,8 +24,8 @@ private Q_SLOTS:
     void staleSettingsCopiesGoAtStart();
     void unwritableDayLogStillRemembersKeys();
     void dayLogFollowsTheFile();
-    void mailCacheEmptiedAtStart_data();
-    void mailCacheEmptiedAtStart();
+    void oldMailCopiesRemovedAtStart_data();
+    void oldMailCopiesRemovedAtStart();
 
 private:
     QString base() const { return dir_->path() + QStringLiteral("/maildata"); }
@@ -137,7 +137,7 @@ void TestWorkFolders::dayLogFollowsTheFile()
     QVERIFY(!WorkFolders::LookUpOrAppend(QStringLiteral("k1")));
 }
 
-void TestWorkFolders::mailCacheEmptiedAtStart_data()
+void TestWorkFolders::oldMailCopiesRemovedAtStart_data()
 {
     QTest::addColumn<QString>("cache");
     QTest::addColumn<bool>("emptied");
@@ -146,7 +146,7 @@ void TestWorkFolders::mailCacheEmptiedAtStart_data()
     QTest::newRow("another user's folder") << "foreign" << false;
 }
 
-void TestWorkFolders::mailCacheEmptiedAtStart()
+void TestWorkFolders::oldMailCopiesRemovedAtStart()
 {
     QFETCH(QString, cache);
     QFETCH(bool, emptied);
@@ -164,12 +164,17 @@ void TestWorkFolders::mailCacheEmptiedAtStart()
                              "notes.txt", "fw-0123456789abcdef0123456789abcdef.txt.bak"};
     for (const QString& name : QStringList{mail} + others) writeAll(target + u'/' + name, "mail");
     writeAll(target + QStringLiteral("/fw-00000000000000000000000000000000.txt"), "mail");
+    // Today's copies, kept across runs.
+    const QString account = target + QStringLiteral("/acct-0123456789abcdef0123456789abcdef");
+    QVERIFY(QDir().mkpath(account));
+    writeAll(account + QStringLiteral("/fw-0123456789abcdef0123456789abcdef.txt"), "mail");
 
     QVERIFY(WorkFolders::RepairInstallation(dir_->path()));
     QStringList expected = others;
     if (!emptied) expected << mail << "fw-00000000000000000000000000000000.txt";
     expected.sort();
     QCOMPARE(QDir(target).entryList(QDir::Files, QDir::Name), expected);
+    QCOMPARE(QDir(account).entryList(QDir::Files), QStringList{"fw-0123456789abcdef0123456789abcdef.txt"});
 }
 
 QTEST_GUILESS_MAIN(TestWorkFolders)
