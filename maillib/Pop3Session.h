@@ -33,8 +33,8 @@ struct SessionOptions {
     ServerAddress server;
     std::string user;
     std::string password;
-    std::string caFile; // extra trusted certificates, or empty
-    std::chrono::steady_clock::time_point deadline;
+    std::string caFile;                             // extra trusted certificates, or empty
+    std::chrono::steady_clock::time_point deadline; // real time, as curl counts it
     std::chrono::milliseconds connectBound{10000};
 };
 

@@ -3,6 +3,7 @@
 #include "Charset.h"
 #include "Digest.h"
 #include "Log.h"
+#include "MailClock.h"
 #include "MailLib.h"
 #include "MailLibInternal.h"
 #include "MailCache.h"
@@ -60,8 +61,7 @@ void RecordFailure(AccountState& st, const internal::Limits& limits, Clock::time
 
 std::chrono::system_clock::time_point WallTime(Clock::time_point t)
 {
-    return std::chrono::system_clock::now() +
-           std::chrono::duration_cast<std::chrono::system_clock::duration>(t - Clock::now());
+    return internal::WallNow() + std::chrono::duration_cast<std::chrono::system_clock::duration>(t - internal::Now());
 }
 
 // One check of one account. Says how it went in `status`; the text is finished by RcvMail.
@@ -82,7 +82,7 @@ public:
         std::lock_guard lock(state->mutex); // one check of an account at a time; others run on
         st_ = state.get();
         if (internal::Cancelled()) return Say(Kind::Cancelled, "cancelled");
-        now_ = Clock::now();
+        now_ = internal::Now();
         if (st_->copiesFrom != folder_) {
             st_->copiesFrom = folder_;
             st_->copyFolder = AccountCacheFolder(CacheRoot(folder_), key_);
@@ -170,7 +170,7 @@ private:
         opts.user = user_;
         opts.password = password_;
         opts.caFile = CaFileFor(folder_);
-        opts.deadline = now_ + limits_.total;
+        opts.deadline = std::chrono::steady_clock::now() + limits_.total; // a bound on real time
         opts.connectBound = limits_.connect;
         std::unique_ptr<Pop3Session> session = factory ? factory(opts) : MakeCurlSession(opts);
 

@@ -1,13 +1,12 @@
 // RcvMail against a scripted POP3 server: the exact dialogue, faults, bounds.
+#include "FakeMailClock.h"
 #include "FakePop3Server.h"
 #include "MailLibInternal.h"
 #include "TestSupport.h"
 
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
 
 using namespace std::chrono_literals;
@@ -37,6 +36,8 @@ class TestPop3Fake : public QObject {
 private Q_SLOTS:
     void init()
     {
+        clock_.reset(); // before the next one installs itself
+        clock_ = std::make_unique<FakeMailClock>();
         maillib::internal::ResetState();
         maillib::internal::Limits l;
         l.connect = 1000ms;
@@ -90,26 +91,26 @@ private Q_SLOTS:
         QTest::addColumn<QString>("form"); // "plain" or "stls"
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QStringList>("transcript");
-        QTest::addColumn<int>("maxMs");
+        QTest::addColumn<bool>("timesOut"); // else it ends on the fault itself, at once
 
         const QStringList login{"CAPA", "USER u@example.jp", "PASS secret"};
         QTest::newRow("-ERR at greeting") << "plain"
-                                          << "greeting" << QStringList() << 1000;
+                                          << "greeting" << QStringList() << false;
         QTest::newRow("-ERR at login") << "plain"
-                                       << "login" << login << 1000;
+                                       << "login" << login << false;
         QTest::newRow("drop inside a TOP reply")
             << "plain"
-            << "drop" << (login + QStringList{"UIDL", "LIST", "TOP 1 1000000"}) << 1000;
+            << "drop" << (login + QStringList{"UIDL", "LIST", "TOP 1 1000000"}) << false;
         QTest::newRow("UIDL reply without terminator") << "plain"
-                                                       << "unterminated" << (login + QStringList{"UIDL"}) << 2500;
+                                                       << "unterminated" << (login + QStringList{"UIDL"}) << true;
         QTest::newRow("never answers") << "plain"
-                                       << "silent" << QStringList() << 2500;
+                                       << "silent" << QStringList() << true;
         QTest::newRow("no STLS offered") << "stls"
-                                         << "nostls" << QStringList{"CAPA"} << 1000;
+                                         << "nostls" << QStringList{"CAPA"} << false;
         QTest::newRow("STLS refused") << "stls"
-                                      << "stlsrefused" << QStringList{"CAPA", "STLS"} << 1000;
+                                      << "stlsrefused" << QStringList{"CAPA", "STLS"} << false;
         QTest::newRow("reply injected after STLS") << "stls"
-                                                   << "inject" << QStringList{"CAPA", "STLS"} << 2500;
+                                                   << "inject" << QStringList{"CAPA", "STLS"} << false;
     }
 
     void faults()
@@ -117,7 +118,7 @@ private Q_SLOTS:
         QFETCH(QString, form);
         QFETCH(QString, fault);
         QFETCH(QStringList, transcript);
-        QFETCH(int, maxMs);
+        QFETCH(bool, timesOut);
 
         FakePop3Server s;
         s.setMails({{"uid-a", Mail(1)}, {"uid-b", Mail(2)}});
@@ -137,13 +138,12 @@ private Q_SLOTS:
         std::string server = form == "plain" ? Plain(s) : "127.0.0.1:" + std::to_string(s.port());
 
         StderrCapture err;
-        QElapsedTimer t;
-        t.start();
-        auto refs = Receive(server, kUser, "secret", dir_.path());
-        qint64 ms = t.elapsed();
+        maillib::AccountStatus status;
+        std::string user = kUser, password = "secret", mode = "SAVEALL", folder = dir_.path().toStdString();
+        auto refs = maillib::RcvMail(server, user, password, mode, folder, status);
         std::string log = err.text();
         QVERIFY(!refs);
-        QVERIFY2(ms < maxMs, qPrintable(QString("took %1 ms").arg(ms)));
+        QCOMPARE(status.kind == maillib::AccountStatus::Kind::TimedOut, timesOut);
         QCOMPARE(FilesIn(dir_.path()), QStringList()); // nothing half-written, no temporary left
         QStringList got = s.connections() ? Q(s.transcripts().front()) : QStringList();
         got.removeAll("QUIT");
@@ -498,28 +498,53 @@ private Q_SLOTS:
 
     void backoffAfterFailure()
     {
+        auto l = maillib::internal::GetLimits();
+        l.backoffBase = 30s;
+        l.backoffMax = 600s;
+        maillib::internal::SetLimits(l);
         FakePop3Server s;
         s.password = "other";
         QVERIFY(s.start());
         StderrCapture err;
-        QVERIFY(!Receive(Plain(s), kUser, "secret", dir_.path()));
+        maillib::AccountStatus status;
+        auto check = [&] {
+            std::string server = Plain(s), user = kUser, password = "secret", mode = "SAVEALL",
+                        folder = dir_.path().toStdString();
+            return maillib::RcvMail(server, user, password, mode, folder, status);
+        };
+        QVERIFY(!check());
         QCOMPARE(s.connections(), 1);
-        // Within the back-off: no connection, no noise.
-        QVERIFY(!Receive(Plain(s), kUser, "secret", dir_.path()));
+        // Within the back-off: no connection, no noise, and the time of the next try.
+        clock_->Advance(29s);
+        QVERIFY(!check());
         QCOMPARE(s.connections(), 1);
-        QThread::msleep(200);
-        QVERIFY(!Receive(Plain(s), kUser, "secret", dir_.path()));
+        QCOMPARE(int(status.kind), int(maillib::AccountStatus::Kind::Waiting));
+        QCOMPARE(status.waitUntil, clock_->WallNow() + 1s);
+        clock_->Advance(1s);
+        QVERIFY(!check());
         QCOMPARE(s.connections(), 2);
-        // The delay doubled (300 ms): 200 ms later it still holds.
-        QThread::msleep(200);
-        QVERIFY(!Receive(Plain(s), kUser, "secret", dir_.path()));
-        QCOMPARE(s.connections(), 2);
-        QThread::msleep(150);
+        // The delay doubles, up to its bound.
+        for (auto wait : {60s, 120s, 240s, 480s, 600s, 600s}) {
+            clock_->Advance(wait - 1s);
+            QVERIFY(!check());
+            QCOMPARE(int(status.kind), int(maillib::AccountStatus::Kind::Waiting));
+            clock_->Advance(1s);
+            const int before = s.connections();
+            QVERIFY(!check());
+            QCOMPARE(s.connections(), before + 1);
+        }
+        clock_->Advance(600s);
         s.password = "secret";
-        QVERIFY(Receive(Plain(s), kUser, "secret", dir_.path()));
-        QCOMPARE(s.connections(), 3);
+        QVERIFY(check());
+        QCOMPARE(s.connections(), 9);
+        // Working again: the next failure waits the first delay only.
+        s.password = "other";
+        QVERIFY(!check());
+        clock_->Advance(30s);
+        QVERIFY(!check());
+        QCOMPARE(s.connections(), 11);
         std::string log = err.text();
-        QCOMPARE(std::count(log.begin(), log.end(), '\n'), 2L);
+        QCOMPARE(std::count(log.begin(), log.end(), '\n'), 10L);
     }
 
     void unconfiguredAccountDoesNothing()
@@ -689,11 +714,16 @@ private Q_SLOTS:
         auto refs = Receive(Plain(s), kUser, "secret", dir_.path());
         QVERIFY(refs);
         QVERIFY(QFile::remove(QString::fromStdString((*refs)[0])));
+        clock_->Advance(59s);
         auto again = Receive(Plain(s), kUser, "secret", dir_.path());
         QCOMPARE(s.connections(), 1); // not before the delay has passed
         QVERIFY(again);
         QCOMPARE(*again, *refs);
         QCOMPARE(FileBytes((*again)[0]), Mail(1));
+        QVERIFY(QFile::remove(QString::fromStdString((*again)[0])));
+        clock_->Advance(1s);
+        QVERIFY(Receive(Plain(s), kUser, "secret", dir_.path()));
+        QCOMPARE(s.connections(), 2);
     }
 
     void loginDelayRefusal()
@@ -711,6 +741,14 @@ private Q_SLOTS:
         QCOMPARE(cached->size(), size_t(1));
         QVERIFY(Receive(Plain(s), kUser, "secret", dir_.path()));
         QCOMPARE(s.connections(), 2);
+        // A refusal without a figure holds the account back for a minute.
+        s.hook = nullptr;
+        clock_->Advance(59s);
+        QVERIFY(Receive(Plain(s), kUser, "secret", dir_.path()));
+        QCOMPARE(s.connections(), 2);
+        clock_->Advance(1s);
+        QVERIFY(Receive(Plain(s), kUser, "secret", dir_.path()));
+        QCOMPARE(s.connections(), 3);
     }
 
     void lineBreakInCredentialsSendsNothing_data()
@@ -863,6 +901,7 @@ private Q_SLOTS:
 
 private:
     QTemporaryDir dir_;
+    std::unique_ptr<FakeMailClock> clock_; // the library's time stands still unless a test moves it
 };
 
 QTEST_GUILESS_MAIN(TestPop3Fake)

@@ -1,5 +1,6 @@
 // A check of a mailbox that did not change asks for STAT and the last message's id only;
 // every change, refusal and the periodic refresh fall back to a full UIDL listing.
+#include "FakeMailClock.h"
 #include "FakePop3Server.h"
 #include "MailLibInternal.h"
 #include "TestSupport.h"
@@ -50,6 +51,8 @@ class TestPop3Steady : public QObject {
 private Q_SLOTS:
     void init()
     {
+        clock_.reset(); // before the next one installs itself
+        clock_ = std::make_unique<FakeMailClock>();
         maillib::internal::ResetState();
         maillib::internal::Limits l;
         l.connect = 1000ms;
@@ -86,8 +89,10 @@ private Q_SLOTS:
         QTest::newRow("first mail into an empty mailbox")
             << QStringList{} << QStringList{"a"} << ""
             << QStringList{Dialogue({"STAT", "UIDL", "LIST", "TOP 1 1000000", "QUIT"})};
+        QTest::newRow("refresh not yet due")
+            << abc << abc << "9:59" << QStringList{Dialogue({"STAT", "UIDL 3", "QUIT"})};
         QTest::newRow("refresh due: full listing without STAT")
-            << abc << abc << "refresh" << QStringList{Dialogue({"UIDL", "QUIT"})};
+            << abc << abc << "10:00" << QStringList{Dialogue({"UIDL", "QUIT"})};
         QTest::newRow("UIDL n refused: full listing on a new login")
             << abc << abc << "uidl-n" << QStringList{Dialogue({"STAT", "UIDL 3", "QUIT"}), Dialogue({"UIDL", "QUIT"})};
         QTest::newRow("STAT refused: full listing on a new login")
@@ -117,11 +122,9 @@ private Q_SLOTS:
         QVERIFY(first);
         QCOMPARE(first->size(), size_t(before.size()));
 
-        if (fault == "refresh") {
-            auto l = maillib::internal::GetLimits();
-            l.fullListingEvery = 0ms;
-            maillib::internal::SetLimits(l);
-        }
+        // A full listing every ten minutes, even of a mailbox that looks unchanged.
+        if (fault == "9:59") clock_->Advance(599s);
+        if (fault == "10:00") clock_->Advance(600s);
         s.hook = [fault](const std::string& cmd, int) -> std::optional<FakeReply> {
             if ((fault == "uidl-n" && cmd.rfind("UIDL ", 0) == 0) || (fault == "stat" && cmd == "STAT") ||
                 (fault == "no-uidl" && cmd.rfind("UIDL", 0) == 0))
@@ -161,6 +164,13 @@ private Q_SLOTS:
         QVERIFY(refs);
         QCOMPARE(refs->size(), size_t(2));
         QCOMPARE(Dialogues(s, from), QStringList{Dialogue({"UIDL", "QUIT"})});
+        // Ten minutes on, after the periodic full listing, it is tried again.
+        clock_->Advance(600s);
+        const size_t later = s.transcripts().size();
+        QVERIFY(Receive(Plain(s), kUser, "secret", dir_.path()));
+        QVERIFY(Receive(Plain(s), kUser, "secret", dir_.path()));
+        QCOMPARE(Dialogues(s, later), (QStringList{Dialogue({"UIDL", "QUIT"}), Dialogue({"STAT", "UIDL 2", "QUIT"}),
+                                                   Dialogue({"UIDL", "QUIT"})}));
     }
 
     void steadyChecksStayShortUntilTheRefresh()
@@ -216,6 +226,7 @@ private Q_SLOTS:
 
 private:
     QTemporaryDir dir_;
+    std::unique_ptr<FakeMailClock> clock_;
 };
 
 QTEST_GUILESS_MAIN(TestPop3Steady)
