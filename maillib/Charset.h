@@ -22,6 +22,9 @@ std::string DecodeHeader(std::string_view raw);
 // Decodes encoded-words only; text outside them must already be UTF-8.
 std::string DecodeEncodedWords(std::string_view utf8Text);
 
+// A charset label as compared: trimmed, lower case, without quotes or an RFC 2231 language.
+std::string NormaliseLabel(std::string_view label);
+
 bool IsValidUtf8(std::string_view s);
 std::string MakeValidUtf8(std::string_view s);
 

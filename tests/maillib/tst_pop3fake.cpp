@@ -119,6 +119,8 @@ private Q_SLOTS:
         QFETCH(QString, fault);
         QFETCH(QStringList, transcript);
         QFETCH(bool, timesOut);
+        // A real socket times out in real time: short bounds where waiting is the point.
+        if (timesOut) ShortenTimeBounds();
 
         FakePop3Server s;
         s.setMails({{"uid-a", Mail(1)}, {"uid-b", Mail(2)}});
@@ -208,7 +210,10 @@ private Q_SLOTS:
         s.setMails({{"uid-a", Mail(1)}, {"uid-b", Mail(2)}});
         if (fault == "greeting") s.greeting = "-ERR go away";
         if (fault == "login") s.password = "other";
-        if (fault == "silent") s.silent = true;
+        if (fault == "silent") {
+            s.silent = true;
+            ShortenTimeBounds();
+        }
         if (form == "stls" && fault != "nostls") s.capabilities.push_back("STLS");
         s.hook = [fault](const std::string& cmd, int) -> std::optional<FakeReply> {
             if (fault == "drop" && cmd.rfind("TOP", 0) == 0)
@@ -900,6 +905,14 @@ private Q_SLOTS:
     }
 
 private:
+    static void ShortenTimeBounds()
+    {
+        auto l = maillib::internal::GetLimits();
+        l.connect = 200ms;
+        l.total = 300ms;
+        maillib::internal::SetLimits(l);
+    }
+
     QTemporaryDir dir_;
     std::unique_ptr<FakeMailClock> clock_; // the library's time stands still unless a test moves it
 };
