@@ -11,6 +11,8 @@ std::atomic<const MailClock*> installed{nullptr};
 
 void SetClock(const MailClock* clock) { installed.store(clock); }
 
+void UnsetClock(const MailClock* clock) { installed.compare_exchange_strong(clock, nullptr); }
+
 std::chrono::steady_clock::time_point Now()
 {
     const MailClock* clock = installed.load();

@@ -19,6 +19,8 @@ namespace internal {
 
 // Installs `clock` (not owned; it must outlive every check); nullptr restores the real clocks.
 void SetClock(const MailClock* clock);
+// Restores the real clocks if `clock` is the one installed (a later one stays).
+void UnsetClock(const MailClock* clock);
 
 std::chrono::steady_clock::time_point Now();
 std::chrono::system_clock::time_point WallNow();

@@ -9,7 +9,7 @@
 class FakeMailClock final : public maillib::MailClock {
 public:
     FakeMailClock() { maillib::internal::SetClock(this); }
-    ~FakeMailClock() override { maillib::internal::SetClock(nullptr); }
+    ~FakeMailClock() override { maillib::internal::UnsetClock(this); }
     FakeMailClock(const FakeMailClock&) = delete;
     FakeMailClock& operator=(const FakeMailClock&) = delete;
 

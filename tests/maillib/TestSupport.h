@@ -2,11 +2,14 @@
 #pragma once
 
 #include "MailLib.h"
+#include "MailLibInternal.h"
 
 #include <QDir>
 #include <QFile>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
+#include <QTest>
 
 #include <cstdio>
 #include <fcntl.h>
@@ -37,6 +40,15 @@ inline maillib::MailList Read(const std::string& ref)
 inline QStringList FilesIn(const QString& folder)
 {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// The library as a new process finds it, with `limits`, and the test's folder emptied.
+inline void StartFresh(const maillib::internal::Limits& limits, const QTemporaryDir& folder)
+{
+    maillib::internal::ResetState();
+    maillib::internal::SetLimits(limits);
+    QVERIFY(folder.isValid());
+    for (const auto& f : FilesIn(folder.path())) QDir(folder.path()).remove(f);
 }
 
 // Captures what is written to stderr while it lives.

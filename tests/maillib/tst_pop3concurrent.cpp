@@ -87,14 +87,11 @@ private Q_SLOTS:
     void init()
     {
         maillib::Initialise();
-        maillib::internal::ResetState();
         maillib::internal::Limits l;
         // Far beyond what a test waits: a check that ends is one that was answered or cancelled.
         l.connect = 20000ms;
         l.total = 30000ms;
-        maillib::internal::SetLimits(l);
-        QVERIFY(dir_.isValid());
-        for (const auto& f : FilesIn(dir_.path())) QDir(dir_.path()).remove(f);
+        StartFresh(l, dir_);
     }
 
     void cleanup()

@@ -36,9 +36,7 @@ class TestPop3Fake : public QObject {
 private Q_SLOTS:
     void init()
     {
-        clock_.reset(); // before the next one installs itself
         clock_ = std::make_unique<FakeMailClock>();
-        maillib::internal::ResetState();
         maillib::internal::Limits l;
         l.connect = 1000ms;
         l.total = 1500ms;
@@ -46,9 +44,7 @@ private Q_SLOTS:
         l.backoffMax = 500ms;
         l.sizeCap = 64 * 1024;
         l.truncatedBodyLines = 3;
-        maillib::internal::SetLimits(l);
-        QVERIFY(dir_.isValid());
-        for (const auto& f : FilesIn(dir_.path())) QDir(dir_.path()).remove(f);
+        StartFresh(l, dir_);
     }
 
     void firstCheckThenSteadyState()

@@ -51,15 +51,11 @@ class TestPop3Steady : public QObject {
 private Q_SLOTS:
     void init()
     {
-        clock_.reset(); // before the next one installs itself
         clock_ = std::make_unique<FakeMailClock>();
-        maillib::internal::ResetState();
         maillib::internal::Limits l;
         l.connect = 1000ms;
         l.total = 3000ms;
-        maillib::internal::SetLimits(l);
-        QVERIFY(dir_.isValid());
-        for (const auto& f : FilesIn(dir_.path())) QDir(dir_.path()).remove(f);
+        StartFresh(l, dir_);
     }
 
     void secondCheck_data()
