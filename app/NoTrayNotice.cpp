@@ -1,4 +1,4 @@
-#include "NoTrayNotice.h"
+#include "app/NoTrayNotice.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

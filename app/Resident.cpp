@@ -1,15 +1,15 @@
-#include "Resident.h"
+#include "app/Resident.h"
 
-#include "AppLog.h"
-#include "Forms.h"
-#include "NoTrayNotice.h"
-#include "RealMailLibrary.h"
-#include "SingleInstance.h"
-#include "StallProbe.h"
-#include "TerminationSignals.h"
-#include "ThreadPoolCheckRunner.h"
-#include "fM_PALAM.h"
-#include "fMail_Task.h"
+#include "platform/AppLog.h"
+#include "notify/Forms.h"
+#include "app/NoTrayNotice.h"
+#include "controller/RealMailLibrary.h"
+#include "app/SingleInstance.h"
+#include "controller/StallProbe.h"
+#include "platform/TerminationSignals.h"
+#include "controller/ThreadPoolCheckRunner.h"
+#include "settings/ui/fM_PALAM.h"
+#include "controller/fMail_Task.h"
 
 #include <QAction>
 #include <QApplication>

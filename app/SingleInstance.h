@@ -1,5 +1,5 @@
 #pragma once
-#include "CommandLine.h"
+#include "app/CommandLine.h"
 
 #include <QLockFile>
 #include <QObject>

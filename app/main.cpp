@@ -1,8 +1,8 @@
 // Ferrowick: a resident mail checker in the notification area.
-#include "CommandLine.h"
-#include "Resident.h"
-#include "SingleInstance.h"
-#include "WorkFolders.h"
+#include "app/CommandLine.h"
+#include "app/Resident.h"
+#include "app/SingleInstance.h"
+#include "controller/WorkFolders.h"
 
 #include <QFileInfo>
 #include <cstdio>

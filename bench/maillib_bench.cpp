@@ -3,9 +3,9 @@
 // of connect + login + UIDL + QUIT per account, with the bytes dovecot sent.
 // Before that, against scripted servers: the peak memory of a check whose server
 // lists 220,000 UIDLs, and how soon CancelChecks ends five checks on silent servers.
-#include "FakePop3Server.h"
-#include "MailLib.h"
-#include "MailLibInternal.h"
+#include "tests/maillib/FakePop3Server.h"
+#include "maillib/MailLib.h"
+#include "maillib/MailLibInternal.h"
 
 #include <curl/curl.h>
 

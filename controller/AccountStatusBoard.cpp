@@ -1,6 +1,6 @@
-#include "AccountStatusBoard.h"
+#include "controller/AccountStatusBoard.h"
 
-#include "AccountStatusText.h"
+#include "settings/AccountStatusText.h"
 
 using Kind = maillib::AccountStatus::Kind;
 

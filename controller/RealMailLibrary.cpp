@@ -1,4 +1,4 @@
-#include "RealMailLibrary.h"
+#include "controller/RealMailLibrary.h"
 
 // What the checks share is set up here, before any worker thread can start one.
 RealMailLibrary::RealMailLibrary() { maillib::Initialise(); }

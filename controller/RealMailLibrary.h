@@ -1,5 +1,5 @@
 #pragma once
-#include "MailLibrary.h"
+#include "controller/MailLibrary.h"
 
 // The mail library itself.
 class RealMailLibrary final : public MailLibrary {

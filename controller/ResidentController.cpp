@@ -1,13 +1,13 @@
-#include "ResidentController.h"
+#include "controller/ResidentController.h"
 
-#include "AppLog.h"
-#include "Clock.h"
-#include "Diagnostics.h"
-#include "FileOps.h"
-#include "TextUtil.h"
-#include "WorkFolders.h"
-#include "mM_CHKER.h"
-#include "mReadINI.h"
+#include "platform/AppLog.h"
+#include "platform/Clock.h"
+#include "platform/Diagnostics.h"
+#include "platform/FileOps.h"
+#include "platform/TextUtil.h"
+#include "controller/WorkFolders.h"
+#include "controller/mM_CHKER.h"
+#include "settings/mReadINI.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -1,9 +1,9 @@
 #pragma once
-#include "AccountStatusBoard.h"
-#include "CheckRunner.h"
-#include "ControllerHost.h"
-#include "FormHost.h"
-#include "MailLibrary.h"
+#include "controller/AccountStatusBoard.h"
+#include "controller/CheckRunner.h"
+#include "controller/ControllerHost.h"
+#include "controller/FormHost.h"
+#include "controller/MailLibrary.h"
 
 #include <QString>
 #include <array>

@@ -1,6 +1,6 @@
-#include "StallProbe.h"
+#include "controller/StallProbe.h"
 
-#include "ResidentController.h"
+#include "controller/ResidentController.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "ThreadPoolCheckRunner.h"
+#include "controller/ThreadPoolCheckRunner.h"
 
 #include <QMetaObject>
 #include <QTimer>

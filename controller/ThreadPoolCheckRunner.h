@@ -1,5 +1,5 @@
 #pragma once
-#include "CheckRunner.h"
+#include "controller/CheckRunner.h"
 
 #include <QObject>
 #include <QThreadPool>

@@ -1,4 +1,4 @@
-#include "TrayWarningIcon.h"
+#include "controller/TrayWarningIcon.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,10 +1,10 @@
-#include "WorkFolders.h"
+#include "controller/WorkFolders.h"
 
-#include "Diagnostics.h"
-#include "FileOps.h"
-#include "ProfileIni.h"
-#include "TextUtil.h"
-#include "mReadINI.h"
+#include "platform/Diagnostics.h"
+#include "platform/FileOps.h"
+#include "platform/ProfileIni.h"
+#include "platform/TextUtil.h"
+#include "settings/mReadINI.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
-#include "fMail_Task.h"
+#include "controller/fMail_Task.h"
 
-#include "MailtoHandler.h"
-#include "TrayWarningIcon.h"
-#include "mM_CHKER.h"
+#include "platform/MailtoHandler.h"
+#include "controller/TrayWarningIcon.h"
+#include "controller/mM_CHKER.h"
 
 #include <QAction>
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #pragma once
-#include "ControllerHost.h"
-#include "ResidentController.h"
-#include "ResidentTimers.h"
+#include "controller/ControllerHost.h"
+#include "controller/ResidentController.h"
+#include "platform/ResidentTimers.h"
 
 #include <QObject>
 #include <QSystemTrayIcon>

@@ -1,6 +1,6 @@
-#include "mM_CHKER.h"
+#include "controller/mM_CHKER.h"
 
-#include "Clock.h"
+#include "platform/Clock.h"
 
 namespace mM_CHKER {
 namespace {

@@ -1,6 +1,6 @@
-#include "SettingsAccount.h"
+#include "fwmail/SettingsAccount.h"
 
-#include "mReadINI.h"
+#include "settings/mReadINI.h"
 
 #include <QDir>
 #include <QFileInfo>

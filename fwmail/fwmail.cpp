@@ -1,8 +1,8 @@
 // fwmail: checks an account or reads saved mails from a terminal, the way
 // Ferrowick does. Exit codes: 0 success, 1 account or file error, 2 usage.
-#include "Charset.h"
-#include "MailLib.h"
-#include "SettingsAccount.h"
+#include "maillib/Charset.h"
+#include "maillib/MailLib.h"
+#include "fwmail/SettingsAccount.h"
 
 #include <cerrno>
 #include <cstdio>

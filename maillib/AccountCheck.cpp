@@ -1,15 +1,15 @@
-#include "AccountCheck.h"
+#include "maillib/AccountCheck.h"
 
-#include "AccountRegistry.h"
-#include "Cancellation.h"
-#include "Digest.h"
-#include "Log.h"
-#include "MailCache.h"
-#include "MailClock.h"
-#include "MailLibInternal.h"
-#include "MailStore.h"
-#include "Pop3Listing.h"
-#include "Pop3Session.h"
+#include "maillib/AccountRegistry.h"
+#include "maillib/Cancellation.h"
+#include "maillib/Digest.h"
+#include "maillib/Log.h"
+#include "maillib/MailCache.h"
+#include "maillib/MailClock.h"
+#include "maillib/MailLibInternal.h"
+#include "maillib/MailStore.h"
+#include "maillib/Pop3Listing.h"
+#include "maillib/Pop3Session.h"
 
 #include <map>
 #include <mutex>

@@ -2,8 +2,8 @@
 // that hold between checks (back-off, the server's login delay, the steady-check shortcut).
 #pragma once
 
-#include "MailLib.h"
-#include "ServerAddress.h"
+#include "maillib/MailLib.h"
+#include "maillib/ServerAddress.h"
 
 #include <cstddef>
 #include <string>

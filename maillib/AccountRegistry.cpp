@@ -1,4 +1,4 @@
-#include "AccountRegistry.h"
+#include "maillib/AccountRegistry.h"
 
 #include <unistd.h>
 

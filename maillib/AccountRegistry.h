@@ -3,9 +3,9 @@
 // checks of different accounts run side by side.
 #pragma once
 
-#include "MailLibInternal.h"
-#include "Pop3Listing.h"
-#include "Pop3Session.h"
+#include "maillib/MailLibInternal.h"
+#include "maillib/Pop3Listing.h"
+#include "maillib/Pop3Session.h"
 
 #include <chrono>
 #include <map>

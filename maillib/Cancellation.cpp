@@ -1,6 +1,6 @@
-#include "Cancellation.h"
+#include "maillib/Cancellation.h"
 
-#include "MailLib.h"
+#include "maillib/MailLib.h"
 
 #include <atomic>
 #include <mutex>

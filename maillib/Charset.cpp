@@ -1,6 +1,6 @@
-#include "Charset.h"
+#include "maillib/Charset.h"
 
-#include "IconvConverter.h"
+#include "base/IconvConverter.h"
 
 #include <glib.h>
 

@@ -1,8 +1,8 @@
-#include "Cancellation.h"
-#include "Charset.h"
-#include "Pop3Capability.h"
-#include "Pop3Listing.h"
-#include "Pop3Session.h"
+#include "maillib/Cancellation.h"
+#include "maillib/Charset.h"
+#include "maillib/Pop3Capability.h"
+#include "maillib/Pop3Listing.h"
+#include "maillib/Pop3Session.h"
 
 #include <curl/curl.h>
 

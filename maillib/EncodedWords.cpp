@@ -1,6 +1,6 @@
 // RFC 2047 encoded-words ("=?charset?B?...?="), decoded as mailers really write them:
 // unterminated words, words split inside a character, blanks between words.
-#include "Charset.h"
+#include "maillib/Charset.h"
 
 #include <cstdint>
 #include <vector>

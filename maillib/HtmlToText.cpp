@@ -1,6 +1,6 @@
-#include "HtmlToText.h"
+#include "maillib/HtmlToText.h"
 
-#include "Charset.h"
+#include "maillib/Charset.h"
 
 #include <glib.h>
 

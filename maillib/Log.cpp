@@ -1,7 +1,7 @@
-#include "Log.h"
+#include "maillib/Log.h"
 
-#include "Charset.h"
-#include "MailLib.h"
+#include "maillib/Charset.h"
+#include "maillib/MailLib.h"
 
 #include <cstdio>
 #include <mutex>

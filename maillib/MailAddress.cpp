@@ -1,6 +1,6 @@
-#include "MailAddress.h"
+#include "maillib/MailAddress.h"
 
-#include "Charset.h"
+#include "maillib/Charset.h"
 
 #include <vector>
 

@@ -1,8 +1,8 @@
-#include "MailCache.h"
+#include "maillib/MailCache.h"
 
-#include "Digest.h"
-#include "MailLibInternal.h"
-#include "MailStore.h"
+#include "maillib/Digest.h"
+#include "maillib/MailLibInternal.h"
+#include "maillib/MailStore.h"
 
 #include <cerrno>
 #include <dirent.h>

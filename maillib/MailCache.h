@@ -7,8 +7,8 @@
 // removed and the mail fetched again.
 #pragma once
 
-#include "AccountRegistry.h"
-#include "Pop3Listing.h"
+#include "maillib/AccountRegistry.h"
+#include "maillib/Pop3Listing.h"
 
 #include <string>
 #include <utility>

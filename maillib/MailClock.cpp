@@ -1,4 +1,4 @@
-#include "MailClock.h"
+#include "maillib/MailClock.h"
 
 #include <atomic>
 

@@ -1,6 +1,6 @@
-#include "MailDate.h"
+#include "maillib/MailDate.h"
 
-#include "Charset.h"
+#include "maillib/Charset.h"
 
 #include <gmime/gmime.h>
 

@@ -1,7 +1,7 @@
 // Knobs and hooks for tests, the benchmark and the command-line tool.
 #pragma once
 
-#include "Pop3Session.h"
+#include "maillib/Pop3Session.h"
 
 #include <chrono>
 #include <cstddef>

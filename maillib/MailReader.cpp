@@ -1,9 +1,9 @@
-#include "MailReader.h"
+#include "maillib/MailReader.h"
 
-#include "Charset.h"
-#include "HtmlToText.h"
-#include "MailAddress.h"
-#include "MailDate.h"
+#include "maillib/Charset.h"
+#include "maillib/HtmlToText.h"
+#include "maillib/MailAddress.h"
+#include "maillib/MailDate.h"
 
 #include <gmime/gmime.h>
 

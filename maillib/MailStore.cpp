@@ -1,6 +1,6 @@
-#include "MailStore.h"
+#include "maillib/MailStore.h"
 
-#include "Cancellation.h"
+#include "maillib/Cancellation.h"
 
 #include <glib.h>
 

@@ -2,9 +2,9 @@
 // are some, and the private cache folder (.fw-cache) those copies live in.
 #pragma once
 
-#include "AccountRegistry.h"
-#include "MailLib.h"
-#include "Pop3Listing.h"
+#include "maillib/AccountRegistry.h"
+#include "maillib/MailLib.h"
+#include "maillib/Pop3Listing.h"
 
 #include <map>
 #include <string>

@@ -1,4 +1,4 @@
-#include "Pop3Capability.h"
+#include "maillib/Pop3Capability.h"
 
 #include <algorithm>
 #include <string>

@@ -1,6 +1,6 @@
-#include "Pop3Listing.h"
+#include "maillib/Pop3Listing.h"
 
-#include "Digest.h"
+#include "maillib/Digest.h"
 
 #include <algorithm>
 

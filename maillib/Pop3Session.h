@@ -2,8 +2,8 @@
 // LIST and TOP; the session owns the connection and closes it with QUIT.
 #pragma once
 
-#include "MailLib.h"
-#include "ServerAddress.h"
+#include "maillib/MailLib.h"
+#include "maillib/ServerAddress.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "ServerAddress.h"
+#include "maillib/ServerAddress.h"
 
-#include "Charset.h"
+#include "maillib/Charset.h"
 
 namespace maillib {
 namespace {

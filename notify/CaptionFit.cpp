@@ -1,4 +1,4 @@
-#include "CaptionFit.h"
+#include "notify/CaptionFit.h"
 
 #include <QFontMetricsF>
 

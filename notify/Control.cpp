@@ -1,6 +1,6 @@
-#include "Control.h"
+#include "notify/Control.h"
 
-#include "Assets.h"
+#include "assets/Assets.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -1,5 +1,5 @@
 #pragma once
-#include "CaptionFit.h"
+#include "notify/CaptionFit.h"
 
 #include <QColor>
 #include <QPixmap>

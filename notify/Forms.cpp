@@ -1,11 +1,11 @@
-#include "Forms.h"
+#include "notify/Forms.h"
 
-#include "SetRgn.h"
-#include "fMail_Body.h"
-#include "fMail_Bot.h"
-#include "fMail_Card.h"
-#include "fMail_Checker.h"
-#include "fMail_Top.h"
+#include "notify/SetRgn.h"
+#include "notify/fMail_Body.h"
+#include "notify/fMail_Bot.h"
+#include "notify/fMail_Card.h"
+#include "notify/fMail_Checker.h"
+#include "notify/fMail_Top.h"
 
 #include <algorithm>
 #include <cassert>

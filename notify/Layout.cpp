@@ -1,4 +1,4 @@
-#include "Layout.h"
+#include "notify/Layout.h"
 
 #include <cmath>
 

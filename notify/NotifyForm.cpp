@@ -1,9 +1,9 @@
-#include "NotifyForm.h"
+#include "notify/NotifyForm.h"
 
-#include "Control.h"
-#include "ScreenMetrics.h"
-#include "SetRgn.h"
-#include "mReadINI.h"
+#include "notify/Control.h"
+#include "platform/ScreenMetrics.h"
+#include "notify/SetRgn.h"
+#include "settings/mReadINI.h"
 
 namespace notify {
 

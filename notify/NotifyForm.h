@@ -1,5 +1,5 @@
 #pragma once
-#include "FormHost.h"
+#include "controller/FormHost.h"
 
 #include <QFont>
 #include <QWidget>

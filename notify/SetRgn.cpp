@@ -1,6 +1,6 @@
-#include "SetRgn.h"
+#include "notify/SetRgn.h"
 
-#include "ScreenMetrics.h"
+#include "platform/ScreenMetrics.h"
 
 #include <QWidget>
 #include <cmath>

@@ -1,14 +1,14 @@
-#include "fMail_Body.h"
+#include "notify/fMail_Body.h"
 
-#include "Assets.h"
-#include "Control.h"
-#include "Forms.h"
-#include "JapaneseFont.h"
-#include "Layout.h"
-#include "ResidentTimers.h"
-#include "ScreenMetrics.h"
-#include "SetRgn.h"
-#include "mM_CHKER.h"
+#include "assets/Assets.h"
+#include "notify/Control.h"
+#include "notify/Forms.h"
+#include "platform/JapaneseFont.h"
+#include "notify/Layout.h"
+#include "platform/ResidentTimers.h"
+#include "platform/ScreenMetrics.h"
+#include "notify/SetRgn.h"
+#include "controller/mM_CHKER.h"
 
 #include <QPlainTextEdit>
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "NotifyForm.h"
+#include "notify/NotifyForm.h"
 
 namespace notify {
 

@@ -1,16 +1,16 @@
-#include "fMail_Card.h"
+#include "notify/fMail_Card.h"
 
-#include "Assets.h"
-#include "Control.h"
-#include "Forms.h"
-#include "JapaneseFont.h"
-#include "Layout.h"
-#include "ScreenMetrics.h"
-#include "SetRgn.h"
-#include "TextUtil.h"
-#include "fMail_Body.h"
-#include "mM_CHKER.h"
-#include "mReadINI.h"
+#include "assets/Assets.h"
+#include "notify/Control.h"
+#include "notify/Forms.h"
+#include "platform/JapaneseFont.h"
+#include "notify/Layout.h"
+#include "platform/ScreenMetrics.h"
+#include "notify/SetRgn.h"
+#include "platform/TextUtil.h"
+#include "notify/fMail_Body.h"
+#include "controller/mM_CHKER.h"
+#include "settings/mReadINI.h"
 
 #include <QPlainTextEdit>
 

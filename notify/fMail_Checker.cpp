@@ -1,12 +1,12 @@
-#include "fMail_Checker.h"
+#include "notify/fMail_Checker.h"
 
-#include "Assets.h"
-#include "Control.h"
-#include "Forms.h"
-#include "Layout.h"
-#include "ScreenMetrics.h"
-#include "SetRgn.h"
-#include "mM_CHKER.h"
+#include "assets/Assets.h"
+#include "notify/Control.h"
+#include "notify/Forms.h"
+#include "notify/Layout.h"
+#include "platform/ScreenMetrics.h"
+#include "notify/SetRgn.h"
+#include "controller/mM_CHKER.h"
 
 namespace notify {
 

@@ -1,4 +1,4 @@
-#include "AppLog.h"
+#include "platform/AppLog.h"
 
 #include <QDateTime>
 #include <QFile>

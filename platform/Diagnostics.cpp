@@ -1,6 +1,6 @@
-#include "Diagnostics.h"
+#include "platform/Diagnostics.h"
 
-#include "AppLog.h"
+#include "platform/AppLog.h"
 
 #include <cerrno>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "JapaneseFont.h"
+#include "platform/JapaneseFont.h"
 
 #include <QStringList>
 

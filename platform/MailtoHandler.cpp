@@ -1,4 +1,4 @@
-#include "MailtoHandler.h"
+#include "platform/MailtoHandler.h"
 
 #pragma push_macro("signals")
 #undef signals

@@ -1,8 +1,8 @@
-#include "ProfileIni.h"
+#include "platform/ProfileIni.h"
 
-#include "Diagnostics.h"
-#include "FileOps.h"
-#include "TextCodec.h"
+#include "platform/Diagnostics.h"
+#include "platform/FileOps.h"
+#include "platform/TextCodec.h"
 
 #include <QHash>
 #include <QList>

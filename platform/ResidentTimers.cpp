@@ -1,4 +1,4 @@
-#include "ResidentTimers.h"
+#include "platform/ResidentTimers.h"
 
 namespace {
 ResidentTimers* installed = nullptr;

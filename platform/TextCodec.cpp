@@ -1,6 +1,6 @@
-#include "TextCodec.h"
+#include "platform/TextCodec.h"
 
-#include "IconvConverter.h"
+#include "base/IconvConverter.h"
 
 #include <QStringDecoder>
 

@@ -1,6 +1,6 @@
-#include "AccountStatusText.h"
+#include "settings/AccountStatusText.h"
 
-#include "TextUtil.h"
+#include "platform/TextUtil.h"
 
 #include <QDateTime>
 

@@ -1,7 +1,7 @@
-#include "SettingsValidation.h"
+#include "settings/SettingsValidation.h"
 
-#include "NumberText.h"
-#include "TextUtil.h"
+#include "settings/NumberText.h"
+#include "platform/TextUtil.h"
 
 namespace SettingsValidation {
 namespace {

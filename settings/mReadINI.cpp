@@ -1,8 +1,8 @@
-#include "mReadINI.h"
+#include "settings/mReadINI.h"
 
-#include "NumberText.h"
-#include "ProfileIni.h"
-#include "TextUtil.h"
+#include "settings/NumberText.h"
+#include "platform/ProfileIni.h"
+#include "platform/TextUtil.h"
 
 namespace mReadINI {
 namespace {

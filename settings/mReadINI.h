@@ -1,5 +1,5 @@
 #pragma once
-#include "SettingsKeys.h"
+#include "settings/SettingsKeys.h"
 
 #include <QString>
 #include <array>

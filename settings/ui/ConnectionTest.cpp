@@ -1,7 +1,7 @@
-#include "ConnectionTest.h"
+#include "settings/ui/ConnectionTest.h"
 
-#include "AccountStatusText.h"
-#include "TextUtil.h"
+#include "settings/AccountStatusText.h"
+#include "platform/TextUtil.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,5 @@
 #pragma once
-#include "MailLib.h"
+#include "maillib/MailLib.h"
 
 #include <QFutureWatcher>
 #include <QObject>

@@ -2,7 +2,7 @@
 // twips from the client area's top-left corner, converted for the screen in use.
 #pragma once
 
-#include "ScreenMetrics.h"
+#include "platform/ScreenMetrics.h"
 
 #include <QColor>
 #include <QPoint>

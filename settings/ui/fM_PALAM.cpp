@@ -1,14 +1,14 @@
-#include "fM_PALAM.h"
+#include "settings/ui/fM_PALAM.h"
 
-#include "Assets.h"
-#include "ConnectionTest.h"
-#include "JapaneseFont.h"
-#include "ResidentTimers.h"
-#include "ScreenMetrics.h"
-#include "SettingsDialogLayout.h"
-#include "SettingsValidation.h"
-#include "TextUtil.h"
-#include "mReadINI.h"
+#include "assets/Assets.h"
+#include "settings/ui/ConnectionTest.h"
+#include "platform/JapaneseFont.h"
+#include "platform/ResidentTimers.h"
+#include "platform/ScreenMetrics.h"
+#include "settings/ui/SettingsDialogLayout.h"
+#include "settings/SettingsValidation.h"
+#include "platform/TextUtil.h"
+#include "settings/mReadINI.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,5 +1,5 @@
 // The sharper pictures for scale factor 2, the tray's warning icon and the launcher icons.
-#include "Assets.h"
+#include "assets/Assets.h"
 
 #include <QImage>
 #include <QPixmap>

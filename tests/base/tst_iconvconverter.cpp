@@ -1,5 +1,5 @@
 // The iconv wrapper both the mail library and the settings files convert through.
-#include "IconvConverter.h"
+#include "base/IconvConverter.h"
 
 #include <QtTest>
 

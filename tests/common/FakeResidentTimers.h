@@ -1,5 +1,5 @@
 #pragma once
-#include "ResidentTimers.h"
+#include "platform/ResidentTimers.h"
 
 #include <QStringList>
 

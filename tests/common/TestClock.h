@@ -1,5 +1,5 @@
 #pragma once
-#include "Clock.h"
+#include "platform/Clock.h"
 
 // A clock that stands still until a test moves it.
 class TestClock final : public Clock {

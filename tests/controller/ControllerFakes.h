@@ -1,7 +1,7 @@
 #pragma once
-#include "ControllerHost.h"
-#include "FormHost.h"
-#include "MailLibrary.h"
+#include "controller/ControllerHost.h"
+#include "controller/FormHost.h"
+#include "controller/MailLibrary.h"
 
 #include <QFile>
 #include <QMap>

@@ -1,4 +1,4 @@
-#include "AccountStatusBoard.h"
+#include "controller/AccountStatusBoard.h"
 
 #include <QMap>
 #include <QTest>

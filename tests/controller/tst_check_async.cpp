@@ -1,11 +1,11 @@
 // The check as the program runs it: accounts asked on pool threads while the GUI thread
 // goes on, results applied on the GUI thread in account order, "終了" cancelling a check.
-#include "ControllerFakes.h"
-#include "ResidentController.h"
-#include "TestClock.h"
-#include "ThreadPoolCheckRunner.h"
-#include "mM_CHKER.h"
-#include "mReadINI.h"
+#include "tests/controller/ControllerFakes.h"
+#include "controller/ResidentController.h"
+#include "tests/common/TestClock.h"
+#include "controller/ThreadPoolCheckRunner.h"
+#include "controller/mM_CHKER.h"
+#include "settings/mReadINI.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
-#include "ControllerFakes.h"
-#include "ResidentController.h"
-#include "TestClock.h"
-#include "mM_CHKER.h"
-#include "mReadINI.h"
+#include "tests/controller/ControllerFakes.h"
+#include "controller/ResidentController.h"
+#include "tests/common/TestClock.h"
+#include "controller/mM_CHKER.h"
+#include "settings/mReadINI.h"
 
 #include <QDir>
 #include <QFile>

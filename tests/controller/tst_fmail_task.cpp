@@ -1,8 +1,8 @@
-#include "ControllerFakes.h"
-#include "TestClock.h"
-#include "fMail_Task.h"
-#include "mM_CHKER.h"
-#include "mReadINI.h"
+#include "tests/controller/ControllerFakes.h"
+#include "tests/common/TestClock.h"
+#include "controller/fMail_Task.h"
+#include "controller/mM_CHKER.h"
+#include "settings/mReadINI.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,16 +1,16 @@
 // The account status end to end: the controller with the real mail library and its pool of
 // check threads against a real dovecot (tests/fixtures/dovecot-fixture); a fake host stands in
 // for the tray and captures its tooltip, picture and notifications.
-#include "AppLog.h"
-#include "ControllerFakes.h"
-#include "DovecotFixture.h"
-#include "MailLibInternal.h"
-#include "RealMailLibrary.h"
-#include "ResidentController.h"
-#include "TestClock.h"
-#include "ThreadPoolCheckRunner.h"
-#include "mM_CHKER.h"
-#include "mReadINI.h"
+#include "platform/AppLog.h"
+#include "tests/controller/ControllerFakes.h"
+#include "tests/common/DovecotFixture.h"
+#include "maillib/MailLibInternal.h"
+#include "controller/RealMailLibrary.h"
+#include "controller/ResidentController.h"
+#include "tests/common/TestClock.h"
+#include "controller/ThreadPoolCheckRunner.h"
+#include "controller/mM_CHKER.h"
+#include "settings/mReadINI.h"
 
 #include <QDir>
 #include <QFile>

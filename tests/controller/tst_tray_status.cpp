@@ -1,10 +1,10 @@
 // What the tray says about the accounts after each check: tooltip, picture, notifications, log.
-#include "AppLog.h"
-#include "ControllerFakes.h"
-#include "ResidentController.h"
-#include "TestClock.h"
-#include "mM_CHKER.h"
-#include "mReadINI.h"
+#include "platform/AppLog.h"
+#include "tests/controller/ControllerFakes.h"
+#include "controller/ResidentController.h"
+#include "tests/common/TestClock.h"
+#include "controller/mM_CHKER.h"
+#include "settings/mReadINI.h"
 
 #include <QDir>
 #include <QFile>

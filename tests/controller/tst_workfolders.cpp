@@ -1,8 +1,8 @@
-#include "FileContents.h"
-#include "ChildRun.h"
-#include "DiskFaults.h"
-#include "WorkFolders.h"
-#include "mReadINI.h"
+#include "tests/common/FileContents.h"
+#include "tests/common/ChildRun.h"
+#include "tests/common/DiskFaults.h"
+#include "controller/WorkFolders.h"
+#include "settings/mReadINI.h"
 
 #include <QDir>
 #include <QFile>

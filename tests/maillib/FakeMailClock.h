@@ -1,7 +1,7 @@
 // A clock for the mail library that stands still until a test moves it.
 #pragma once
 
-#include "MailClock.h"
+#include "maillib/MailClock.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "FakePop3Server.h"
+#include "tests/maillib/FakePop3Server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

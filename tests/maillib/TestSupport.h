@@ -1,8 +1,8 @@
 // Helpers shared by the mail library tests.
 #pragma once
 
-#include "MailLib.h"
-#include "MailLibInternal.h"
+#include "maillib/MailLib.h"
+#include "maillib/MailLibInternal.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,5 @@
 // libFuzzer target: the LOGIN-DELAY capability line.
-#include "Pop3Capability.h"
+#include "maillib/Pop3Capability.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // libFuzzer target: a UIDL/LIST listing as it streams in, cut at any point.
-#include "Pop3Listing.h"
+#include "maillib/Pop3Listing.h"
 
 #include <cstddef>
 #include <cstdint>

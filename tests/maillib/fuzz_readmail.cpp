@@ -1,5 +1,5 @@
 // libFuzzer target: ReadMail's parsing and decoding on arbitrary bytes.
-#include "MailReader.h"
+#include "maillib/MailReader.h"
 
 #include <glib.h>
 

@@ -1,5 +1,5 @@
 // libFuzzer target: the server address a user types.
-#include "ServerAddress.h"
+#include "maillib/ServerAddress.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // The text shown for an html-only mail: tags, comments, entities and line breaks.
-#include "HtmlToText.h"
+#include "maillib/HtmlToText.h"
 
 #include <QtTest>
 

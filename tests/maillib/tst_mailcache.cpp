@@ -1,8 +1,8 @@
 // Mails fetched survive a restart in the receive folder's private cache; a copy is used only
 // when it is whole, ours and of the same account, and it goes when its mail leaves the server.
-#include "FakePop3Server.h"
-#include "MailLibInternal.h"
-#include "TestSupport.h"
+#include "tests/maillib/FakePop3Server.h"
+#include "maillib/MailLibInternal.h"
+#include "tests/maillib/TestSupport.h"
 
 #include <QDirIterator>
 #include <QTemporaryDir>

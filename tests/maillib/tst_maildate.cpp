@@ -1,7 +1,7 @@
 // The date a mail shows, from the raw Date: and Received: values, in the Tokyo zone the
 // test environment sets: the zone forms real mailers send and the fallbacks.
-#include "MailDate.h"
-#include "MailReader.h"
+#include "maillib/MailDate.h"
+#include "maillib/MailReader.h"
 
 #include <QtTest>
 

@@ -1,7 +1,7 @@
 // ReadMail on a corpus of small mails, one per decoding case, each with the
 // fields it must give; plus the server text forms and unreadable files.
-#include "ServerAddress.h"
-#include "TestSupport.h"
+#include "maillib/ServerAddress.h"
+#include "tests/maillib/TestSupport.h"
 
 #include <QDirIterator>
 #include <QFile>

@@ -1,7 +1,7 @@
 // Several accounts checked at once from their own threads, and CancelChecks ending them.
-#include "FakePop3Server.h"
-#include "MailLibInternal.h"
-#include "TestSupport.h"
+#include "tests/maillib/FakePop3Server.h"
+#include "maillib/MailLibInternal.h"
+#include "tests/maillib/TestSupport.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,6 +1,6 @@
 // RcvMail and fwmail against a real dovecot on loopback (tests/fixtures/dovecot-fixture).
-#include "MailLibInternal.h"
-#include "TestSupport.h"
+#include "maillib/MailLibInternal.h"
+#include "tests/maillib/TestSupport.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -1,8 +1,8 @@
 // RcvMail against a scripted POP3 server: the exact dialogue, faults, bounds.
-#include "FakeMailClock.h"
-#include "FakePop3Server.h"
-#include "MailLibInternal.h"
-#include "TestSupport.h"
+#include "tests/maillib/FakeMailClock.h"
+#include "tests/maillib/FakePop3Server.h"
+#include "maillib/MailLibInternal.h"
+#include "tests/maillib/TestSupport.h"
 
 #include <QDirIterator>
 #include <QFile>

@@ -1,6 +1,6 @@
 // The POP3 listing and capability parsers on plain tables of input.
-#include "Pop3Capability.h"
-#include "Pop3Listing.h"
+#include "maillib/Pop3Capability.h"
+#include "maillib/Pop3Listing.h"
 
 #include <QtTest>
 

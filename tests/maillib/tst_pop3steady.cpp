@@ -1,9 +1,9 @@
 // A check of a mailbox that did not change asks for STAT and the last message's id only;
 // every change, refusal and the periodic refresh fall back to a full UIDL listing.
-#include "FakeMailClock.h"
-#include "FakePop3Server.h"
-#include "MailLibInternal.h"
-#include "TestSupport.h"
+#include "tests/maillib/FakeMailClock.h"
+#include "tests/maillib/FakePop3Server.h"
+#include "maillib/MailLibInternal.h"
+#include "tests/maillib/TestSupport.h"
 
 #include <QFile>
 #include <QTemporaryDir>

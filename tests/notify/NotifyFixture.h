@@ -1,10 +1,10 @@
 #pragma once
 // Shared set-up of the window tests: a settings file, the shared tables and the fakes.
-#include "FakeResidentTimers.h"
-#include "Forms.h"
-#include "TestClock.h"
-#include "mM_CHKER.h"
-#include "mReadINI.h"
+#include "tests/common/FakeResidentTimers.h"
+#include "notify/Forms.h"
+#include "tests/common/TestClock.h"
+#include "controller/mM_CHKER.h"
+#include "settings/mReadINI.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

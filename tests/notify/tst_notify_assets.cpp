@@ -1,5 +1,5 @@
 // The compiled-in pictures: present, at their sizes, and opaque where windows are cut to them.
-#include "Assets.h"
+#include "assets/Assets.h"
 
 #include <QGuiApplication>
 #include <QImage>

@@ -1,13 +1,13 @@
 // What the captions of the notification windows actually show: numbers and counts whole, text
 // lines condensed or cut by the same measure that draws them.
-#include "CaptionFit.h"
-#include "Control.h"
-#include "JapaneseFont.h"
-#include "Layout.h"
-#include "NotifyFixture.h"
-#include "fMail_Bot.h"
-#include "fMail_Card.h"
-#include "fMail_Top.h"
+#include "notify/CaptionFit.h"
+#include "notify/Control.h"
+#include "platform/JapaneseFont.h"
+#include "notify/Layout.h"
+#include "tests/notify/NotifyFixture.h"
+#include "notify/fMail_Bot.h"
+#include "notify/fMail_Card.h"
+#include "notify/fMail_Top.h"
 
 #include <QApplication>
 #include <cmath>

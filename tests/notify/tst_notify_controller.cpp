@@ -1,11 +1,11 @@
 // The controller's commands acting on the real windows: auto-close and the end of the program.
-#include "Control.h"
-#include "NotifyFixture.h"
-#include "ResidentController.h"
-#include "WorkFolders.h"
-#include "fMail_Bot.h"
-#include "fMail_Card.h"
-#include "fMail_Checker.h"
+#include "notify/Control.h"
+#include "tests/notify/NotifyFixture.h"
+#include "controller/ResidentController.h"
+#include "controller/WorkFolders.h"
+#include "notify/fMail_Bot.h"
+#include "notify/fMail_Card.h"
+#include "notify/fMail_Checker.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
 // Placement, captions, scrolling and shaping arithmetic, without windows.
-#include "Layout.h"
-#include "SetRgn.h"
+#include "notify/Layout.h"
+#include "notify/SetRgn.h"
 
 #include <QTest>
 

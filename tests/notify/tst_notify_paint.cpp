@@ -1,9 +1,9 @@
 // What the notification windows paint: each caption appears on screen in its own colour.
-#include "Control.h"
-#include "NotifyFixture.h"
-#include "fMail_Body.h"
-#include "fMail_Card.h"
-#include "fMail_Checker.h"
+#include "notify/Control.h"
+#include "tests/notify/NotifyFixture.h"
+#include "notify/fMail_Body.h"
+#include "notify/fMail_Card.h"
+#include "notify/fMail_Checker.h"
 
 #include <QImage>
 #include <QPixmap>

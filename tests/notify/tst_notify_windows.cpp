@@ -1,12 +1,12 @@
 // The notification windows on a 1280x1024 offscreen screen at 96 dpi.
-#include "Control.h"
-#include "NotifyFixture.h"
-#include "SetRgn.h"
-#include "fMail_Body.h"
-#include "fMail_Bot.h"
-#include "fMail_Card.h"
-#include "fMail_Checker.h"
-#include "fMail_Top.h"
+#include "notify/Control.h"
+#include "tests/notify/NotifyFixture.h"
+#include "notify/SetRgn.h"
+#include "notify/fMail_Body.h"
+#include "notify/fMail_Bot.h"
+#include "notify/fMail_Card.h"
+#include "notify/fMail_Checker.h"
+#include "notify/fMail_Top.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>

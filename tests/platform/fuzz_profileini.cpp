@@ -1,8 +1,8 @@
 // libFuzzer target: the INI reader on arbitrary bytes, then a write and a second reading.
 // A write either fails and leaves the file as it was, or stores the value so that it reads
 // back as written while every other key reads as before.
-#include "ProfileIni.h"
-#include "TextCodec.h"
+#include "platform/ProfileIni.h"
+#include "platform/TextCodec.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -1,5 +1,5 @@
-#include "AppLog.h"
-#include "Diagnostics.h"
+#include "platform/AppLog.h"
+#include "platform/Diagnostics.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "FileOps.h"
+#include "platform/FileOps.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
-#include "FileContents.h"
-#include "ChildRun.h"
-#include "DiskFaults.h"
-#include "ProfileIni.h"
-#include "TextCodec.h"
+#include "tests/common/FileContents.h"
+#include "tests/common/ChildRun.h"
+#include "tests/common/DiskFaults.h"
+#include "platform/ProfileIni.h"
+#include "platform/TextCodec.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
-#include "DiskFaults.h"
-#include "NumberText.h"
-#include "ProfileIni.h"
-#include "TextCodec.h"
-#include "mReadINI.h"
+#include "tests/common/DiskFaults.h"
+#include "settings/NumberText.h"
+#include "platform/ProfileIni.h"
+#include "platform/TextCodec.h"
+#include "settings/mReadINI.h"
 
 #include <QFile>
 #include <QSet>

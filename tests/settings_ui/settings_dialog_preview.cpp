@@ -1,8 +1,8 @@
 // Shows the settings dialog with sample accounts on the current display and, when given an
 // output path, saves what the display shows of it (frame included) and quits.
 //   settings_dialog_preview [out.png] [--checked]
-#include "fM_PALAM.h"
-#include "mReadINI.h"
+#include "settings/ui/fM_PALAM.h"
+#include "settings/mReadINI.h"
 
 #include <QApplication>
 #include <QCheckBox>

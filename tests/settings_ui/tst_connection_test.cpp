@@ -1,9 +1,9 @@
 // The settings dialog's 「接続テスト」 against a real dovecot (tests/fixtures/dovecot-fixture).
-#include "DovecotFixture.h"
-#include "FakeResidentTimers.h"
-#include "ProfileIni.h"
-#include "fM_PALAM.h"
-#include "mReadINI.h"
+#include "tests/common/DovecotFixture.h"
+#include "tests/common/FakeResidentTimers.h"
+#include "platform/ProfileIni.h"
+#include "settings/ui/fM_PALAM.h"
+#include "settings/mReadINI.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,8 +1,8 @@
-#include "ProfileIni.h"
-#include "DiskFaults.h"
-#include "FakeResidentTimers.h"
-#include "fM_PALAM.h"
-#include "mReadINI.h"
+#include "platform/ProfileIni.h"
+#include "tests/common/DiskFaults.h"
+#include "tests/common/FakeResidentTimers.h"
+#include "settings/ui/fM_PALAM.h"
+#include "settings/mReadINI.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,5 +1,5 @@
 // The settings dialog's checks on what the boxes hold, without the dialog.
-#include "SettingsValidation.h"
+#include "settings/SettingsValidation.h"
 
 #include <QTest>
 
