@@ -71,18 +71,23 @@ void takeLines(DayLog& log, const QByteArray& bytes)
 // shorter is read again from the start.
 void refreshDayLog(DayLog& log)
 {
+    // Never through a link, never a FIFO: only the regular file of ours is read.
+    const int fd = FileOps::OpenRegularFile(log.path, O_RDONLY, FileOps::Links::Refuse).fd;
     struct stat st {};
-    const QByteArray name = QFile::encodeName(log.path);
-    if (log.path.isEmpty() || ::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        if (fd >= 0) ::close(fd);
+        return;
+    }
     if (st.st_dev != log.device || st.st_ino != log.inode || st.st_size < log.readUpTo) {
         log.device = st.st_dev;
         log.inode = st.st_ino;
         log.readUpTo = 0;
     }
     log.size = st.st_size;
-    if (st.st_size == log.readUpTo) return;
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return;
+    if (st.st_size == log.readUpTo) {
+        ::close(fd);
+        return;
+    }
     QByteArray tail(st.st_size - log.readUpTo, Qt::Uninitialized);
     qint64 got = 0;
     while (got < tail.size()) {

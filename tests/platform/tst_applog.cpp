@@ -1,5 +1,9 @@
 #include "platform/AppLog.h"
 #include "platform/Diagnostics.h"
+#include "tests/common/ChildRun.h"
+#include "tests/common/DiskFaults.h"
+#include "tests/common/FileContents.h"
+#include "tests/common/StrangeFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -76,6 +80,8 @@ private Q_SLOTS:
     void movesAsideAtOneMebibyte();
     void unwritableLogIsSaidOnceAndNothingStops_data();
     void unwritableLogIsSaidOnceAndNothingStops();
+    void strangerInItsPlaceIsLeftAlone_data() { AddStrangerRows(); }
+    void strangerInItsPlaceIsLeftAlone();
     void threadsNeverMixTheirLines();
     void programWarningsReachTheLog();
 
@@ -139,23 +145,30 @@ void TestAppLog::movesAsideAtOneMebibyte()
 void TestAppLog::unwritableLogIsSaidOnceAndNothingStops_data()
 {
     QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("diskFull");
     // Root may write anywhere, so a folder that is a file stands for an unwritable one.
-    QTest::newRow("folder is a file") << QStringLiteral("FILE/ferrowick.log");
-    QTest::newRow("missing folder") << QStringLiteral("gone/ferrowick.log");
-    QTest::newRow("disk full") << QStringLiteral("/dev/full");
+    QTest::newRow("folder is a file") << QStringLiteral("FILE/ferrowick.log") << false;
+    QTest::newRow("missing folder") << QStringLiteral("gone/ferrowick.log") << false;
+    // A log that has reached the largest file this process may write.
+    QTest::newRow("disk full") << QStringLiteral("Dat/ferrowick.log") << true;
 }
 
 void TestAppLog::unwritableLogIsSaidOnceAndNothingStops()
 {
     QFETCH(QString, path);
+    QFETCH(bool, diskFull);
     {
         QFile blocker(dir_.filePath(QStringLiteral("FILE")));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
     }
-    const QString target = path.startsWith(u'/') ? path : dir_.filePath(path);
+    const QString target = dir_.filePath(path);
     AppLog::SetPath(target);
     StderrCapture capture(dir_.filePath(QStringLiteral("stderr.txt")));
-    for (int i = 0; i < 3; ++i) AppLog::Append(QStringLiteral("lost line %1").arg(i));
+    if (diskFull) writeAll(target, QByteArray(4096, 'x'));
+    {
+        const FileSizeLimit limit(diskFull ? 4096 : RLIM_INFINITY);
+        for (int i = 0; i < 3; ++i) AppLog::Append(QStringLiteral("lost line %1").arg(i));
+    }
     AppLog::Warn("ferrowick: a warning");
     const QString said = capture.text();
     QCOMPARE(said.count(QStringLiteral("cannot write the log")), 1);
@@ -163,6 +176,28 @@ void TestAppLog::unwritableLogIsSaidOnceAndNothingStops()
     // Warnings still reach stderr.
     QVERIFY(said.contains(QStringLiteral("ferrowick: a warning\n")));
     QVERIFY(!said.contains(QStringLiteral("lost line")));
+}
+
+void TestAppLog::strangerInItsPlaceIsLeftAlone()
+{
+    QFETCH(Stranger, stranger);
+    const PlantedStranger planted(path_, stranger);
+    if (!planted.planted()) QSKIP("cannot plant it here (another user's file needs root)");
+    // In a child: a log that blocks must not hang the test, only fail it.
+    const QString path = path_;
+    const ChildResult child = RunInChild(
+        [path] {
+            AppLog::SetPath(path);
+            for (int i = 0; i < 3; ++i) AppLog::Append(QStringLiteral("line %1").arg(i));
+            return 0;
+        },
+        5);
+    QVERIFY2(child.exited, "writing the log hung");
+    QCOMPARE(child.code, 0);
+    QVERIFY(planted.untouched());
+    // Said once, naming the file.
+    QCOMPARE(child.stderrText.count('\n'), 1);
+    QVERIFY2(child.stderrText.contains(QFile::encodeName(path_)), child.stderrText.constData());
 }
 
 void TestAppLog::threadsNeverMixTheirLines()
