@@ -1,5 +1,6 @@
 #include "maillib/Cancellation.h"
 #include "maillib/Charset.h"
+#include "maillib/PasswordMask.h"
 #include "maillib/Pop3Capability.h"
 #include "maillib/Pop3Listing.h"
 #include "maillib/Pop3Session.h"
@@ -49,14 +50,6 @@ std::string Sanitise(std::string_view s)
     std::string t = charset::Trim(charset::StripDisplayControls(s, ""));
     if (t.size() > 160) t = charset::MakeValidUtf8(t.substr(0, 160)) + "...";
     return t;
-}
-
-// A server may echo what it was sent; its words never carry the password on.
-std::string WithoutPassword(std::string text, const std::string& password)
-{
-    if (!password.empty())
-        for (size_t at; (at = text.find(password)) != std::string::npos;) text.replace(at, password.size(), "****");
-    return text;
 }
 
 class CurlPop3Session final : public Pop3Session {
@@ -274,7 +267,8 @@ private:
             reply.failure = K::Waiting;
         }
         std::string server =
-            errReply ? " (server said: " + Sanitise(WithoutPassword(errReply_, opts_.password)) + ")" : std::string();
+            errReply ? " (server said: " + Sanitise(MaskPassword(errReply_, opts_.user, opts_.password)) + ")"
+                     : std::string();
         switch (rc) {
         case CURLE_WEIRD_SERVER_REPLY:
             if (errReply && (cmd == "uidl" || cmd == "top" || cmd == "list" || cmd == "stat")) {
@@ -336,7 +330,7 @@ private:
                 std::string(curl_easy_strerror(rc)) + (errbuf_[0] ? std::string(": ") + errbuf_ : "") + server;
             break;
         }
-        reply.reason = WithoutPassword(Sanitise(reply.reason), opts_.password);
+        reply.reason = MaskPassword(Sanitise(reply.reason), opts_.user, opts_.password);
         return reply;
     }
 

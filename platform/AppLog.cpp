@@ -1,6 +1,7 @@
 #include "platform/AppLog.h"
 
 #include "platform/FileOps.h"
+#include "platform/TextUtil.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -19,16 +20,6 @@ namespace {
 std::mutex mutex;
 QString logPath;          // guarded by mutex
 bool failureSaid = false; // guarded by mutex
-
-QString oneLine(const QString& text)
-{
-    QString out = text;
-    for (QChar& c : out) {
-        const char16_t u = c.unicode();
-        if (u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029) c = u' ';
-    }
-    return out;
-}
 
 bool writeAll(int fd, const QByteArray& data)
 {
@@ -98,7 +89,7 @@ QString Path()
 void Append(const QString& line)
 {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss "));
-    const QByteArray data = (stamp + oneLine(line)).toUtf8() + '\n';
+    const QByteArray data = (stamp + TextUtil::OneLine(line)).toUtf8() + '\n';
     std::lock_guard lock(mutex);
     if (logPath.isEmpty()) return;
     const QString failure = appendLocked(data);
@@ -111,8 +102,9 @@ void Append(const QString& line)
 
 void Warn(const std::string& line)
 {
-    std::fprintf(stderr, "%s\n", line.c_str());
-    Append(QString::fromStdString(line));
+    const QString text = QString::fromStdString(line);
+    std::fprintf(stderr, "%s\n", TextUtil::OneLine(text).toUtf8().constData());
+    Append(text);
 }
 
 } // namespace AppLog

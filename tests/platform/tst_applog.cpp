@@ -103,12 +103,15 @@ void TestAppLog::linesAreDatedAndOneLineEach()
 {
     AppLog::Append(QStringLiteral("アカウント 1: ログインできません"));
     AppLog::Append(QStringLiteral("two\nlines\r\x1b[31m and C1 \u0085 end"));
+    // Invisible controls go; separators break no line.
+    AppLog::Append(QStringLiteral("report\u202Efdp.exe\u202C\u200F\u061C\uFEFF\u2028next\u2029end"));
     const QStringList lines = linesOf(path_);
-    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.size(), 3);
     static const QRegularExpression dated(QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} "));
     for (const QString& line : lines) QVERIFY2(dated.match(line).hasMatch(), qPrintable(line));
     QVERIFY(lines[0].endsWith(QStringLiteral("アカウント 1: ログインできません")));
     QVERIFY(lines[1].endsWith(QStringLiteral("two lines  [31m and C1   end")));
+    QVERIFY2(lines[2].endsWith(QStringLiteral(" reportfdp.exe next end")), qPrintable(lines[2]));
 }
 
 void TestAppLog::fileIsPrivateEvenWhenItExisted()
@@ -229,8 +232,9 @@ void TestAppLog::programWarningsReachTheLog()
 {
     {
         StderrCapture capture(dir_.filePath(QStringLiteral("stderr.txt")));
-        Diagnostics::Warn(QStringLiteral("cannot write the day log"));
-        QCOMPARE(capture.text(), QStringLiteral("ferrowick: cannot write the day log\n"));
+        Diagnostics::Warn(QStringLiteral("cannot write the day log\u202E"));
+        AppLog::Warn("maillib: said\u2028twice\u202E");
+        QCOMPARE(capture.text(), QStringLiteral("ferrowick: cannot write the day log\nmaillib: said twice\n"));
     }
     // A desktop session may give the program no stderr at all.
     std::fflush(stderr);
@@ -240,9 +244,9 @@ void TestAppLog::programWarningsReachTheLog()
     ::dup2(saved, 2);
     ::close(saved);
     const QStringList lines = linesOf(path_);
-    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.size(), 3);
     QVERIFY(lines[0].endsWith(QStringLiteral(" cannot write the day log")));
-    QVERIFY(lines[1].endsWith(QStringLiteral(" said with stderr closed")));
+    QVERIFY(lines[2].endsWith(QStringLiteral(" said with stderr closed")));
 }
 
 QTEST_GUILESS_MAIN(TestAppLog)
