@@ -422,10 +422,11 @@ void ResidentController::mnuOpen_Click()
 void ResidentController::mnuEnd_Click()
 {
     if (quitRequested_) return;
+    // Whatever talks to a server ends now: a check, or the settings dialog's connection test.
+    mail_.Cancel();
     if (checkInFlight_) {
-        // The check is cancelled; the program ends as soon as its workers have returned.
+        // The program ends as soon as the check's workers have returned.
         quitRequested_ = true;
-        mail_.Cancel();
         return;
     }
     endProgram();
