@@ -3,6 +3,7 @@
 #include "platform/AppLog.h"
 #include "notify/Forms.h"
 #include "app/NoTrayNotice.h"
+#include "controller/ConnectivityWatch.h"
 #include "controller/RealMailLibrary.h"
 #include "app/SingleInstance.h"
 #include "controller/StallProbe.h"
@@ -86,6 +87,8 @@ int RunResident(int& argc, char** argv, const CommandLine& commandLine, const QS
     fMail_Task task(forms, mail, runner);
     task.logic().SetProgramName(QApplication::applicationDisplayName());
     task.trayIcon().setToolTip(QApplication::applicationDisplayName());
+    // The network back or a wake from sleep: accounts that could not connect are tried at once.
+    ConnectivityWatch connectivity(task.logic(), mail, task.Timer1());
     // A logout ends the program as "終了" does, a check in flight included.
     QuitOnTerminationSignals([&task] { task.logic().mnuEnd_Click(); });
     std::unique_ptr<StallProbe> probe;

@@ -13,6 +13,7 @@ AccountStatusBoard::Changes AccountStatusBoard::Record(const QList<Check>& check
     for (const Check& check : checks) {
         const Kind kind = check.status.kind;
         if (kind == Kind::Cancelled) continue;
+        if (offline_ && (kind == Kind::CannotConnect || kind == Kind::TimedOut)) continue;
         anyFinished = true;
         if (kind == Kind::NotConfigured) {
             // An account the user removed or never set up is nobody's concern.
@@ -55,6 +56,7 @@ AccountStatusBoard::Changes AccountStatusBoard::Record(const QList<Check>& check
 
 QString AccountStatusBoard::ToolTip() const
 {
+    if (offline_) return programName_ + QStringLiteral("\nネットワークに接続されていません");
     QStringList lines{programName_};
     for (const auto& [number, entry] : entries_) {
         if (!entry.failing) continue;
@@ -69,6 +71,7 @@ QString AccountStatusBoard::ToolTip() const
 
 bool AccountStatusBoard::Warning() const
 {
+    if (offline_) return false;
     for (const auto& [number, entry] : entries_)
         if (entry.failing) return true;
     return false;

@@ -42,6 +42,11 @@ public:
     // True while any configured account fails.
     bool Warning() const;
 
+    // While the machine has no network, an account that cannot connect or times out has not
+    // failed: it changes nothing and is not notified, and the tooltip says so once, for all.
+    void SetOffline(bool offline) { offline_ = offline; }
+    bool Offline() const { return offline_; }
+
 private:
     struct Entry {
         QString name;
@@ -54,4 +59,5 @@ private:
     QString programName_;
     std::map<int, Entry> entries_;
     QDateTime lastCheck_;
+    bool offline_ = false;
 };

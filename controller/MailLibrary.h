@@ -42,4 +42,11 @@ public:
 
     // Aborts every RcvMail in flight, for ending the program; later calls fail at once.
     virtual void Cancel() {}
+
+    // The network came back or changed: accounts backing off because they could not connect
+    // or timed out are tried at their next check. Returns how many accounts that frees.
+    virtual std::size_t RetryUnreachable() { return 0; }
+    // The machine woke from sleep: the connections open now are dead; what runs on them fails
+    // at once.
+    virtual void DropOpenConnections() {}
 };

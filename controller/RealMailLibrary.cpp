@@ -1,5 +1,7 @@
 #include "controller/RealMailLibrary.h"
 
+#include "maillib/NetworkEvents.h"
+
 // What the checks share is set up here, before any worker thread can start one.
 RealMailLibrary::RealMailLibrary() { maillib::Initialise(); }
 
@@ -34,3 +36,7 @@ void RealMailLibrary::KeepCachedMailsOnlyOf(const std::string& folder,
 }
 
 void RealMailLibrary::Cancel() { maillib::CancelChecks(); }
+
+std::size_t RealMailLibrary::RetryUnreachable() { return maillib::RetryUnreachableAccounts(); }
+
+void RealMailLibrary::DropOpenConnections() { maillib::DropOpenConnections(); }

@@ -15,4 +15,6 @@ public:
     void KeepCachedMailsOnlyOf(const std::string& folder,
                                const std::vector<std::pair<std::string, std::string>>& accounts) override;
     void Cancel() override;
+    std::size_t RetryUnreachable() override;
+    void DropOpenConnections() override;
 };

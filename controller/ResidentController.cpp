@@ -15,7 +15,6 @@
 #include <QStringList>
 #include <QThread>
 #include <algorithm>
-#include <cstdio>
 #include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
@@ -105,13 +104,22 @@ void ResidentController::Timer1_Timer()
     // A tick that falls due during a check does not start another; the count starts again
     // when the check ends.
     if (checkInFlight_) return;
+    if (std::exchange(retryUnreachable_, false) && mail_.RetryUnreachable() > 0) checkAtNextTick_ = true;
     // Counted in int so that a limit of 32767 cannot wrap the count past it.
     const int next = tickCount_ + 1;
-    if (next >= revTimerMin_) {
+    if (std::exchange(checkAtNextTick_, false) || next >= revTimerMin_) {
         CheckMail([this] { endCheckCycle(); });
     } else {
         tickCount_ = static_cast<qint16>(next);
     }
+}
+
+void ResidentController::SetNetworkAvailable(bool available)
+{
+    retryUnreachable_ = retryUnreachable_ || available;
+    if (board_.Offline() != available) return;
+    board_.SetOffline(!available);
+    host_.ShowTrayStatus(mM_CHKER::TrayIcon.tip = board_.ToolTip(), board_.Warning());
 }
 
 void ResidentController::Timer2_Timer()

@@ -26,6 +26,17 @@ public:
     void Timer1_Timer();
     void Timer2_Timer();
 
+    // The machine's network went (false) or came back (true). Back, the accounts that could
+    // not connect are tried at the next tick; gone, no account is reported failing for it.
+    void SetNetworkAvailable(bool available);
+    // Forgets, at the next tick, the back-off of accounts that could not connect, and checks
+    // then when that freed any, or in any case with `checkAnyway` (a wake from sleep).
+    void RetryUnreachableAtNextTick(bool checkAnyway)
+    {
+        retryUnreachable_ = true;
+        checkAtNextTick_ = checkAtNextTick_ || checkAnyway;
+    }
+
     void mnuMail_Click();
     void mnuPropaty_Click();
     void mnuRev_Click();
@@ -113,6 +124,8 @@ private:
 
     bool checkInFlight_ = false;
     bool quitRequested_ = false;
+    bool retryUnreachable_ = false;
+    bool checkAtNextTick_ = false;
     std::function<void()> afterCheck_;
     std::function<void(bool)> checkObserver_;
     std::array<AccountResult, 6> results_{};

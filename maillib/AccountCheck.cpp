@@ -115,6 +115,7 @@ private:
                 return Written(st_->lastListing, {}, Kind::Waiting, r.reason, st_->listingComplete, /*quiet=*/true);
         }
         RecordFailure(*st_, limits_, now_, r.reason);
+        st_->lastFailureKind = r.failure;
         Report(address_.Label(), user_, r.reason);
         if (!r.loginDelay) status_.waitUntil = {};
         return Say(r.failure, r.reason);

@@ -41,6 +41,14 @@ std::shared_ptr<AccountState> FindAccount(const std::string& key)
     return it == Reg().accounts.end() ? nullptr : it->second;
 }
 
+std::vector<std::shared_ptr<AccountState>> AllAccounts()
+{
+    std::lock_guard lock(Reg().mutex);
+    std::vector<std::shared_ptr<AccountState>> all;
+    for (const auto& [key, st] : Reg().accounts) all.push_back(st);
+    return all;
+}
+
 SharedSettings Settings()
 {
     std::lock_guard lock(Reg().mutex);

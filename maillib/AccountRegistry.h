@@ -51,6 +51,8 @@ struct AccountState {
     Clock::time_point loginAllowedAt{};
     bool loginDelayRefused = false; // the wait is the server's refusal, not its announced pause
     std::string passwordFingerprint;
+    // The kind of the failure being backed off from: a network change frees only the unreachable.
+    AccountStatus::Kind lastFailureKind = AccountStatus::Kind::Ok;
     std::string lastFailure;                       // reason of the failure being backed off from
     std::set<std::string, std::less<>> skipWarned; // mails already reported as skipped
     size_t skipSummary = 0;                        // mails skipped when that was last said as one line
@@ -77,5 +79,8 @@ SharedSettings Settings();
 
 // Forgets every account; `dropCopies` removes their copies on disk as well.
 void ForgetAccounts(bool dropCopies);
+
+// Every account known now, for a look at each (the registry's lock is not held meanwhile).
+std::vector<std::shared_ptr<AccountState>> AllAccounts();
 
 } // namespace maillib

@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QStringList>
 #include <functional>
+#include <utility>
 
 // One journal for every fake, so tests can assert the order of what a check did.
 struct Journal {
@@ -178,7 +179,17 @@ public:
             keptAccounts << QString::fromStdString(server) + u'|' + QString::fromStdString(user);
     }
 
+    std::size_t RetryUnreachable() override
+    {
+        ++retries;
+        return std::exchange(unreachable, 0);
+    }
+    void DropOpenConnections() override { ++drops; }
+
     QMap<QString, maillib::AccountStatus> statuses;
+    std::size_t unreachable = 0; // accounts RetryUnreachable frees, once
+    int retries = 0;             // RetryUnreachable calls
+    int drops = 0;               // DropOpenConnections calls
     QString keptFolder;
     QStringList keptAccounts; // server|user, as the start-up handed them to KeepCachedMailsOnlyOf
     std::function<void()> onRcv;

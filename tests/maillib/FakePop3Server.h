@@ -31,7 +31,8 @@ public:
     std::vector<std::string> capabilities{"USER", "UIDL", "TOP"};
     std::string password = "secret";
     bool byteAtATime = false;
-    bool silent = false; // accept and never send a byte
+    bool silent = false;               // accept and never send a byte
+    std::string address = "127.0.0.1"; // where it listens (an IPv4 address)
     Hook hook;
 
     FakePop3Server() = default;
@@ -66,4 +67,7 @@ private:
 };
 
 // The fake's address as a server text, in plain text (the fake speaks no TLS).
-inline std::string Plain(const FakePop3Server& s) { return "insecure-pop3://127.0.0.1:" + std::to_string(s.port()); }
+inline std::string Plain(const FakePop3Server& s)
+{
+    return "insecure-pop3://" + s.address + ":" + std::to_string(s.port());
+}
