@@ -116,6 +116,14 @@ int openDescriptors()
         QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
 }
 
+// The first start of a folder: it holds the lock and listens.
+struct Running {
+    QTemporaryDir folder;
+    SingleInstance instance{folder.path()};
+    bool listening = instance.Acquire() == SingleInstance::Role::Primary && instance.Listen();
+    QSignalSpy requests{&instance, &SingleInstance::requested};
+};
+
 // Runs `work` on a thread of its own, as another process would, while the test's event loop
 // serves the guard.
 class Other {
@@ -327,20 +335,17 @@ void TestSingleInstance::requestsReachTheRunningInstance_data()
 void TestSingleInstance::requestsReachTheRunningInstance()
 {
     QFETCH(StartAction, action);
-    QTemporaryDir tmp;
-    SingleInstance running(tmp.path());
-    QCOMPARE(running.Acquire(), Role::Primary);
-    QVERIFY(running.Listen());
-    QSignalSpy spy(&running, &SingleInstance::requested);
-    const QString folder = tmp.path();
+    Running r;
+    QVERIFY(r.listening);
+    const QString folder = r.folder.path();
     Other later([folder, action] {
         SingleInstance guard(folder);
         return guard.Acquire() == Role::Secondary && guard.Send(action);
     });
     QTRY_VERIFY(later.done());
     QVERIFY(later.ok());
-    QTRY_COMPARE(spy.count(), 1);
-    QCOMPARE(spy.at(0).at(0).value<StartAction>(), action);
+    QTRY_COMPARE(r.requests.count(), 1);
+    QCOMPARE(r.requests.at(0).at(0).value<StartAction>(), action);
 }
 
 void TestSingleInstance::quitWaitsUntilTheInstanceHasEnded()
@@ -394,12 +399,9 @@ void TestSingleInstance::socketLeftByAKilledInstanceIsReplaced()
 
 void TestSingleInstance::strangeRequestsAreRefused()
 {
-    QTemporaryDir tmp;
-    SingleInstance running(tmp.path());
-    QCOMPARE(running.Acquire(), Role::Primary);
-    QVERIFY(running.Listen());
-    QSignalSpy spy(&running, &SingleInstance::requested);
-    const QString name = running.ServerName();
+    Running r;
+    QVERIFY(r.listening);
+    const QString name = r.instance.ServerName();
     std::atomic<int> step{0};
     QByteArray reply;
     Other stranger([&] {
@@ -421,7 +423,7 @@ void TestSingleInstance::strangeRequestsAreRefused()
     QTRY_VERIFY(stranger.done());
     QVERIFY(stranger.ok());
     QCOMPARE(reply, QByteArray("unknown"));
-    QCOMPARE(spy.count(), 0);
+    QCOMPARE(r.requests.count(), 0);
 }
 
 void TestSingleInstance::socketFolderIsOursAlone_data()
@@ -529,13 +531,10 @@ void TestSingleInstance::listenerOfAnotherUserIsRefused()
 void TestSingleInstance::clientOfAnotherUserIsHungUpOn()
 {
     if (::geteuid() != 0) QSKIP("acting as another user needs root");
-    QTemporaryDir tmp;
-    SingleInstance running(tmp.path());
-    QCOMPARE(running.Acquire(), Role::Primary);
-    QVERIFY(running.Listen());
-    QSignalSpy spy(&running, &SingleInstance::requested);
+    Running r;
+    QVERIFY(r.listening);
     // Opened up by hand, so that the other user can reach the socket at all.
-    const QString name = running.ServerName();
+    const QString name = r.instance.ServerName();
     QVERIFY(::chmod(QFile::encodeName(QFileInfo(name).path()).constData(), 0711) == 0);
     QVERIFY(::chmod(QFile::encodeName(name).constData(), 0777) == 0);
     Child stranger([name](int ready) {
@@ -551,18 +550,15 @@ void TestSingleInstance::clientOfAnotherUserIsHungUpOn()
     QVERIFY(stranger.ready());
     QTRY_VERIFY_WITH_TIMEOUT(!stranger.running(), 5000);
     QTest::qWait(100);
-    QCOMPARE(spy.count(), 0);
+    QCOMPARE(r.requests.count(), 0);
     QVERIFY(::chmod(QFile::encodeName(QFileInfo(name).path()).constData(), 0700) == 0);
 }
 
 void TestSingleInstance::idleFloodNeitherExhaustsNorEndsTheListener()
 {
-    QTemporaryDir tmp;
-    SingleInstance running(tmp.path());
-    QCOMPARE(running.Acquire(), Role::Primary);
-    QVERIFY(running.Listen());
-    QSignalSpy spy(&running, &SingleInstance::requested);
-    const QString name = running.ServerName();
+    Running r;
+    QVERIFY(r.listening);
+    const QString name = r.instance.ServerName();
     // This process may open only a few dozen more descriptors.
     rlimit saved{};
     QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
@@ -596,11 +592,11 @@ void TestSingleInstance::idleFloodNeitherExhaustsNorEndsTheListener()
     }
     QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
     // Whatever happened to the listener on the way, a later start reaches it again.
-    const QString folder = tmp.path();
+    const QString folder = r.folder.path();
     Other later([folder] { return SingleInstance(folder).Send(StartAction::Check, nullptr, 8000); });
     QTRY_VERIFY_WITH_TIMEOUT(later.done(), 9000);
     QVERIFY(later.ok());
-    QCOMPARE(spy.count(), 1);
+    QCOMPARE(r.requests.count(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestSingleInstance)

@@ -2,15 +2,12 @@
 // logind on the system bus, or seen in the clocks).
 #include "controller/ConnectivityWatch.h"
 #include "controller/ResidentController.h"
-#include "controller/mM_CHKER.h"
-#include "settings/mReadINI.h"
 #include "tests/common/PrivateBus.h"
 #include "tests/common/TestClock.h"
 #include "tests/controller/ControllerFakes.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -42,10 +39,7 @@ maillib::AccountStatus failed(Kind kind)
 }
 
 // A resident with two accounts whose checks come only when asked (one check every 600 ticks).
-struct Resident {
-    Journal journal;
-    FakeHost host{journal};
-    FakeForms forms{journal};
+struct Resident : FakeSurroundings {
     ScriptedMail mail{journal};
     ResidentController ctl{host, forms, mail};
     QTimer tick;
@@ -54,14 +48,8 @@ struct Resident {
 
     explicit Resident(const QString& folder)
     {
-        mReadINI::ResetForTests();
-        mM_CHKER::ResetForTests();
-        QDir().mkpath(folder + QStringLiteral("/maildata/INI"));
-        QFile ini(folder + QStringLiteral("/maildata/INI/maildata.ini"));
-        if (ini.open(QIODevice::WriteOnly))
-            ini.write("[POP]\nPOP_SERVER1=pop1\nUSER1=u1\nPASS1=p1\nPOP_SERVER2=pop2\nUSER2=u2\nPASS2=p2\n"
-                      "[MAIL_REV]\nREV_TIMER_MIN=600\n[ABOUT_PALAM]\nUNLOAD_FLAG=1\n");
-        ini.close();
+        NewStart(folder, "[POP]\nPOP_SERVER1=pop1\nUSER1=u1\nPASS1=p1\nPOP_SERVER2=pop2\nUSER2=u2\nPASS2=p2\n"
+                         "[MAIL_REV]\nREV_TIMER_MIN=600\n[ABOUT_PALAM]\nUNLOAD_FLAG=1\n");
         tick.setInterval(1000);
         QObject::connect(&tick, &QTimer::timeout, [this] { ctl.Timer1_Timer(); });
         watch = std::make_unique<ConnectivityWatch>(ctl, mail, tick, &clocks);

@@ -6,14 +6,11 @@
 #include "controller/ConnectivityWatch.h"
 #include "controller/RealMailLibrary.h"
 #include "controller/ResidentController.h"
-#include "controller/mM_CHKER.h"
 #include "maillib/MailLibInternal.h"
-#include "settings/mReadINI.h"
 #include "tests/controller/ControllerFakes.h"
 #include "tests/maillib/FakeMailClock.h"
 #include "tests/maillib/FakePop3Server.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
@@ -111,20 +108,12 @@ void TestNetworkBack::accountIsWellWithinFiveSecondsOfTheLink()
     maillib::internal::SetLimits(limits);
 
     QTemporaryDir dir;
-    mReadINI::ResetForTests();
-    mM_CHKER::ResetForTests();
-    QDir().mkpath(dir.filePath(QStringLiteral("maildata/INI")));
-    QFile ini(dir.filePath(QStringLiteral("maildata/INI/maildata.ini")));
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write(QByteArray("[POP]\nPOP_SERVER1=") + QByteArray::fromStdString(Plain(s)) +
-              "\nUSER1=u\nPASS1=secret\n[MAIL_REV]\nREV_TIMER_MIN=600\n");
-    ini.close();
-
-    Journal journal;
-    FakeHost host(journal);
-    FakeForms forms(journal);
+    QVERIFY(NewStart(dir.path(), "[POP]\nPOP_SERVER1=" + QByteArray::fromStdString(Plain(s)) +
+                                     "\nUSER1=u\nPASS1=secret\n[MAIL_REV]\nREV_TIMER_MIN=600\n"));
+    FakeSurroundings fakes;
+    FakeHost& host = fakes.host;
     RealMailLibrary mail;
-    ResidentController ctl(host, forms, mail);
+    ResidentController ctl(host, fakes.forms, mail);
     QTimer tick;
     tick.setInterval(1000);
     connect(&tick, &QTimer::timeout, this, [&ctl] { ctl.Timer1_Timer(); });

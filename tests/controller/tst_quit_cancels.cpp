@@ -3,14 +3,11 @@
 #include "controller/RealMailLibrary.h"
 #include "controller/ResidentController.h"
 #include "controller/ThreadPoolCheckRunner.h"
-#include "controller/mM_CHKER.h"
 #include "maillib/MailLibInternal.h"
-#include "settings/mReadINI.h"
 #include "settings/ui/ConnectionTest.h"
 #include "tests/controller/ControllerFakes.h"
 #include "tests/maillib/FakePop3Server.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -43,25 +40,18 @@ void TestQuitCancels::quitEndsWhatWaitsOnAServer()
     QVERIFY(s.start());
 
     QTemporaryDir dir;
-    mReadINI::ResetForTests();
-    mM_CHKER::ResetForTests();
-    QDir().mkpath(dir.filePath(QStringLiteral("maildata/INI")));
-    QFile ini(dir.filePath(QStringLiteral("maildata/INI/maildata.ini")));
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    if (!connectionTest)
-        ini.write(QByteArray("[POP]\nPOP_SERVER1=") + QByteArray::fromStdString(Plain(s)) + "\nUSER1=u\nPASS1=pw-secret\n");
-    ini.close();
-
-    Journal journal;
-    FakeHost host(journal);
-    FakeForms forms(journal);
+    QVERIFY(NewStart(dir.path(), connectionTest ? QByteArray()
+                                                : "[POP]\nPOP_SERVER1=" + QByteArray::fromStdString(Plain(s)) +
+                                                      "\nUSER1=u\nPASS1=pw-secret\n"));
+    FakeSurroundings fakes;
     RealMailLibrary mail;
     ThreadPoolCheckRunner runner(5);
-    ResidentController ctl(host, forms, mail, runner);
+    ResidentController ctl(fakes.host, fakes.forms, mail, runner);
     ctl.Form_Load(dir.path());
     ConnectionTester tester;
     QSignalSpy tested(&tester, &ConnectionTester::Finished);
-    if (connectionTest) tester.Start(QString::fromStdString(Plain(s)), QStringLiteral("u"), QStringLiteral("pw-secret"), {});
+    if (connectionTest)
+        tester.Start(QString::fromStdString(Plain(s)), QStringLiteral("u"), QStringLiteral("pw-secret"), {});
     QTRY_VERIFY(s.connections() >= 1);
     QTest::qWait(200); // waiting on the greeting now
 
@@ -73,7 +63,7 @@ void TestQuitCancels::quitEndsWhatWaitsOnAServer()
         QCOMPARE(tested.at(0).at(0).value<ConnectionTest::Result>().status.kind,
                  maillib::AccountStatus::Kind::Cancelled);
     }
-    QTRY_VERIFY_WITH_TIMEOUT(journal.entries.contains(QStringLiteral("quit")), 1000);
+    QTRY_VERIFY_WITH_TIMEOUT(fakes.journal.entries.contains(QStringLiteral("quit")), 1000);
     QVERIFY2(runner.WaitForDone(1000), "a check worker still runs");
     QVERIFY2(sinceQuit.elapsed() < 1000, qPrintable(QString::number(sinceQuit.elapsed())));
 }
