@@ -1,27 +1,11 @@
-#include "tests/controller/ControllerFakes.h"
-#include "controller/ResidentController.h"
-#include "tests/common/TestClock.h"
-#include "controller/mM_CHKER.h"
-#include "settings/mReadINI.h"
+#include "tests/controller/ControllerFixture.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
-#include <memory>
 #include <unistd.h>
 
-namespace {
-
-QString dayLog()
-{
-    QFile f(mReadINI::LogPath);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-}
-
-} // namespace
-
-class TestCheckMail : public QObject {
+class TestCheckMail : public QObject, private ControllerFixture<ScriptedMail> {
     Q_OBJECT
 private Q_SLOTS:
     void init();
@@ -56,46 +40,21 @@ private Q_SLOTS:
 
 private:
     void start(const QByteArray& extraIni = QByteArray());
-    QString mailDir() const { return dir_->path() + QStringLiteral("/maildata"); }
-
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<TestClock> clock_;
-    Journal journal_;
-    std::unique_ptr<FakeHost> host_;
-    std::unique_ptr<FakeForms> forms_;
-    std::unique_ptr<ScriptedMail> mail_;
-    std::unique_ptr<ResidentController> ctl_;
 };
 
 void TestCheckMail::init()
 {
-    mReadINI::ResetForTests();
-    mM_CHKER::ResetForTests();
-    dir_ = std::make_unique<QTemporaryDir>();
-    clock_ = std::make_unique<TestClock>(QDateTime(QDate(2026, 12, 6), QTime(12, 0, 0)));
-    journal_.entries.clear();
-    host_ = std::make_unique<FakeHost>(journal_);
-    forms_ = std::make_unique<FakeForms>(journal_);
-    mail_ = std::make_unique<ScriptedMail>(journal_);
-    ctl_ = std::make_unique<ResidentController>(*host_, *forms_, *mail_);
-    QDir().mkpath(mailDir() + QStringLiteral("/INI"));
+    SetUp([this] { return std::make_unique<ScriptedMail>(journal_); });
 }
 
-void TestCheckMail::cleanup()
-{
-    ctl_.reset();
-    clock_.reset();
-}
+void TestCheckMail::cleanup() { TearDown(); }
 
 void TestCheckMail::start(const QByteArray& extraIni)
 {
-    QFile ini(mailDir() + QStringLiteral("/INI/maildata.ini"));
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write("[POP]\r\nPOP_SERVER1= s1 \r\nUSER1= u1 \r\nPASS1= p1 \r\nNAME1=会社#\r\n"
-              "POP_SERVER2=s2\r\nUSER2=\" u2\"\r\nPASS2=p2\r\nNAME2=自宅#\r\n"
-              "POP_SERVER3=s3\r\nPOP_SERVER4=s4\r\nPOP_SERVER5=s5\r\n" +
-              extraIni);
-    ini.close();
+    writeSettingsFile("[POP]\r\nPOP_SERVER1= s1 \r\nUSER1= u1 \r\nPASS1= p1 \r\nNAME1=会社#\r\n"
+                      "POP_SERVER2=s2\r\nUSER2=\" u2\"\r\nPASS2=p2\r\nNAME2=自宅#\r\n"
+                      "POP_SERVER3=s3\r\nPOP_SERVER4=s4\r\nPOP_SERVER5=s5\r\n" +
+                      extraIni);
     ctl_->Form_Load(dir_->path());
     journal_.entries.clear();
 }
