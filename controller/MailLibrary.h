@@ -25,8 +25,9 @@ public:
         return list;
     }
 
-    // RcvMail for a caller that reads only the first `placeFirst` mails: the list still has an
-    // entry per mail, but entries past `placeFirst` may be empty (no file was made for them).
+    // RcvMail for a caller that reads only the newest `placeFirst` mails: the list still has an
+    // entry per mail, newest first, but entries past `placeFirst` may be empty (no file was made
+    // for them). A mail's file keeps its name from check to check and is no other mail's.
     virtual maillib::MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
                                       std::string& folder, maillib::AccountStatus& status, std::size_t /*placeFirst*/)
     {

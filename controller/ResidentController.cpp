@@ -24,6 +24,7 @@
 namespace {
 
 const QString kFieldList = QStringLiteral("subject:from:date:nofile:");
+// The library lists an account's mails newest first: these are the newest of each account.
 constexpr int kMailsPerAccount = 100;
 
 void warn(const QString& message) { Diagnostics::Warn(message); }
@@ -48,6 +49,18 @@ void dropUnreadMail(const std::string& ref, std::string folder)
     if (name.find('/') != std::string::npos || name == "." || name == "..") return;
     struct stat st {};
     if (::lstat(ref.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(ref.c_str());
+}
+
+// A mail's key in the day log: its time line, for a reader of the log, then the name the
+// library gave its file, which stands for the account and the server's id of the mail, so
+// that two mails of one second are told apart and one mail keeps its key from check to check.
+QString dayLogKey(const QString& timeLine, const QString& mailRef)
+{
+    QString name = mailRef.mid(mailRef.lastIndexOf(u'/') + 1);
+    if (name.endsWith(QStringLiteral(".txt"))) name.chop(4);
+    // One line per mail, whatever a name holds.
+    name.removeIf([](QChar c) { return c.unicode() <= u' ' || c.unicode() == 0x7f; });
+    return timeLine + u' ' + name;
 }
 
 } // namespace
@@ -166,7 +179,7 @@ void ResidentController::CheckMail(std::function<void()> then)
         tasks.push_back([this, slot, cache, server, user, password, folder]() mutable {
             std::string mode = "SAVEALL";
             std::string receive = folder;
-            // Only the mails the tables read get a file.
+            // Only the newest mails, which the tables read, get a file.
             slot->mails = mail_.RcvMail(server, user, password, mode, receive, slot->status, kMailsPerAccount);
             // Reading only opens files, so it is done here too; the files stay until applied.
             readFields(mail_, *slot, *cache, receive);
@@ -189,6 +202,10 @@ void ResidentController::readFields(MailLibrary& mail, AccountResult& result, Re
         result.fields.reserve(last);
         for (std::size_t i = 0; i < last; ++i) {
             const std::string& ref = (*result.mails)[i];
+            if (ref.empty()) {
+                result.fields.emplace_back(); // no file: a mail the library did not fetch
+                continue;
+            }
             struct stat st {};
             const bool known = ::stat(ref.c_str(), &st) == 0 && S_ISREG(st.st_mode);
             ReadCacheEntry entry{static_cast<unsigned long long>(st.st_dev),
@@ -235,6 +252,7 @@ void ResidentController::ApplyCheck()
             total += static_cast<qint64>(mails->size());
     mM_CHKER::MailCount = static_cast<qint32>(qMin<qint64>(total, std::numeric_limits<qint32>::max()));
     mReadINI::SeenCount = 0;
+    announced_ = 0;
 
     holdReceiveFolder(true);
     for (int k = 1; k <= 5; ++k) {
@@ -246,6 +264,7 @@ void ResidentController::ApplyCheck()
         applyingFields_ = &result.fields;
         for (int i = 0; i < last; ++i) {
             const QString mailRef = fromUtf8((*result.mails)[static_cast<std::size_t>(i)]);
+            if (mailRef.isEmpty()) continue; // not fetched: nothing to read or delete
             StoreMailHeader(mailRef, i, label);
             DeleteMailFile(mailRef);
         }
@@ -256,7 +275,8 @@ void ResidentController::ApplyCheck()
     mM_CHKER::ExtraCount = mM_CHKER::MailCount > 5 ? mM_CHKER::MailCount - 5 : 0;
     mM_CHKER::PageOffset = 0;
     mM_CHKER::MailIndex = 0;
-    newCount_ = mM_CHKER::MailCount - mReadINI::SeenCount;
+    // New is what was read and not announced before: never a mail beyond those read.
+    newCount_ = announced_;
     showAccountStatus();
     if (newCount_ > 0) forms_.Show(FormId::fMail_Checker);
     setMenuEnabled(true);
@@ -327,10 +347,7 @@ void ResidentController::StoreMailHeader(const QString& mailRef, int position, c
     if (mM_CHKER::MailIndex >= mM_CHKER::kLastSlot) {
         // The tables are full. The mail still counts, and its key is still looked up, so
         // that it is not announced as new at every check.
-        if (result->size() > 2) {
-            const QString key = QStringLiteral("Time: ") + formatMailTime(valueOf(2));
-            if (WorkFolders::LookUpOrAppend(key)) ++mReadINI::SeenCount;
-        }
+        if (result->size() > 2) lookUpDayLog(dayLogKey(QStringLiteral("Time: ") + formatMailTime(valueOf(2)), mailRef));
         return;
     }
 
@@ -361,7 +378,13 @@ void ResidentController::StoreMailHeader(const QString& mailRef, int position, c
         }
     }
 
-    if (WorkFolders::LookUpOrAppend(mM_CHKER::MailTime[s])) ++mReadINI::SeenCount;
+    lookUpDayLog(dayLogKey(mM_CHKER::MailTime[s], mailRef));
+}
+
+void ResidentController::lookUpDayLog(const QString& key)
+{
+    if (WorkFolders::LookUpOrAppend(key)) ++mReadINI::SeenCount;
+    else ++announced_;
 }
 
 void ResidentController::DeleteMailFile(const QString& mailRef)

@@ -104,6 +104,8 @@ private:
     void endCheckCycle();
     void endProgram();
     void holdReceiveFolder(bool hold);
+    // Counts the mail as seen when its key is in the day log; otherwise logs it as announced.
+    void lookUpDayLog(const QString& key);
     static QString formatMailTime(const QString& value);
     static QString parseMailTime(const QString& value);
 
@@ -121,6 +123,7 @@ private:
     QString mailClient_;
     qint16 tickCount_ = 0;
     qint32 newCount_ = 0;
+    qint32 announced_ = 0; // mails of the check being applied that were not in the day log
 
     bool checkInFlight_ = false;
     bool quitRequested_ = false;

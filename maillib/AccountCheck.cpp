@@ -10,7 +10,9 @@
 #include "maillib/MailStore.h"
 #include "maillib/Pop3Listing.h"
 #include "maillib/Pop3Session.h"
+#include "maillib/SkippedMails.h"
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 
@@ -85,8 +87,8 @@ public:
                 if (!st_->haveLastOrder) return Say(Kind::Waiting, "waiting for the server's login delay");
             }
             // The server asks for a pause between logins: the last check's mails stand.
-            return Written(st_->lastListing, {}, st_->loginDelayRefused ? Kind::Waiting : Kind::Ok,
-                           "waiting for the server's login delay", st_->listingComplete);
+            return Written(st_->lastListing, st_->lastCount, {}, st_->loginDelayRefused ? Kind::Waiting : Kind::Ok,
+                           "waiting for the server's login delay");
         }
         return Fetch(shared.factory);
     }
@@ -112,7 +114,7 @@ private:
             st_->loginDelayRefused = true;
             status_.waitUntil = WallTime(st_->loginAllowedAt);
             if (st_->haveLastOrder)
-                return Written(st_->lastListing, {}, Kind::Waiting, r.reason, st_->listingComplete, /*quiet=*/true);
+                return Written(st_->lastListing, st_->lastCount, {}, Kind::Waiting, r.reason, /*quiet=*/true);
         }
         RecordFailure(*st_, limits_, now_, r.reason);
         st_->lastFailureKind = r.failure;
@@ -121,12 +123,13 @@ private:
         return Say(r.failure, r.reason);
     }
 
-    // Puts the files in place; `kind` and `reason` describe the check when that works.
-    MailList Written(const UidList& order, const UncachedMails& uncached, Kind kind, const std::string& reason,
-                     bool allCached, bool quiet = false)
+    // Puts the files of the newest mails in place, then an empty entry for each older mail of
+    // the `count` listed; `kind` and `reason` describe the check when that works.
+    MailList Written(const UidList& newest, size_t count, const UncachedMails& uncached, Kind kind,
+                     const std::string& reason, bool quiet = false)
     {
         std::string error;
-        MailList refs = WriteFiles(folder_, key_, order, *st_, uncached, placeFirst_, allCached, error);
+        MailList refs = WriteFiles(folder_, key_, newest, *st_, uncached, error);
         if (internal::Cancelled()) {
             if (refs) RemoveFiles(*refs);
             return Say(Kind::Cancelled, "cancelled");
@@ -135,10 +138,20 @@ private:
             if (!quiet) Report(address_.Label(), user_, error);
             return Say(Kind::ServerError, error);
         }
+        refs->resize(refs->size() + (count > newest.size() ? count - newest.size() : 0));
         status_.kind = kind;
         status_.text = reason;
         return refs;
     }
+
+    // What a full listing tells of the mailbox.
+    struct Listing {
+        UidList newest;   // the ids of the newest mails, newest first: as many as are placed
+        size_t count = 0; // mails listed in all
+        std::string tailId;
+        bool tailKnown = false;
+        bool byHeader = false;
+    };
 
     MailList Fetch(const SessionFactory& factory)
     {
@@ -151,74 +164,26 @@ private:
         opts.connectBound = limits_.connect;
         std::unique_ptr<Pop3Session> session = factory ? factory(opts) : MakeCurlSession(opts);
 
-        UidList ids;
-        SizeList sizes;
-        bool haveSizes = false;
         UncachedMails uncached;    // fetched this check but over the cache budget
         bool stoppedEarly = false; // the connection ended before every new mail was fetched
 
         Pop3Reply r;
         const bool unchanged = MailboxUnchanged(*session, r);
         if (!unchanged && !r.ok() && r.kind != Pop3Reply::Kind::ServerErr) return Failed(*session, r);
-        // The last message of the listing, to compare the next check's STAT and UIDL n with.
-        unsigned long tailNumber = 0;
-        std::string tailId;
-        bool tailKnown = false;
-        if (unchanged) {
-            ids = st_->lastListing;
-            r = Pop3Reply{};
-        } else {
-            r = session->Uidl([&](std::string_view line) {
-                ids.AddLine(line);
-                unsigned long n = 0;
-                std::string_view rest;
-                if (ParseListingLine(line, n, rest) && n > tailNumber) {
-                    tailNumber = n;
-                    tailId.assign(rest);
-                }
-            });
-            tailKnown = r.ok();
-        }
-        if (!unchanged && r.kind == Pop3Reply::Kind::ServerErr) {
-            // No UIDL: identify mails by their header block.
-            std::vector<unsigned long> numbers;
-            r = session->List([&](std::string_view line) {
-                sizes.AddLine(line);
-                unsigned long n = 0;
-                std::string_view rest;
-                if (ParseListingLine(line, n, rest)) numbers.push_back(n);
-            });
-            if (!r.ok()) return Failed(*session, r);
-            sizes.Finish();
-            haveSizes = true;
-            ids = UidList();
-            for (unsigned long n : numbers) {
-                std::string head;
-                r = session->Top(n, 0, limits_.sizeCap, head);
-                if (r.kind == Pop3Reply::Kind::ServerErr)
-                    r.kind = Pop3Reply::Kind::Failed; // the connection is gone, the rest unknown
-                if (r.cut) {
-                    r.kind = Pop3Reply::Kind::Failed;
-                    r.reason = "the server sent more than the headers asked for";
-                }
-                if (!r.ok()) return Failed(*session, r);
-                ids.Add(n, "H:" + Sha256Hex(HeaderBlock(head)));
-            }
-        } else if (!r.ok()) {
-            return Failed(*session, r);
-        }
+        Listing listing;
         if (!unchanged) {
-            ids.Finish();
+            r = ListMailbox(*session, listing);
+            if (!r.ok()) return Failed(*session, r);
             if (!st_->copiesLoaded) {
                 // What an earlier process fetched need not be fetched again.
-                LoadCopies(st_->copyFolder, key_, ids, *st_, limits_.cacheBudget);
+                LoadCopies(st_->copyFolder, key_, listing.newest, *st_, limits_.cacheBudget);
                 st_->copiesLoaded = true;
             }
         }
-        // Distinct numbers up to the largest, as many as listed: exactly 1..count.
-        tailKnown = tailKnown && ids.size() == tailNumber;
+        const UidList& ids = unchanged ? st_->lastListing : listing.newest;
+        const size_t count = unchanged ? st_->lastCount : listing.count;
 
-        // New mails in server order; one that ended an earlier check comes last, so that it
+        // New mails, newest first; one that ended an earlier check comes last, so that it
         // cannot keep the others from being fetched.
         std::vector<size_t> wanted, refusedBefore;
         // An unchanged mailbox whose mails were all fetched has none to look for.
@@ -232,26 +197,30 @@ private:
         for (size_t i : wanted) {
             const std::string_view id = ids.Id(i);
             const unsigned long number = ids.Number(i);
-            if (!haveSizes) {
-                r = session->List([&](std::string_view line) { sizes.AddLine(line); });
-                if (!r.ok()) return Failed(*session, r);
-                sizes.Finish();
-                haveSizes = true;
+            if (!ReadyForRequest(*session)) {
+                stoppedEarly = true;
+                break;
             }
-            if (!sizes.Listed(number)) {
-                Skip(number, std::string(id), "the server lists no such message");
+            if (!haveSizes_) {
+                r = session->List([&](std::string_view line) { sizes_.AddLine(line); });
+                if (!r.ok()) return Failed(*session, r);
+                sizes_.Finish();
+                haveSizes_ = true;
+            }
+            if (!sizes_.Listed(number)) {
+                skipped_.Add(number, std::string(id), "the server lists no such message");
                 continue;
             }
-            const unsigned long size = sizes.SizeOf(number);
+            const unsigned long size = sizes_.SizeOf(number);
             const bool overCap = size == SizeList::kUnknown || size > limits_.sizeCap;
             std::string content;
             r = session->Top(number, overCap ? limits_.truncatedBodyLines : 1000000UL, limits_.sizeCap, content);
             if (r.kind == Pop3Reply::Kind::ServerErr) {
-                // curl ends the connection after a refusal; the mails after it wait for the next check.
+                // Asked for after the others next time; the mails after it may still come now.
                 st_->askLast.insert(std::string(id));
-                Skip(number, std::string(id), r.reason);
-                stoppedEarly = true;
-                break;
+                skipped_.Add(number, std::string(id), r.reason);
+                sessionEnded_ = true;
+                continue;
             }
             if (!r.ok()) return Failed(*session, r);
             st_->askLast.erase(std::string(id));
@@ -274,9 +243,10 @@ private:
             st_->loginAllowedAt = now_ + std::chrono::milliseconds(*delay * 1000);
         st_->loginDelayRefused = false;
         session->Quit();
-        ReportSkipped();
+        skipped_.Report(address_.Label(), user_, st_->skipWarned, st_->skipSummary);
 
-        // Mails gone from the server leave the cache.
+        // Only the newest mails stay cached; those gone from the server or pushed out by newer
+        // ones leave.
         for (auto it = st_->mails.begin(); !unchanged && it != st_->mails.end();) {
             if (!ids.Contains(it->first)) {
                 st_->cachedBytes -= it->second.content.size();
@@ -291,19 +261,20 @@ private:
                 it = ids.Contains(*it) ? std::next(it) : seen->erase(it);
         st_->failures = 0;
         st_->retryAt = {};
-        const size_t listed = ids.size();
         // Every wanted mail was fetched and kept: the whole listing is cached.
-        const bool complete = !stoppedEarly && uncached.empty() && skippedCount_ == 0;
-        MailList refs = Written(ids, uncached, Kind::Ok,
+        const bool complete = !stoppedEarly && uncached.empty() && skipped_.Count() == 0;
+        MailList refs = Written(ids, count, uncached, Kind::Ok,
                                 stoppedEarly ? "the connection ended early; the other mails next time"
-                                             : std::to_string(listed) + " mail(s)",
-                                complete);
+                                             : std::to_string(count) + " mail(s)");
         const bool keep = refs || status_.kind != Kind::Cancelled;
         if (keep && !unchanged) {
-            st_->lastListing = std::move(ids);
+            st_->lastListing = std::move(listing.newest);
+            st_->lastCount = listing.count;
+            st_->lastWindow = placeFirst_;
             st_->haveLastOrder = true;
-            st_->tailKnown = tailKnown;
-            st_->tailId = std::move(tailId);
+            st_->idsByHeader = listing.byHeader;
+            st_->tailKnown = listing.tailKnown;
+            st_->tailId = std::move(listing.tailId);
             st_->fullListingAt = now_;
         }
         // A listing not kept may have lost cached mails already: no promise about it.
@@ -311,14 +282,103 @@ private:
         return refs;
     }
 
-    // STAT, then UIDL n for the last message n: a mailbox only grows at its end, and any
-    // deletion changes the count or the last id, so when both match the last full listing
-    // nothing was added or removed. A full listing still comes every fullListingEvery.
+    // The ids of the newest mails: UIDL, or for a server without it (or that had none at the
+    // last listing, until the periodic full listing tries again) the header blocks of the
+    // newest mails, which LIST numbers.
+    Pop3Reply ListMailbox(Pop3Session& session, Listing& out)
+    {
+        Pop3Reply r;
+        if (!st_->idsByHeader || now_ - st_->fullListingAt >= limits_.fullListingEvery) {
+            UidList all;
+            unsigned long tailNumber = 0;
+            r = session.Uidl([&](std::string_view line) {
+                all.AddLine(line);
+                unsigned long n = 0;
+                std::string_view rest;
+                if (ParseListingLine(line, n, rest) && n > tailNumber) {
+                    tailNumber = n;
+                    out.tailId.assign(rest);
+                }
+            });
+            if (r.ok()) {
+                all.Finish();
+                out.count = all.size();
+                // Distinct numbers up to the largest, as many as listed: exactly 1..count.
+                out.tailKnown = all.size() == tailNumber;
+                out.newest = all.Newest(placeFirst_);
+                return r;
+            }
+            if (r.kind != Pop3Reply::Kind::ServerErr) return r;
+        }
+        std::vector<unsigned long> numbers;
+        r = session.List([&](std::string_view line) {
+            sizes_.AddLine(line);
+            unsigned long n = 0;
+            std::string_view rest;
+            if (ParseListingLine(line, n, rest)) numbers.push_back(n);
+        });
+        if (!r.ok()) return r;
+        sizes_.Finish();
+        haveSizes_ = true;
+        std::sort(numbers.begin(), numbers.end());
+        numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+        out.count = numbers.size();
+        out.byHeader = true;
+        const size_t window = std::min(numbers.size(), placeFirst_);
+        std::vector<std::pair<unsigned long, std::string>> heads; // newest first
+        for (size_t k = 0; k < window; ++k) {
+            const unsigned long n = numbers[numbers.size() - 1 - k];
+            std::string head;
+            if (!ReadyForRequest(session)) {
+                r.kind = Pop3Reply::Kind::Failed; // the rest stays unknown
+                return r;
+            }
+            r = session.Top(n, 0, limits_.sizeCap, head);
+            if (r.cut) {
+                r.kind = Pop3Reply::Kind::Failed;
+                r.reason = "the server sent more than the headers asked for";
+            }
+            if (r.kind == Pop3Reply::Kind::ServerErr) {
+                skipped_.Add(n, "#" + std::to_string(n), r.reason);
+                sessionEnded_ = true;
+                continue;
+            }
+            if (!r.ok()) return r;
+            heads.emplace_back(n, "H:" + Sha256Hex(HeaderBlock(head)));
+            if (k == 0) out.tailId = heads.back().second;
+        }
+        // Copies of one mail told apart in server order, as in a UIDL listing.
+        UidList byHeader;
+        for (auto it = heads.rbegin(); it != heads.rend(); ++it) byHeader.Add(it->first, it->second);
+        byHeader.Finish();
+        out.newest = byHeader.Newest(window);
+        out.tailKnown = !out.tailId.empty() && numbers.back() == numbers.size();
+        return Pop3Reply{};
+    }
+
+    // curl ends the session after a refusal, and its next request logs in again. That is done
+    // a few times in one check at most, and never against a server that asks for a pause
+    // between logins: the mails left wait for the next check.
+    bool ReadyForRequest(const Pop3Session& session)
+    {
+        if (!sessionEnded_) return true;
+        if (relogins_ >= kMaxLoginsAfterRefusal) return false;
+        if (auto delay = session.LoginDelaySeconds(); delay && *delay > 0) return false;
+        ++relogins_;
+        sessionEnded_ = false;
+        return true;
+    }
+
+    // STAT, then the id of the last message n (UIDL n, or its header block for a server
+    // without UIDL): a mailbox only grows at its end, and any deletion changes the count or
+    // the last id, so when both match the last full listing nothing was added or removed. A
+    // full listing still comes every fullListingEvery.
     // False when a full listing is due; `r` then says why when the server refused or failed.
     bool MailboxUnchanged(Pop3Session& session, Pop3Reply& r)
     {
         r = Pop3Reply{};
-        if (!st_->haveLastOrder || !st_->tailKnown || now_ - st_->fullListingAt >= limits_.fullListingEvery)
+        if (!st_->haveLastOrder || !st_->tailKnown || st_->lastWindow != placeFirst_ ||
+            now_ - st_->fullListingAt >= limits_.fullListingEvery)
             return false;
         if (st_->shortcutRefused && now_ - st_->shortcutRefusedAt < limits_.fullListingEvery) return false;
         st_->shortcutRefused = false;
@@ -326,12 +386,21 @@ private:
         r = session.Stat(text);
         if (r.ok()) {
             unsigned long count = 0;
-            if (!LeadingNumber(text, count) || count != st_->lastListing.size()) return false;
+            if (!ParseLeadingCount(text, count) || count != st_->lastCount) return false;
             if (count == 0) return true;
-            r = session.UidlOf(count, text);
-            unsigned long n = 0;
-            std::string_view id;
-            if (r.ok()) return ParseListingLine(text, n, id) && n == count && id == st_->tailId;
+            if (st_->idsByHeader) {
+                r = session.Top(count, 0, limits_.sizeCap, text);
+                if (r.cut) {
+                    r.kind = Pop3Reply::Kind::Failed;
+                    r.reason = "the server sent more than the headers asked for";
+                }
+                if (r.ok()) return "H:" + Sha256Hex(HeaderBlock(text)) == st_->tailId;
+            } else {
+                r = session.UidlOf(count, text);
+                unsigned long n = 0;
+                std::string_view id;
+                if (r.ok()) return ParseListingLine(text, n, id) && n == count && id == st_->tailId;
+            }
         }
         if (r.kind == Pop3Reply::Kind::ServerErr) {
             // The refusal closed the connection; the full listing logs in again.
@@ -339,42 +408,6 @@ private:
             st_->shortcutRefusedAt = now_;
         }
         return false;
-    }
-
-    static bool LeadingNumber(std::string_view text, unsigned long& n)
-    {
-        const size_t end = text.find_first_not_of("0123456789");
-        const std::string_view digits = text.substr(0, end);
-        if (digits.empty() || digits.size() > 9 || (end != std::string_view::npos && text[end] != ' ')) return false;
-        n = 0;
-        for (char c : digits) n = n * 10 + static_cast<unsigned long>(c - '0');
-        return true;
-    }
-
-    // A mail the server will not give: left out, said once per mail (not at every check).
-    static constexpr size_t kMaxSkipLines = 10;
-
-    void Skip(unsigned long number, std::string id, const std::string& why)
-    {
-        // Only the first few are kept: a listing may name thousands of messages that do not exist.
-        if (skipped_.size() <= kMaxSkipLines)
-            skipped_.push_back({std::move(id), "message " + std::to_string(number) + " skipped: " + why});
-        ++skippedCount_;
-    }
-
-    void ReportSkipped()
-    {
-        if (skippedCount_ > kMaxSkipLines) {
-            // A flood: one line, and again only when the count changes.
-            if (st_->skipSummary != skippedCount_)
-                Report(address_.Label(), user_,
-                       std::to_string(skippedCount_) + " mails skipped, e.g. " + skipped_.front().second);
-            st_->skipSummary = skippedCount_;
-            return;
-        }
-        st_->skipSummary = 0;
-        for (const auto& [id, line] : skipped_)
-            if (st_->skipWarned.insert(id).second) Report(address_.Label(), user_, line);
     }
 
     const ServerAddress& address_;
@@ -387,8 +420,12 @@ private:
     internal::Limits limits_;
     AccountState* st_ = nullptr;
     Clock::time_point now_{};
-    std::vector<std::pair<std::string, std::string>> skipped_; // (id, warning) of this check
-    size_t skippedCount_ = 0;
+    SkippedMails skipped_;
+    SizeList sizes_; // LIST, once asked for in this check
+    bool haveSizes_ = false;
+    static constexpr int kMaxLoginsAfterRefusal = 3;
+    bool sessionEnded_ = false; // a refusal ended the session: the next request logs in again
+    int relogins_ = 0;
 };
 
 } // namespace

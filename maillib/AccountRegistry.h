@@ -33,13 +33,19 @@ void DropShadow(Cached& mail);
 
 struct AccountState {
     std::mutex mutex;                                 // held while this account is checked
-    std::map<std::string, Cached, std::less<>> mails; // by UIDL (or header identity)
+    std::map<std::string, Cached, std::less<>> mails; // the newest mails by UIDL (or header identity)
     size_t cachedBytes = 0;
-    UidList lastListing; // ids of the last good check, server order
+    // The last good check's listing: the ids of the newest mails (as many as it placed at
+    // most), newest first, and how many mails the server listed in all.
+    UidList lastListing;
+    size_t lastCount = 0;
+    size_t lastWindow = 0; // how many of the newest mails that check was asked to place
     bool haveLastOrder = false;
-    // What a check needs to tell, from STAT and UIDL of the last message alone, that the
-    // mailbox is as the last full UIDL listing left it.
-    bool tailKnown = false; // lastListing came from UIDL and numbers 1..count
+    // The server gives no UIDL: mails are known by a hash of their header block.
+    bool idsByHeader = false;
+    // What a check needs to tell, from STAT and the id of the last message alone, that the
+    // mailbox is as the last full listing left it.
+    bool tailKnown = false; // the listing numbered its mails 1..count and gave the last one an id
     std::string tailId;     // the id the listing gave the last message
     Clock::time_point fullListingAt{};
     Clock::time_point shortcutRefusedAt{}; // STAT or UIDL n refused: full listings for a while

@@ -40,14 +40,17 @@ struct AccountStatus {
 };
 
 // All texts UTF-8. The in-out references are left unchanged by the library.
+// The list has one entry per mail, newest first (the server's highest message number first):
+// the path of a file placed in the folder. A mail's file keeps its name from check to check,
+// and no other mail of any account gets that name.
 MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode, std::string& folder);
 // The same check; `status` says how it went.
 MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode, std::string& folder,
                  AccountStatus& status);
-// The same check for a caller that reads only the first `placeFirst` mails: the list still
-// has one entry per mail, in server order (its size is the mail count), but only the first
-// `placeFirst` entries are paths of files placed in the folder; the others are empty strings
-// and no file is made for them. The overloads above place every mail.
+// The same check for a caller that reads only the newest `placeFirst` mails: only they are
+// fetched and placed, and only they are kept in the cache. The list still has one entry per
+// mail (its size is the mail count), but past the placed files come empty strings: nothing
+// is asked of the server or made for those mails. The overloads above place every mail.
 MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode, std::string& folder,
                  AccountStatus& status, std::size_t placeFirst);
 MailList ReadMail(std::string& mailRef, std::string& fieldList, std::string& folder);

@@ -139,7 +139,7 @@ std::string CaFileFor(const std::string& folder)
 }
 
 MailList WriteFiles(const std::string& folder, const std::string& accountKey, const UidList& order, AccountState& st,
-                    const UncachedMails& uncached, size_t placeFirst, bool allCached, std::string& error)
+                    const UncachedMails& uncached, std::string& error)
 {
     CacheRoot(folder); // clears what a dead process left half-written before the first save
     std::vector<std::string> refs;
@@ -151,10 +151,6 @@ MailList WriteFiles(const std::string& folder, const std::string& accountKey, co
             error = "cancelled";
             return std::nullopt;
         }
-        if (allCached && refs.size() >= placeFirst) {
-            refs.resize(order.size()); // one empty entry for each mail left
-            break;
-        }
         Cached* cached = nullptr;
         const std::string* content = nullptr;
         if (auto it = st.mails.find(id); it != st.mails.end()) {
@@ -164,10 +160,6 @@ MailList WriteFiles(const std::string& folder, const std::string& accountKey, co
             content = &u->second;
         }
         if (!content) continue;
-        if (refs.size() >= placeFirst) {
-            refs.emplace_back();
-            continue;
-        }
         std::string name;
         if (cached && !cached->fileName.empty()) {
             name = cached->fileName;

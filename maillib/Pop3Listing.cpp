@@ -3,6 +3,7 @@
 #include "maillib/Digest.h"
 
 #include <algorithm>
+#include <numeric>
 
 namespace maillib {
 namespace {
@@ -46,6 +47,16 @@ bool ParseListingLine(std::string_view line, unsigned long& number, std::string_
     rest = TrimBlanks(line.substr(sp + 1));
     if (rest.empty()) return false;
     number = n;
+    return true;
+}
+
+bool ParseLeadingCount(std::string_view text, unsigned long& count)
+{
+    const size_t end = text.find_first_not_of("0123456789");
+    const std::string_view digits = text.substr(0, end);
+    if (digits.empty() || digits.size() > 9 || (end != std::string_view::npos && text[end] != ' ')) return false;
+    count = 0;
+    for (char c : digits) count = count * 10 + static_cast<unsigned long>(c - '0');
     return true;
 }
 
@@ -189,6 +200,19 @@ bool UidList::Contains(std::string_view id) const
     for (; it != byHash_.end() && it->first == h; ++it)
         if (Id(it->second) == id) return true;
     return false;
+}
+
+UidList UidList::Newest(size_t window) const
+{
+    std::vector<uint32_t> order(entries_.size());
+    std::iota(order.begin(), order.end(), 0u);
+    const size_t n = std::min(window, order.size());
+    std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(n), order.end(),
+                      [&](uint32_t a, uint32_t b) { return entries_[a].number > entries_[b].number; });
+    UidList out;
+    for (size_t k = 0; k < n; ++k) out.Add(entries_[order[k]].number, Id(order[k]));
+    out.Finish(); // indexes them; numbers and ids are unique already
+    return out;
 }
 
 void SizeList::AddLine(std::string_view line)

@@ -15,6 +15,9 @@ namespace maillib {
 // around both are ignored. False for anything else, which a listing skips.
 bool ParseListingLine(std::string_view line, unsigned long& number, std::string_view& rest);
 
+// The count that begins a STAT reply ("count size"): 0..999999999; false for anything else.
+bool ParseLeadingCount(std::string_view text, unsigned long& count);
+
 // UIDs longer than this are kept by a hash of themselves.
 constexpr size_t kMaxUidLength = 512;
 
@@ -30,7 +33,7 @@ private:
     std::string pending_;
 };
 
-// The unique ids of a UIDL listing, in server order.
+// The unique ids of a UIDL listing, in the order they were added (a server's: oldest first).
 class UidList {
 public:
     void AddLine(std::string_view line);
@@ -43,6 +46,8 @@ public:
     unsigned long Number(size_t i) const { return entries_[i].number; }
     std::string_view Id(size_t i) const;
     bool Contains(std::string_view id) const; // after Finish
+    // The entries of the `window` highest message numbers, the highest first (after Finish).
+    UidList Newest(size_t window) const;
 
 private:
     struct Entry {

@@ -1,4 +1,6 @@
 #pragma once
+#include "settings/ui/ClickLabel.h"
+
 #include <QDialog>
 #include <QLabel>
 #include <QLine>
@@ -6,24 +8,9 @@
 #include <QString>
 #include <array>
 
-class ConnectionTester;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
-
-// A caption that acts as a button: clicked on release of the left button over it.
-class ClickLabel : public QLabel {
-    Q_OBJECT
-public:
-    using QLabel::QLabel;
-
-Q_SIGNALS:
-    void clicked();
-
-protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-};
 
 // The settings dialog: one set of boxes for the account chosen in Combo1 plus the three
 // global timings. Applying writes that one account and the globals; applying and deleting
@@ -39,12 +26,6 @@ public:
     ~fM_PALAM() override;
 
     void done(int result) override;
-
-    // Questions, confirmations and write errors carry this title.
-    static inline const QString kMessageTitle = QStringLiteral("Ferrowick");
-    // The validation messages carry the program's own title instead. An explicit title gets the
-    // display name appended by Qt ("ferrowick — Ferrowick"), so this is the display name itself.
-    static QString DefaultMessageTitle();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -70,7 +51,6 @@ private:
     void ApplyDeleteLabelRule();
     void ApplySettings();
     void DeleteAccount();
-    void TestConnection();
     static void CenterOnScreen(QWidget* form);
     // The account number the list selects: its position + 1, as text.
     QString selectedLabel() const;
@@ -83,7 +63,6 @@ private:
     std::array<QLine, 4> Line1{};
     QCheckBox* Check1 = nullptr;
     ClickLabel* TestLabel = nullptr;
-    ConnectionTester* tester_ = nullptr;
     QPixmap background_;
 
     // The file as it was when the dialog opened; accounts 1..5 at 0..4.

@@ -1,8 +1,7 @@
-#include "tests/controller/ControllerFakes.h"
+#include "tests/controller/ControllerFixture.h"
 #include "tests/common/TestClock.h"
 #include "controller/fMail_Task.h"
 #include "controller/mM_CHKER.h"
-#include "settings/mReadINI.h"
 
 #include <QAction>
 #include <QApplication>
@@ -28,8 +27,7 @@ private:
 
 void TestMailTask::init()
 {
-    mReadINI::ResetForTests();
-    mM_CHKER::ResetForTests();
+    ClearModuleState();
     journal_.entries.clear();
 }
 

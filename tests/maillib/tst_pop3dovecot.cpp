@@ -210,7 +210,8 @@ private Q_SLOTS:
         auto doc = QJsonDocument::fromJson(p.readAllStandardOutput());
         QVERIFY(doc.isArray());
         QCOMPARE(doc.array().size(), demoMails().size());
-        QJsonObject first = doc.array().first().toObject();
+        // Newest first: the first demo mail delivered comes last.
+        QJsonObject first = doc.array().last().toObject();
         QCOMPARE(first["subject"].toString(), QString("来週の定例会議について"));
         QCOMPARE(first["from"].toString(), QString("山田 太郎 <taro.yamada@example.co.jp>"));
         QCOMPARE(first["date"].toString(), QString("2024/03/05 09:15:00"));
@@ -271,7 +272,7 @@ private Q_SLOTS:
             auto doc = QJsonDocument::fromJson(out);
             QVERIFY(doc.isArray());
             QCOMPARE(doc.array().size(), 2);
-            QCOMPARE(doc.array().first().toObject()["subject"].toString(), QString("来週の定例会議について"));
+            QCOMPARE(doc.array().last().toObject()["subject"].toString(), QString("来週の定例会議について"));
         }
     }
 
