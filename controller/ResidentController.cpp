@@ -127,14 +127,6 @@ void ResidentController::Timer1_Timer()
     }
 }
 
-void ResidentController::SetNetworkAvailable(bool available)
-{
-    retryUnreachable_ = retryUnreachable_ || available;
-    if (board_.Offline() != available) return;
-    board_.SetOffline(!available);
-    host_.ShowTrayStatus(mM_CHKER::TrayIcon.tip = board_.ToolTip(), board_.Warning());
-}
-
 void ResidentController::Timer2_Timer()
 {
     if (unloadFlag_ == 0) return;
