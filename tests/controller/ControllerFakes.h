@@ -2,10 +2,7 @@
 #include "controller/ControllerHost.h"
 #include "controller/FormHost.h"
 #include "controller/MailLibrary.h"
-#include "controller/mM_CHKER.h"
-#include "settings/mReadINI.h"
 
-#include <QDir>
 #include <QFile>
 #include <QMap>
 #include <QSet>
@@ -212,22 +209,4 @@ inline QStringList mailFields(const QString& subject, const QString& from, const
 {
     return {QStringLiteral("subject: ") + subject, QStringLiteral("from: ") + from, QStringLiteral("date: ") + date,
             QStringLiteral("nofile: "), QStringLiteral("body:") + body};
-}
-
-// The tray and the windows of a controller under test, with one journal.
-struct FakeSurroundings {
-    Journal journal;
-    FakeHost host{journal};
-    FakeForms forms{journal};
-};
-
-// A program folder as a new start finds it: the shared state reset, and `settings` as its
-// maildata.ini. False when the file cannot be written.
-inline bool NewStart(const QString& folder, const QByteArray& settings)
-{
-    mReadINI::ResetForTests();
-    mM_CHKER::ResetForTests();
-    QDir().mkpath(folder + QStringLiteral("/maildata/INI"));
-    QFile ini(folder + QStringLiteral("/maildata/INI/maildata.ini"));
-    return ini.open(QIODevice::WriteOnly) && ini.write(settings) == settings.size();
 }

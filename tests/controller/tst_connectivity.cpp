@@ -1,15 +1,12 @@
 // The resident and the machine's day: the network gone and back, and waking from sleep (told by
 // logind on the system bus, or seen in the clocks).
 #include "controller/ConnectivityWatch.h"
-#include "controller/ResidentController.h"
 #include "tests/common/PrivateBus.h"
-#include "tests/common/TestClock.h"
-#include "tests/controller/ControllerFakes.h"
+#include "tests/controller/ControllerFixture.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -38,32 +35,19 @@ maillib::AccountStatus failed(Kind kind)
     return s;
 }
 
-// A resident with two accounts whose checks come only when asked (one check every 600 ticks).
-struct Resident : FakeSurroundings {
-    ScriptedMail mail{journal};
-    ResidentController ctl{host, forms, mail};
-    QTimer tick;
-    FakeSleepClocks clocks;
-    std::unique_ptr<ConnectivityWatch> watch;
-
-    explicit Resident(const QString& folder)
-    {
-        NewStart(folder, "[POP]\nPOP_SERVER1=pop1\nUSER1=u1\nPASS1=p1\nPOP_SERVER2=pop2\nUSER2=u2\nPASS2=p2\n"
-                         "[MAIL_REV]\nREV_TIMER_MIN=600\n[ABOUT_PALAM]\nUNLOAD_FLAG=1\n");
-        tick.setInterval(1000);
-        QObject::connect(&tick, &QTimer::timeout, [this] { ctl.Timer1_Timer(); });
-        watch = std::make_unique<ConnectivityWatch>(ctl, mail, tick, &clocks);
-        ctl.Form_Load(folder);
-    }
-    int checks() const { return int(journal.entries.filter(QStringLiteral("rcv:pop1|")).size()); }
-};
+// Two accounts whose checks come only when asked (one check every 600 ticks), and the
+// post box set to close by itself.
+const QByteArray kSettings = "[POP]\nPOP_SERVER1=pop1\nUSER1=u1\nPASS1=p1\nPOP_SERVER2=pop2\nUSER2=u2\nPASS2=p2\n"
+                             "[MAIL_REV]\nREV_TIMER_MIN=600\n[ABOUT_PALAM]\nUNLOAD_FLAG=1\n";
 
 } // namespace
 
-class TestConnectivity : public QObject {
+class TestConnectivity : public QObject, private ControllerFixture<ScriptedMail> {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
+    void init();
+    void cleanup();
     void offlineFailuresAreNoFailures();
     void networkBackRetriesAtTheNextTick_data();
     void networkBackRetriesAtTheNextTick();
@@ -71,8 +55,12 @@ private Q_SLOTS:
     void wakeChecksAtOnce();
 
 private:
-    QTemporaryDir dir_;
+    int checksMade() const { return int(journal_.entries.filter(QStringLiteral("rcv:pop1|")).size()); }
+
     std::unique_ptr<PrivateBus> bus_;
+    QTimer tick_; // the resident's check timer
+    FakeSleepClocks clocks_;
+    std::unique_ptr<ConnectivityWatch> watch_;
 };
 
 void TestConnectivity::initTestCase()
@@ -82,30 +70,47 @@ void TestConnectivity::initTestCase()
     if (bus_->started()) qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus_->address().toUtf8());
 }
 
+void TestConnectivity::init()
+{
+    SetUp([this] { return std::make_unique<ScriptedMail>(journal_); });
+    writeSettingsFile(kSettings);
+    clocks_ = FakeSleepClocks();
+    tick_.setInterval(1000);
+    connect(&tick_, &QTimer::timeout, this, [this] { ctl_->Timer1_Timer(); });
+    watch_ = std::make_unique<ConnectivityWatch>(*ctl_, *mail_, tick_, &clocks_);
+}
+
+void TestConnectivity::cleanup()
+{
+    tick_.stop();
+    tick_.disconnect(this);
+    watch_.reset();
+    TearDown();
+}
+
 void TestConnectivity::offlineFailuresAreNoFailures()
 {
-    TestClock clock;
-    Resident r(dir_.path());
-    r.ctl.SetNetworkAvailable(false);
-    QCOMPARE(r.host.trayTip, kOffline);
-    r.mail.statuses[QStringLiteral("pop1")] = failed(Kind::CannotConnect);
-    r.mail.statuses[QStringLiteral("pop2")] = failed(Kind::TimedOut);
-    for (int i = 0; i < 2; ++i) r.ctl.mnuRev_Click();
+    ctl_->Form_Load(programFolder());
+    ctl_->SetNetworkAvailable(false);
+    QCOMPARE(host_->trayTip, kOffline);
+    mail_->statuses[QStringLiteral("pop1")] = failed(Kind::CannotConnect);
+    mail_->statuses[QStringLiteral("pop2")] = failed(Kind::TimedOut);
+    for (int i = 0; i < 2; ++i) ctl_->mnuRev_Click();
     // Said once, for all, with no warning picture and no notification per account.
-    QCOMPARE(r.host.trayTip, kOffline);
-    QVERIFY(!r.host.warningIcon);
-    QCOMPARE(r.host.notifications, QStringList());
+    QCOMPARE(host_->trayTip, kOffline);
+    QVERIFY(!host_->warningIcon);
+    QCOMPARE(host_->notifications, QStringList());
 
     // Back: the next tick retries, and the accounts were never failing.
-    r.mail.statuses.clear();
-    r.mail.unreachable = 2;
-    r.ctl.SetNetworkAvailable(true);
-    const int before = r.checks();
-    r.ctl.Timer1_Timer();
-    QCOMPARE(r.mail.retries, 1);
-    QCOMPARE(r.checks(), before + 1);
-    QVERIFY2(r.host.trayTip.startsWith(QStringLiteral("Ferrowick\n最終確認 ")), qPrintable(r.host.trayTip));
-    QCOMPARE(r.host.notifications, QStringList());
+    mail_->statuses.clear();
+    mail_->unreachable = 2;
+    ctl_->SetNetworkAvailable(true);
+    const int before = checksMade();
+    ctl_->Timer1_Timer();
+    QCOMPARE(mail_->retries, 1);
+    QCOMPARE(checksMade(), before + 1);
+    QVERIFY2(host_->trayTip.startsWith(QStringLiteral("Ferrowick\n最終確認 ")), qPrintable(host_->trayTip));
+    QCOMPARE(host_->notifications, QStringList());
 }
 
 void TestConnectivity::networkBackRetriesAtTheNextTick_data()
@@ -124,20 +129,19 @@ void TestConnectivity::networkBackRetriesAtTheNextTick()
     QFETCH(bool, wasOffline);
     QFETCH(int, unreachable);
     QFETCH(bool, checks);
-    TestClock clock;
-    Resident r(dir_.path());
-    if (wasOffline) r.ctl.SetNetworkAvailable(false);
-    r.mail.unreachable = std::size_t(unreachable);
-    r.ctl.SetNetworkAvailable(true);
-    const int before = r.checks();
-    QCOMPARE(r.mail.retries, 0); // not before the tick
-    r.ctl.Timer1_Timer();
-    QCOMPARE(r.mail.retries, 1);
-    QCOMPARE(r.checks(), before + (checks ? 1 : 0));
+    ctl_->Form_Load(programFolder());
+    if (wasOffline) ctl_->SetNetworkAvailable(false);
+    mail_->unreachable = std::size_t(unreachable);
+    ctl_->SetNetworkAvailable(true);
+    const int before = checksMade();
+    QCOMPARE(mail_->retries, 0); // not before the tick
+    ctl_->Timer1_Timer();
+    QCOMPARE(mail_->retries, 1);
+    QCOMPARE(checksMade(), before + (checks ? 1 : 0));
     // Once: the tick after does nothing more.
-    r.ctl.Timer1_Timer();
-    QCOMPARE(r.mail.retries, 1);
-    QCOMPARE(r.checks(), before + (checks ? 1 : 0));
+    ctl_->Timer1_Timer();
+    QCOMPARE(mail_->retries, 1);
+    QCOMPARE(checksMade(), before + (checks ? 1 : 0));
 }
 
 void TestConnectivity::wakeChecksAtOnce_data()
@@ -152,11 +156,10 @@ void TestConnectivity::wakeChecksAtOnce()
 {
     QFETCH(QString, told);
     if (told == QLatin1String("logind") && !bus_->started()) QSKIP("dbus-daemon is missing");
-    TestClock clock;
     // Plays logind on the private system bus, on a connection of its own.
     QDBusConnection login1 = QDBusConnection::connectToBus(bus_->address(), QStringLiteral("fake-login1"));
     if (told == QLatin1String("logind")) QVERIFY(login1.registerService(QStringLiteral("org.freedesktop.login1")));
-    Resident r(dir_.path());
+    ctl_->Form_Load(programFolder());
     const auto prepareForSleep = [&](bool start) {
         QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/login1"),
                                                          QStringLiteral("org.freedesktop.login1.Manager"),
@@ -165,36 +168,36 @@ void TestConnectivity::wakeChecksAtOnce()
         QVERIFY(login1.send(signal));
     };
     // The post box is up and would close ten seconds from now.
-    r.ctl.mnuOpen_Click();
-    QVERIFY(r.forms.IsVisible(FormId::fMail_Checker));
-    r.tick.start();
+    ctl_->mnuOpen_Click();
+    QVERIFY(forms_->IsVisible(FormId::fMail_Checker));
+    tick_.start();
     QTest::qWait(1100); // a tick without news
-    const int before = r.checks();
-    QCOMPARE(r.mail.drops, 0);
+    const int before = checksMade();
+    QCOMPARE(mail_->drops, 0);
 
     QElapsedTimer sinceWake;
     if (told == QLatin1String("logind")) {
         prepareForSleep(true);
-        clock.advance(3600);
+        clock_->advance(3600);
         prepareForSleep(false);
     } else if (told == QLatin1String("clocks")) {
-        r.clocks.asleep += 3600s;
-        clock.advance(3600);
+        clocks_.asleep += 3600s;
+        clock_->advance(3600);
     }
     sinceWake.start();
     if (told.isEmpty()) {
         QTest::qWait(2200);
-        QCOMPARE(r.checks(), before);
-        QCOMPARE(r.mail.drops, 0);
-        QVERIFY(r.forms.IsVisible(FormId::fMail_Checker));
+        QCOMPARE(checksMade(), before);
+        QCOMPARE(mail_->drops, 0);
+        QVERIFY(forms_->IsVisible(FormId::fMail_Checker));
     } else {
-        QTRY_VERIFY_WITH_TIMEOUT(r.checks() > before, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(checksMade() > before, 2000);
         QVERIFY2(sinceWake.elapsed() <= 1000 + 100, qPrintable(QString::number(sinceWake.elapsed())));
-        QCOMPARE(r.checks(), before + 1);
-        QCOMPARE(r.mail.drops, 1);
+        QCOMPARE(checksMade(), before + 1);
+        QCOMPARE(mail_->drops, 1);
         // The close time passed during the sleep: the post box is closed, not kept open for
         // another ten seconds by the check.
-        QVERIFY(!r.forms.IsVisible(FormId::fMail_Checker));
+        QVERIFY(!forms_->IsVisible(FormId::fMail_Checker));
     }
     QDBusConnection::disconnectFromBus(QStringLiteral("fake-login1"));
 }

@@ -5,16 +5,14 @@
 // checked and well again within 5 seconds. Needs root and iproute2; skipped otherwise.
 #include "controller/ConnectivityWatch.h"
 #include "controller/RealMailLibrary.h"
-#include "controller/ResidentController.h"
 #include "maillib/MailLibInternal.h"
-#include "tests/controller/ControllerFakes.h"
+#include "tests/controller/ControllerFixture.h"
 #include "tests/maillib/FakeMailClock.h"
 #include "tests/maillib/FakePop3Server.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -44,11 +42,12 @@ bool enter(const QString& path)
 
 } // namespace
 
-class TestNetworkBack : public QObject {
+class TestNetworkBack : public QObject, private ControllerFixture<RealMailLibrary> {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
+    void cleanup() { TearDown(); }
     void accountIsWellWithinFiveSecondsOfTheLink();
 
 private:
@@ -107,18 +106,17 @@ void TestNetworkBack::accountIsWellWithinFiveSecondsOfTheLink()
     limits.total = 2000ms;
     maillib::internal::SetLimits(limits);
 
-    QTemporaryDir dir;
-    QVERIFY(NewStart(dir.path(), "[POP]\nPOP_SERVER1=" + QByteArray::fromStdString(Plain(s)) +
-                                     "\nUSER1=u\nPASS1=secret\n[MAIL_REV]\nREV_TIMER_MIN=600\n"));
-    FakeSurroundings fakes;
-    FakeHost& host = fakes.host;
-    RealMailLibrary mail;
-    ResidentController ctl(host, fakes.forms, mail);
+    SetUp([] { return std::make_unique<RealMailLibrary>(); });
+    writeSettingsFile("[POP]\nPOP_SERVER1=" + QByteArray::fromStdString(Plain(s)) +
+                      "\nUSER1=u\nPASS1=secret\n[MAIL_REV]\nREV_TIMER_MIN=600\n");
+    FakeHost& host = *host_;
+    RealMailLibrary& mail = *mail_;
+    ResidentController& ctl = *ctl_;
     QTimer tick;
     tick.setInterval(1000);
     connect(&tick, &QTimer::timeout, this, [&ctl] { ctl.Timer1_Timer(); });
     ConnectivityWatch watch(ctl, mail, tick);
-    ctl.Form_Load(dir.path());
+    ctl.Form_Load(programFolder());
     QCOMPARE(ctl.LastStatus(1).kind, Kind::Ok);
 
     // Away: the route goes with the link, and the tray says so once.

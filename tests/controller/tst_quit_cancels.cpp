@@ -1,24 +1,25 @@
 // 「終了」 (or SIGTERM, which runs it) while something waits on a server that never answers:
 // a check in flight, or the settings dialog's 「接続テスト」. Either ends within a second.
 #include "controller/RealMailLibrary.h"
-#include "controller/ResidentController.h"
-#include "controller/ThreadPoolCheckRunner.h"
 #include "maillib/MailLibInternal.h"
 #include "settings/ui/ConnectionTest.h"
-#include "tests/controller/ControllerFakes.h"
+#include "tests/controller/ControllerFixture.h"
 #include "tests/maillib/FakePop3Server.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 Q_DECLARE_METATYPE(ConnectionTest::Result)
 
-class TestQuitCancels : public QObject {
+class TestQuitCancels : public QObject, private ControllerFixture<RealMailLibrary> {
     Q_OBJECT
 private Q_SLOTS:
-    void cleanup() { maillib::internal::ResetState(); } // also lifts the cancellation
+    void cleanup()
+    {
+        TearDown();
+        maillib::internal::ResetState(); // also lifts the cancellation
+    }
     void quitEndsWhatWaitsOnAServer_data();
     void quitEndsWhatWaitsOnAServer();
 };
@@ -38,16 +39,12 @@ void TestQuitCancels::quitEndsWhatWaitsOnAServer()
     FakePop3Server s;
     s.silent = true;
     QVERIFY(s.start());
-
-    QTemporaryDir dir;
-    QVERIFY(NewStart(dir.path(), connectionTest ? QByteArray()
-                                                : "[POP]\nPOP_SERVER1=" + QByteArray::fromStdString(Plain(s)) +
-                                                      "\nUSER1=u\nPASS1=pw-secret\n"));
-    FakeSurroundings fakes;
-    RealMailLibrary mail;
-    ThreadPoolCheckRunner runner(5);
-    ResidentController ctl(fakes.host, fakes.forms, mail, runner);
-    ctl.Form_Load(dir.path());
+    Options pool;
+    pool.poolThreads = 5;
+    SetUp([] { return std::make_unique<RealMailLibrary>(); }, pool);
+    if (!connectionTest)
+        writeSettingsFile("[POP]\nPOP_SERVER1=" + QByteArray::fromStdString(Plain(s)) + "\nUSER1=u\nPASS1=pw-secret\n");
+    ctl_->Form_Load(programFolder());
     ConnectionTester tester;
     QSignalSpy tested(&tester, &ConnectionTester::Finished);
     if (connectionTest)
@@ -57,14 +54,14 @@ void TestQuitCancels::quitEndsWhatWaitsOnAServer()
 
     QElapsedTimer sinceQuit;
     sinceQuit.start();
-    ctl.mnuEnd_Click();
+    ctl_->mnuEnd_Click();
     if (connectionTest) {
         QTRY_COMPARE_WITH_TIMEOUT(tested.count(), 1, 1000);
         QCOMPARE(tested.at(0).at(0).value<ConnectionTest::Result>().status.kind,
                  maillib::AccountStatus::Kind::Cancelled);
     }
-    QTRY_VERIFY_WITH_TIMEOUT(fakes.journal.entries.contains(QStringLiteral("quit")), 1000);
-    QVERIFY2(runner.WaitForDone(1000), "a check worker still runs");
+    QTRY_VERIFY_WITH_TIMEOUT(journal_.entries.contains(QStringLiteral("quit")), 1000);
+    QVERIFY2(runner_->WaitForDone(1000), "a check worker still runs");
     QVERIFY2(sinceQuit.elapsed() < 1000, qPrintable(QString::number(sinceQuit.elapsed())));
 }
 
