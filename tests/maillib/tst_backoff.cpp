@@ -101,4 +101,4 @@ private Q_SLOTS:
 };
 
 QTEST_GUILESS_MAIN(TestNetworkEvents)
-#include "tst_network_events.moc"
+#include "tst_backoff.moc"
