@@ -13,6 +13,7 @@
 #include "maillib/SkippedMails.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <map>
 #include <mutex>
 
@@ -29,13 +30,28 @@ std::string HeaderBlock(const std::string& mail)
     return end == std::string::npos ? mail : mail.substr(0, end);
 }
 
-void RecordFailure(AccountState& st, const internal::Limits& limits, Clock::time_point now, const std::string& reason)
+void RecordFailure(Backoff& bo, const internal::Limits& limits, Clock::time_point now, Kind kind,
+                   const std::string& reason)
 {
-    ++st.failures;
-    st.backoff = st.failures == 1 ? limits.backoffBase : std::min(st.backoff * 2, limits.backoffMax);
-    st.retryAt = now + st.backoff;
-    st.lastFailure = reason;
+    ++bo.failures;
+    bo.backoff = bo.failures == 1 ? limits.backoffBase : std::min(bo.backoff * 2, limits.backoffMax);
+    bo.retryAt = now + bo.backoff;
+    bo.lastFailure = reason;
+    bo.lastFailureKind = kind;
 }
+
+// The back-off of the credentials `fingerprint`; true in `fresh` when they were not sent before.
+// Past kMaxBackoffs, those no longer backing off are forgotten.
+Backoff& BackoffFor(AccountState& st, const std::string& fingerprint, Clock::time_point now, bool& fresh)
+{
+    if (st.backoffs.size() >= kMaxBackoffs && !st.backoffs.count(fingerprint))
+        std::erase_if(st.backoffs, [now](const auto& entry) { return entry.second.retryAt <= now; });
+    auto [it, inserted] = st.backoffs.try_emplace(fingerprint);
+    fresh = inserted;
+    return it->second;
+}
+
+bool DiskFull(int errorNumber) { return errorNumber == ENOSPC || errorNumber == EDQUOT; }
 
 std::chrono::system_clock::time_point WallTime(Clock::time_point t)
 {
@@ -67,19 +83,19 @@ public:
             st_->copiesLoaded = false;
         }
 
-        std::string fingerprint = Sha256Hex(key_ + "\n" + password_);
-        if (fingerprint != st_->passwordFingerprint) {
-            // New credentials deserve a fresh try.
-            st_->passwordFingerprint = fingerprint;
-            st_->failures = 0;
-            st_->retryAt = {};
+        // The back-off goes by what is sent: new credentials deserve a fresh try, and a slot
+        // that logs in frees no other slot's wrong password.
+        bool fresh = false;
+        st_->lastFingerprint = Sha256Hex(key_ + "\n" + password_);
+        bo_ = &BackoffFor(*st_, st_->lastFingerprint, now_, fresh);
+        if (fresh) {
             st_->loginAllowedAt = {};
             st_->loginDelayRefused = false;
         }
-        if (now_ < st_->retryAt) {
+        if (now_ < bo_->retryAt) {
             // Backing off; the failure was reported when it happened.
-            status_.waitUntil = WallTime(st_->retryAt);
-            return Say(Kind::Waiting, "waiting after a failure: " + st_->lastFailure);
+            status_.waitUntil = WallTime(bo_->retryAt);
+            return Say(Kind::Waiting, "waiting after a failure: " + bo_->lastFailure);
         }
         if (now_ < st_->loginAllowedAt) {
             if (st_->loginDelayRefused || !st_->haveLastOrder) {
@@ -116,8 +132,7 @@ private:
             if (st_->haveLastOrder)
                 return Written(st_->lastListing, st_->lastCount, {}, Kind::Waiting, r.reason, /*quiet=*/true);
         }
-        RecordFailure(*st_, limits_, now_, r.reason);
-        st_->lastFailureKind = r.failure;
+        RecordFailure(*bo_, limits_, now_, r.failure, r.reason);
         Report(address_.Label(), user_, r.reason);
         if (!r.loginDelay) status_.waitUntil = {};
         return Say(r.failure, r.reason);
@@ -129,10 +144,18 @@ private:
                      const std::string& reason, bool quiet = false)
     {
         std::string error;
-        MailList refs = WriteFiles(folder_, key_, newest, *st_, uncached, error);
+        int errorNumber = 0;
+        MailList refs = WriteFiles(folder_, key_, newest, *st_, uncached, error, &errorNumber);
         if (internal::Cancelled()) {
             if (refs) RemoveFiles(*refs);
             return Say(Kind::Cancelled, "cancelled");
+        }
+        if (!refs && DiskFull(errorNumber)) {
+            // Nothing is gained by asking the server again soon; said once until it works again.
+            if (bo_->lastFailureKind != Kind::DiskFull) Report(address_.Label(), user_, error);
+            RecordFailure(*bo_, limits_, now_, Kind::DiskFull, error);
+            status_.waitUntil = {};
+            return Say(Kind::DiskFull, error);
         }
         if (!refs) {
             if (!quiet) Report(address_.Label(), user_, error);
@@ -259,13 +282,14 @@ private:
         for (auto* seen : {&st_->askLast, &st_->skipWarned})
             for (auto it = seen->begin(); !unchanged && it != seen->end();)
                 it = ids.Contains(*it) ? std::next(it) : seen->erase(it);
-        st_->failures = 0;
-        st_->retryAt = {};
         // Every wanted mail was fetched and kept: the whole listing is cached.
         const bool complete = !stoppedEarly && uncached.empty() && skipped_.Count() == 0;
         MailList refs = Written(ids, count, uncached, Kind::Ok,
                                 stoppedEarly ? "the connection ended early; the other mails next time"
                                              : std::to_string(count) + " mail(s)");
+        // The server took these credentials: their back-off is over, unless the mails found
+        // no room, which backs off on its own.
+        if (status_.kind != Kind::DiskFull) *bo_ = Backoff{};
         const bool keep = refs || status_.kind != Kind::Cancelled;
         if (keep && !unchanged) {
             st_->lastListing = std::move(listing.newest);
@@ -419,6 +443,7 @@ private:
     const size_t placeFirst_;
     internal::Limits limits_;
     AccountState* st_ = nullptr;
+    Backoff* bo_ = nullptr; // of the credentials this check sends
     Clock::time_point now_{};
     SkippedMails skipped_;
     SizeList sizes_; // LIST, once asked for in this check

@@ -31,6 +31,18 @@ struct Cached {
 // Removes the mail's cached copy.
 void DropShadow(Cached& mail);
 
+// How one set of credentials fares: consecutive failures, and when it may be sent again.
+struct Backoff {
+    int failures = 0;
+    std::chrono::milliseconds backoff{0};
+    Clock::time_point retryAt{};
+    std::string lastFailure; // reason of the failure being backed off from
+    // Its kind: a network change frees only the unreachable, a full disk is said once.
+    AccountStatus::Kind lastFailureKind = AccountStatus::Kind::Ok;
+};
+
+constexpr size_t kMaxBackoffs = 8;
+
 struct AccountState {
     std::mutex mutex;                                 // held while this account is checked
     std::map<std::string, Cached, std::less<>> mails; // the newest mails by UIDL (or header identity)
@@ -51,15 +63,13 @@ struct AccountState {
     Clock::time_point shortcutRefusedAt{}; // STAT or UIDL n refused: full listings for a while
     bool shortcutRefused = false;
     bool listingComplete = false; // every mail of lastListing is in `mails`
-    int failures = 0;
-    std::chrono::milliseconds backoff{0};
-    Clock::time_point retryAt{};
+    // The back-off of each set of credentials sent, by their fingerprint: two account slots
+    // with the same server and user share the mails, but a wrong password of one is not sent
+    // again because the other logged in. A few at the most (kMaxBackoffs).
+    std::map<std::string, Backoff, std::less<>> backoffs;
+    std::string lastFingerprint; // the credentials of the last check
     Clock::time_point loginAllowedAt{};
-    bool loginDelayRefused = false; // the wait is the server's refusal, not its announced pause
-    std::string passwordFingerprint;
-    // The kind of the failure being backed off from: a network change frees only the unreachable.
-    AccountStatus::Kind lastFailureKind = AccountStatus::Kind::Ok;
-    std::string lastFailure;                       // reason of the failure being backed off from
+    bool loginDelayRefused = false;                // the wait is the server's refusal, not its announced pause
     std::set<std::string, std::less<>> skipWarned; // mails already reported as skipped
     size_t skipSummary = 0;                        // mails skipped when that was last said as one line
     std::set<std::string, std::less<>> askLast;    // mails that ended a check early: fetched after the others

@@ -31,6 +31,7 @@ struct AccountStatus {
         NoStls,      // STLS is required and the server does not offer or refuses it
         Waiting,     // backing off, or the server's LOGIN-DELAY; see waitUntil
         Cancelled,   // CancelChecks() stopped it
+        DiskFull,    // the mails could not be placed: no space left in the receive folder
     };
     Kind kind = Kind::NotConfigured;
     // One line, safe to show: never a password, no control characters.

@@ -37,7 +37,7 @@ void SetSessionFactory(SessionFactory factory);
 struct AccountStats {
     size_t cachedMails = 0;
     size_t cachedBytes = 0;
-    int failures = 0; // consecutive
+    int failures = 0; // consecutive, of the credentials last sent
 };
 AccountStats StatsFor(const std::string& server, const std::string& user);
 

@@ -26,9 +26,10 @@ std::string CaFileFor(const std::string& folder);
 
 // One file put in the folder per id, in order, for the ids in the account's cache or in
 // `uncached` (others are left out). On failure (or cancellation) every file this call wrote
-// is removed again and nullopt returned; `error` then says why.
+// is removed again and nullopt returned; `error` then says why, and `errorNumber` (when given)
+// holds the system's error code (ENOSPC for a full disk), or 0.
 MailList WriteFiles(const std::string& folder, const std::string& accountKey, const UidList& order, AccountState& st,
-                    const UncachedMails& uncached, std::string& error);
+                    const UncachedMails& uncached, std::string& error, int* errorNumber = nullptr);
 
 // Removes files written by a check that is then abandoned (empty entries are skipped).
 void RemoveFiles(const std::vector<std::string>& paths);

@@ -24,11 +24,12 @@ std::size_t RetryUnreachableAccounts()
     for (const auto& st : AllAccounts()) {
         // Never waits for a check in flight: the caller is the GUI thread.
         std::unique_lock lock(st->mutex, std::try_to_lock);
-        if (!lock.owns_lock() || st->failures == 0 || !Unreachable(st->lastFailureKind)) continue;
-        st->failures = 0;
-        st->backoff = {};
-        st->retryAt = {};
-        ++freed;
+        if (!lock.owns_lock()) continue;
+        for (auto& [fingerprint, bo] : st->backoffs) {
+            if (bo.failures == 0 || !Unreachable(bo.lastFailureKind)) continue;
+            bo = Backoff{};
+            ++freed;
+        }
     }
     return freed;
 }

@@ -136,7 +136,9 @@ AccountStats StatsFor(const std::string& server, const std::string& user)
     std::lock_guard lock(st->mutex);
     stats.cachedMails = st->mails.size();
     stats.cachedBytes = st->cachedBytes;
-    stats.failures = st->failures;
+    // Those of the credentials last sent.
+    if (auto bo = st->backoffs.find(st->lastFingerprint); bo != st->backoffs.end())
+        stats.failures = bo->second.failures;
     return stats;
 }
 

@@ -21,6 +21,7 @@ const QMap<QString, Kind> kKinds{
     {"NoStls", Kind::NoStls},
     {"Waiting", Kind::Waiting},
     {"Cancelled", Kind::Cancelled},
+    {"DiskFull", Kind::DiskFull},
 };
 
 // Account 1 is named, the others are not.
@@ -67,6 +68,8 @@ void TestAccountStatusBoard::checksOverTime_data()
     QTest::newRow("all work") << QStringList{"1:Ok 2:NotConfigured"} << "最終確認 10:00:00" << QStringList{} << 0;
     QTest::newRow("failure at the first check") << QStringList{"1:LoginRefused"} << "仕事: " + login + "（10:00 から）"
                                                 << QStringList{"!仕事: 受信できません"} << 1;
+    QTest::newRow("full disk") << QStringList{"1:DiskFull"} << "仕事: ディスクに空きがありません（10:00 から）"
+                               << QStringList{"!仕事: 受信できません"} << 1;
     QTest::newRow("failing on: one notification, one log line")
         << QStringList{"1:CannotConnect", "1:CannotConnect", "1:CannotConnect"}
         << "仕事: サーバーに接続できません（10:00 から）" << QStringList{"!仕事: 受信できません"} << 1;

@@ -1,8 +1,10 @@
-// What the program tells the library about the network and sleep: which back-offs a network
-// change frees, and that a wake drops the connections open across the sleep.
+// The back-off after a failure: what it goes by (the credentials sent, not the account slot),
+// what it covers (a full disk too), which of them a network change frees, and that a wake
+// drops the connections open across the sleep.
 #include "maillib/NetworkEvents.h"
 #include "tests/maillib/FakeMailClock.h"
 #include "tests/maillib/FakePop3Server.h"
+#include "tests/common/DiskFaults.h"
 #include "tests/maillib/TestSupport.h"
 
 #include <QElapsedTimer>
@@ -13,14 +15,16 @@
 using namespace std::chrono_literals;
 using Kind = maillib::AccountStatus::Kind;
 
-class TestNetworkEvents : public QObject {
+class TestBackoff : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir_;
 
-    maillib::AccountStatus Check(const std::string& server, const std::string& password = "secret")
+    maillib::AccountStatus Check(const std::string& server, const std::string& password = "secret",
+                                 const QString& into = {})
     {
-        std::string s = server, user = "u", pw = password, mode = "SAVEALL", folder = dir_.path().toStdString();
+        std::string s = server, user = "u", pw = password, mode = "SAVEALL",
+                    folder = (into.isEmpty() ? dir_.path() : into).toStdString();
         maillib::AccountStatus status;
         maillib::RcvMail(s, user, pw, mode, folder, status);
         return status;
@@ -33,6 +37,60 @@ private Q_SLOTS:
         l.connect = 500ms;
         l.total = 800ms;
         StartFresh(l, dir_);
+    }
+
+    void wrongPasswordOfOneSlotBacksOffWhileTheOtherLogsIn()
+    {
+        FakeMailClock clock;
+        maillib::internal::Limits l = maillib::internal::GetLimits();
+        l.backoffBase = 30s;
+        l.backoffMax = 600s;
+        maillib::internal::SetLimits(l);
+        FakePop3Server s;
+        s.setMails({{"a", "Subject: one\r\n\r\nbody\r\n"}});
+        QVERIFY(s.start());
+        // Slot 1 is right, slot 2 has the same server and user with a wrong password; both are
+        // checked every 5 seconds for 90 seconds.
+        for (int second = 0; second <= 90; second += 5) {
+            QCOMPARE(Check(Plain(s), "secret").kind, Kind::Ok);
+            const Kind wrong = Check(Plain(s), "wrong").kind;
+            QVERIFY2(wrong == Kind::LoginRefused || wrong == Kind::Waiting, qPrintable(QString::number(int(wrong))));
+            clock.Advance(5s);
+        }
+        int sent = 0;
+        for (const auto& transcript : s.transcripts())
+            sent += int(std::count(transcript.begin(), transcript.end(), std::string("PASS wrong")));
+        // At 0, 30 and 90 seconds: the back-off doubles as if slot 1 did not exist.
+        QCOMPARE(sent, 3);
+    }
+
+    void fullDiskIsSaidOnceAndBacksOff()
+    {
+        FakeMailClock clock;
+        TinyFileSystem disk(dir_.filePath(QStringLiteral("small")));
+        if (!disk.mounted()) QSKIP("mounting a small file system needs root");
+        FakePop3Server s;
+        s.setMails({{"a", "Subject: one\r\n\r\n" + std::string(8192, 'x') + "\r\n"}});
+        QVERIFY(s.start());
+        disk.fill();
+        StderrCapture err;
+        maillib::AccountStatus status = Check(Plain(s), "secret", disk.path());
+        QCOMPARE(status.kind, Kind::DiskFull);
+        // Not asked again while it backs off; the next failure adds no line.
+        const int connections = s.connections();
+        QCOMPARE(Check(Plain(s), "secret", disk.path()).kind, Kind::Waiting);
+        QCOMPARE(s.connections(), connections);
+        clock.Advance(maillib::internal::GetLimits().backoffBase);
+        QCOMPARE(Check(Plain(s), "secret", disk.path()).kind, Kind::DiskFull);
+        QCOMPARE(maillib::internal::StatsFor(Plain(s), "u").failures, 2);
+        const std::string log = err.text();
+        QCOMPARE(std::count(log.begin(), log.end(), '\n'), 1L);
+        QVERIFY2(log.find("receive folder") != std::string::npos || log.find("mail file") != std::string::npos,
+                 log.c_str());
+        // Room again: the mails come once the back-off is over.
+        QVERIFY(QFile::remove(disk.path() + QStringLiteral("/filler")));
+        clock.Advance(2 * maillib::internal::GetLimits().backoffBase);
+        QCOMPARE(Check(Plain(s), "secret", disk.path()).kind, Kind::Ok);
     }
 
     void networkChangeFreesOnlyTheUnreachable_data()
@@ -100,5 +158,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestNetworkEvents)
+QTEST_GUILESS_MAIN(TestBackoff)
 #include "tst_backoff.moc"
