@@ -13,7 +13,6 @@
 #include "maillib/SkippedMails.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <map>
 #include <mutex>
 
@@ -29,29 +28,6 @@ std::string HeaderBlock(const std::string& mail)
     if (end == std::string::npos) end = mail.find("\n\n");
     return end == std::string::npos ? mail : mail.substr(0, end);
 }
-
-void RecordFailure(Backoff& bo, const internal::Limits& limits, Clock::time_point now, Kind kind,
-                   const std::string& reason)
-{
-    ++bo.failures;
-    bo.backoff = bo.failures == 1 ? limits.backoffBase : std::min(bo.backoff * 2, limits.backoffMax);
-    bo.retryAt = now + bo.backoff;
-    bo.lastFailure = reason;
-    bo.lastFailureKind = kind;
-}
-
-// The back-off of the credentials `fingerprint`; true in `fresh` when they were not sent before.
-// Past kMaxBackoffs, those no longer backing off are forgotten.
-Backoff& BackoffFor(AccountState& st, const std::string& fingerprint, Clock::time_point now, bool& fresh)
-{
-    if (st.backoffs.size() >= kMaxBackoffs && !st.backoffs.count(fingerprint))
-        std::erase_if(st.backoffs, [now](const auto& entry) { return entry.second.retryAt <= now; });
-    auto [it, inserted] = st.backoffs.try_emplace(fingerprint);
-    fresh = inserted;
-    return it->second;
-}
-
-bool DiskFull(int errorNumber) { return errorNumber == ENOSPC || errorNumber == EDQUOT; }
 
 std::chrono::system_clock::time_point WallTime(Clock::time_point t)
 {
@@ -87,7 +63,7 @@ public:
         // that logs in frees no other slot's wrong password.
         bool fresh = false;
         st_->lastFingerprint = Sha256Hex(key_ + "\n" + password_);
-        bo_ = &BackoffFor(*st_, st_->lastFingerprint, now_, fresh);
+        bo_ = &BackoffFor(st_->backoffs, st_->lastFingerprint, now_, fresh);
         if (fresh) {
             st_->loginAllowedAt = {};
             st_->loginDelayRefused = false;
@@ -150,7 +126,7 @@ private:
             if (refs) RemoveFiles(*refs);
             return Say(Kind::Cancelled, "cancelled");
         }
-        if (!refs && DiskFull(errorNumber)) {
+        if (!refs && IsDiskFull(errorNumber)) {
             // Nothing is gained by asking the server again soon; said once until it works again.
             if (bo_->lastFailureKind != Kind::DiskFull) Report(address_.Label(), user_, error);
             RecordFailure(*bo_, limits_, now_, Kind::DiskFull, error);

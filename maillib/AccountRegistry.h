@@ -3,6 +3,7 @@
 // checks of different accounts run side by side.
 #pragma once
 
+#include "maillib/Backoff.h"
 #include "maillib/MailLibInternal.h"
 #include "maillib/Pop3Listing.h"
 #include "maillib/Pop3Session.h"
@@ -17,7 +18,6 @@
 
 namespace maillib {
 
-using Clock = std::chrono::steady_clock;
 
 struct Cached {
     std::string content;
@@ -30,18 +30,6 @@ struct Cached {
 
 // Removes the mail's cached copy.
 void DropShadow(Cached& mail);
-
-// How one set of credentials fares: consecutive failures, and when it may be sent again.
-struct Backoff {
-    int failures = 0;
-    std::chrono::milliseconds backoff{0};
-    Clock::time_point retryAt{};
-    std::string lastFailure; // reason of the failure being backed off from
-    // Its kind: a network change frees only the unreachable, a full disk is said once.
-    AccountStatus::Kind lastFailureKind = AccountStatus::Kind::Ok;
-};
-
-constexpr size_t kMaxBackoffs = 8;
 
 struct AccountState {
     std::mutex mutex;                                 // held while this account is checked
