@@ -47,19 +47,18 @@ item_props() {
   gdbus call --session --dest "$item" --object-path /StatusNotifierItem \
     --method org.freedesktop.DBus.Properties.GetAll org.kde.StatusNotifierItem
 }
+wait_status() { # status, tenths of a second; leaves the last answer in $props
+  for _ in $(seq 1 "$2"); do
+    props=$(item_props)
+    grep -q "'Status': <'$1'>" <<<"$props" && return 0
+    sleep 0.1
+  done
+  return 1
+}
 # No account is configured: the notice that says so holds the item's attention for a while.
-for _ in $(seq 1 50); do
-  props=$(item_props)
-  grep -q "'Status': <'NeedsAttention'>" <<<"$props" && break
-  sleep 0.1
-done
-grep -q "アカウントが設定されていません" <<<"$props" || fail "the item does not carry the no-account notice: $props"
-for _ in $(seq 1 150); do
-  props=$(item_props)
-  grep -q "'Status': <'Active'>" <<<"$props" && break
-  sleep 0.1
-done
-grep -q "'Status': <'Active'>" <<<"$props" || fail "the item is not active: $props"
+wait_status NeedsAttention 50 && grep -q "アカウントが設定されていません" <<<"$props" ||
+  fail "the item does not carry the no-account notice: $props"
+wait_status Active 150 || fail "the item is not active: $props"
 grep -q "'IconPixmap': <\[(32, 32, " <<<"$props" || fail "the item has no 32x32 picture"
 # The title is the program's name, with the accounts' state on the lines below it.
 grep -qE "'ToolTip': <\('', @a\(iiay\) \[\], 'Ferrowick(\\\\n[^']*)?'" <<<"$props" || fail "the tooltip does not name Ferrowick"
