@@ -2,6 +2,7 @@
 
 #include "platform/AppLog.h"
 #include "notify/Forms.h"
+#include "app/NoDisplayExit.h"
 #include "app/NoTrayNotice.h"
 #include "controller/ConnectivityWatch.h"
 #include "controller/RealMailLibrary.h"
@@ -15,6 +16,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFont>
 #include <QTimer>
 #include <QWidget>
@@ -65,7 +67,12 @@ int RunResident(int& argc, char** argv, const CommandLine& commandLine, const QS
     // Wayland lets no client place its own windows; the notifier must sit at the screen corner.
     if (!qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
+    auto noDisplay = std::make_unique<NoDisplayExit>([&guard] {
+        // The lock is ours; nothing else will remove it.
+        if (guard.Holds()) QFile::remove(guard.LockPath());
+    });
     QApplication app(argc, argv);
+    noDisplay.reset();
     QApplication::setApplicationName(QStringLiteral("ferrowick"));
     QApplication::setApplicationVersion(QStringLiteral(FW_VERSION));
     QApplication::setApplicationDisplayName(commandLine.demo ? QStringLiteral("Ferrowick（デモ）")

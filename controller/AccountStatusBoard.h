@@ -12,8 +12,12 @@
 // failing, and the lines for the log. No widgets; the tray side shows what it produces.
 //
 // Waiting (a back-off or the server's LOGIN-DELAY) and Cancelled change nothing by themselves:
-// a waiting account that worked still works, one that failed still fails. A server that
-// asks for a pause between logins is therefore never reported as failing.
+// a waiting account that worked still works, one that failed still fails, and its tooltip
+// keeps the reason and adds when it is tried again. A server that asks for a pause between
+// logins is therefore never reported as failing.
+//
+// When the first check of a start finds no account configured, the user is told once how to
+// add one; the tooltip says so for as long as it lasts.
 class AccountStatusBoard {
 public:
     struct Check {
@@ -52,7 +56,8 @@ private:
         QString name;
         bool failing = false;
         QDateTime since;
-        maillib::AccountStatus shown;
+        maillib::AccountStatus shown;               // the failure, never Waiting
+        QDateTime nextTry;                          // when a waiting account is tried again; invalid: unknown
         QList<maillib::AccountStatus::Kind> logged; // kinds already logged in this failure
     };
 
@@ -60,4 +65,5 @@ private:
     std::map<int, Entry> entries_;
     QDateTime lastCheck_;
     bool offline_ = false;
+    bool noAccount_ = false;
 };

@@ -1,6 +1,7 @@
 #include "controller/fMail_Task.h"
 
 #include "platform/MailtoHandler.h"
+#include "controller/DesktopNotification.h"
 #include "controller/TrayWarningIcon.h"
 #include "controller/mM_CHKER.h"
 
@@ -98,7 +99,10 @@ void fMail_Task::ShowTrayStatus(const QString& tip, bool warning)
 
 void fMail_Task::ShowNotification(const QString& title, const QString& text, bool warning)
 {
-    tray_.showMessage(title, text, warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
+    // The tray's balloon needs a tray; without one (stock GNOME, say) the desktop shows it.
+    if (QSystemTrayIcon::isSystemTrayAvailable() && tray_.isVisible())
+        tray_.showMessage(title, text, warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
+    else DesktopNotification::Send(title, text, warning);
 }
 
 void fMail_Task::StartTimers()

@@ -23,12 +23,17 @@ namespace {
 
 constexpr const char* kFieldList = "subject:from:date:nofile:";
 
+void PrintUsage(FILE* out)
+{
+    std::fprintf(out, "usage: fwmail check [--json] [--cafile FILE] [--password-stdin] SERVER USER\n"
+                      "       fwmail check [--json] [--cafile FILE] --account N [--folder DIR]\n"
+                      "       fwmail read [--json] FILE...\n");
+}
+
 int Usage(const char* why = nullptr)
 {
     if (why) std::fprintf(stderr, "fwmail: %s\n", maillib::charset::StripDisplayControls(why, "").c_str());
-    std::fprintf(stderr, "usage: fwmail check [--json] [--cafile FILE] [--password-stdin] SERVER USER\n"
-                         "       fwmail check [--json] [--cafile FILE] --account N [--folder DIR]\n"
-                         "       fwmail read [--json] FILE...\n");
+    PrintUsage(stderr);
     return 2;
 }
 
@@ -285,7 +290,7 @@ int main(int argc, char** argv)
     if (cmd == "read") return ReadFiles(args);
     if (cmd == "--version") return std::printf("fwmail %s\n", FW_VERSION) < 0;
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
-        Usage();
+        PrintUsage(stdout);
         return 0;
     }
     return Usage(("unknown command " + cmd).c_str());

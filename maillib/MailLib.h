@@ -62,6 +62,11 @@ MailList ReadMail(std::string& mailRef, std::string& fieldList, std::string& fol
 // Call it before the checks of `folder` start.
 void KeepCachedMailsOnlyOf(const std::string& folder, const std::vector<std::pair<std::string, std::string>>& accounts);
 
+// Ends the wait the account (server and user as given to RcvMail) is in, the back-off after a
+// failure or the server's login delay, so that its next check asks the server at once. For a
+// check the user asked for; a check that then succeeds ends the wait for later checks as well.
+void RetryNow(const std::string& server, const std::string& user);
+
 // Sets up what all checks share (curl, GMime). Idempotent; call before the first worker.
 void Initialise();
 

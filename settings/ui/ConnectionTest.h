@@ -7,19 +7,23 @@
 
 // Tries an account as typed, before it is saved: one check into a private temporary folder
 // that is removed with everything fetched. The server is not changed (the library never
-// deletes or marks mail) and no settings are written.
+// deletes or marks mail) and no settings are written. The user asked for it, so it asks the
+// server whatever wait an earlier failure set; when it succeeds, the resident's next check of
+// the account asks at once too.
 namespace ConnectionTest {
 
 struct Result {
     maillib::AccountStatus status;
     int mails = 0;
+    QString server; // as tried
+    QString caFile; // the user's trusted certificates, as given
 };
 
 // Blocks for up to the library's time limit; runs on any thread. The user's trusted
 // certificates `caFile` (may be missing) are trusted here too.
 Result Run(const QString& server, const QString& user, const QString& password, const QString& caFile);
 
-// 「接続できました（メール N 通）」 or why not.
+// 「接続できました（メール N 通）」 or why not, with what to try where that is clear.
 QString Message(const Result& result);
 
 } // namespace ConnectionTest

@@ -326,6 +326,9 @@ private Q_SLOTS:
         QTest::newRow("password as argument") << QStringList{"check", "SERVER", "user5", "pass5"} << QByteArray() << 2;
         QTest::newRow("unknown command") << QStringList{"fetch"} << QByteArray() << 2;
         QTest::newRow("read missing file") << QStringList{"read", "/nonexistent.eml"} << QByteArray() << 1;
+        // Asked for, the usage goes to stdout: `fwmail --help | less` shows it.
+        QTest::newRow("--help") << QStringList{"--help"} << QByteArray() << 0;
+        QTest::newRow("-h") << QStringList{"-h"} << QByteArray() << 0;
     }
 
     void fwmailExitCodes()
@@ -341,7 +344,12 @@ private Q_SLOTS:
         p.closeWriteChannel();
         QVERIFY(p.waitForFinished(30000));
         QCOMPARE(p.exitCode(), code);
-        QVERIFY(!p.readAllStandardError().contains("nope"));
+        const QByteArray err = p.readAllStandardError();
+        QVERIFY(!err.contains("nope"));
+        if (code == 0) {
+            QVERIFY(p.readAllStandardOutput().startsWith("usage: fwmail"));
+            QCOMPARE(err, QByteArray());
+        }
     }
 };
 
