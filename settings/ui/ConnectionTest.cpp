@@ -1,6 +1,6 @@
 #include "settings/ui/ConnectionTest.h"
 
-#include "settings/AccountStatusText.h"
+#include "controller/AccountStatusText.h"
 #include "platform/TextUtil.h"
 
 #include <QDir>
