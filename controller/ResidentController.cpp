@@ -102,6 +102,13 @@ void ResidentController::endCheckCycle()
 
 void ResidentController::Timer1_Timer()
 {
+    // While the detail window is open the timers do nothing, as while the settings dialog is.
+    if (forms_.IsLoaded(FormId::fMail_Body)) return;
+    countTick();
+}
+
+void ResidentController::countTick()
+{
     // A tick that falls due during a check does not start another; the count starts again
     // when the check ends.
     if (checkInFlight_) return;
@@ -116,6 +123,7 @@ void ResidentController::Timer1_Timer()
 
 void ResidentController::Timer2_Timer()
 {
+    if (forms_.IsLoaded(FormId::fMail_Body)) return;
     if (unloadFlag_ == 0) return;
     if (!forms_.IsVisible(FormId::fMail_Checker)) return;
     if (mM_CHKER::CloseTimeReached()) {
@@ -403,13 +411,20 @@ void ResidentController::mnuMail_Click()
     host_.HideController();
 }
 
-void ResidentController::mnuPropaty_Click() { forms_.ShowSettingsModal(); }
+void ResidentController::mnuPropaty_Click()
+{
+    // The timers rest while the dialog is open: no check starts and the tick count keeps its value.
+    host_.StopTimers();
+    forms_.ShowSettingsModal();
+    host_.StartTimers();
+}
 
 void ResidentController::mnuRev_Click()
 {
     if (checkInFlight_) return;
     tickCount_ = revTimerMin_;
-    Timer1_Timer();
+    // Also while the detail window holds the timers.
+    countTick();
 }
 
 void ResidentController::mnuOpen_Click()

@@ -5,7 +5,6 @@
 #include "notify/Forms.h"
 #include "platform/JapaneseFont.h"
 #include "notify/Layout.h"
-#include "platform/ResidentTimers.h"
 #include "platform/ScreenMetrics.h"
 #include "notify/SetRgn.h"
 #include "controller/mM_CHKER.h"
@@ -50,10 +49,6 @@ void fMail_Body::Form_Load()
 {
     unloadTimerSec_ = ReadDisplaySeconds();
     SetRgn::ShapeWindow(*this);
-    if (ResidentTimers* timers = ResidentTimers::current()) {
-        timers->SetTimer1Enabled(false);
-        timers->SetTimer2Enabled(false);
-    }
     const auto corner = layout::BodyCorner(ScreenMetrics::ScreenWidthTwips(), ScreenMetrics::ScreenHeightTwips(),
                                            OuterWidthTwips(), OuterHeightTwips());
     PlaceAt(corner.left, corner.top);
@@ -67,13 +62,9 @@ void fMail_Body::Form_Unload()
 {
     // Only a loaded notifier is enabled again: unloading must not bring a closed one back.
     if (NotifyForm* notifier = Forms::current().Loaded(FormId::fMail_Checker)) notifier->setEnabled(true);
-    // Before the auto-close timer runs again, which would otherwise judge the time set by the
+    // Before the auto-close timer works again, which would otherwise judge the time set by the
     // card click, long past after a long read.
     mM_CHKER::SetCloseTimeFromNow(unloadTimerSec_);
-    if (ResidentTimers* timers = ResidentTimers::current()) {
-        timers->SetTimer1Enabled(true);
-        timers->SetTimer2Enabled(true);
-    }
 }
 
 void fMail_Body::Label2_Click(int index)

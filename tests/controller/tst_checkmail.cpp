@@ -35,6 +35,8 @@ private Q_SLOTS:
     void autoClose_data();
     void autoClose();
     void autoCloseWaitsWhileNotifierHidden();
+    void settingsDialogStopsTheTimers();
+    void detailWindowHoldsTheTimers();
     void mnuEndClosesEverythingInOrder();
     void mnuMailWithoutHandler();
 
@@ -533,6 +535,40 @@ void TestCheckMail::autoCloseWaitsWhileNotifierHidden()
     ctl_->Timer2_Timer();
     QCOMPARE(journal_.entries, QStringList());
     QVERIFY(forms_->IsLoaded(FormId::fMail_Top));
+}
+
+void TestCheckMail::settingsDialogStopsTheTimers()
+{
+    start();
+    ctl_->mnuPropaty_Click();
+    QCOMPARE(journal_.entries, (QStringList{"timers-off", "settings", "timers"}));
+}
+
+void TestCheckMail::detailWindowHoldsTheTimers()
+{
+    start("[MAIL_REV]\r\nREV_TIMER_MIN=3\r\nUNLOAD_TIMER_SEC=10\r\n[ABOUT_PALAM]\r\nUNLOAD_FLAG=1\r\n");
+    ctl_->Timer1_Timer();
+    ctl_->mnuOpen_Click();
+    forms_->Show(FormId::fMail_Body);
+    journal_.entries.clear();
+    // Long past the close time and the check interval: nothing is counted, checked or closed.
+    clock_->advance(60);
+    for (int i = 0; i < 5; ++i) {
+        ctl_->Timer1_Timer();
+        ctl_->Timer2_Timer();
+    }
+    QCOMPARE(int(ctl_->TickCount()), 1);
+    QCOMPARE(journal_.entries, QStringList());
+    // "最新メール受信" still checks at once.
+    ctl_->mnuRev_Click();
+    QVERIFY(journal_.entries.contains(QStringLiteral("hide")));
+    // Once the detail window is gone both count again.
+    forms_->Unload(FormId::fMail_Body);
+    ctl_->Timer1_Timer();
+    QCOMPARE(int(ctl_->TickCount()), 1);
+    clock_->advance(10);
+    ctl_->Timer2_Timer();
+    QVERIFY(!forms_->IsLoaded(FormId::fMail_Checker));
 }
 
 void TestCheckMail::mnuEndClosesEverythingInOrder()

@@ -1,6 +1,5 @@
 #pragma once
 // Shared set-up of the window tests: a settings file, the shared tables and the fakes.
-#include "tests/common/FakeResidentTimers.h"
 #include "notify/Forms.h"
 #include "tests/common/TestClock.h"
 #include "controller/mM_CHKER.h"
@@ -70,7 +69,6 @@ public:
 
     notify::Forms& forms() { return *forms_; }
     TestClock clock;
-    FakeResidentTimers timers;
 
     // Sets MailCount (and ExtraCount as the check does) and fills slots 1..count.
     void mails(int count)
