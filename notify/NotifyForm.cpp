@@ -7,8 +7,8 @@
 
 namespace notify {
 
-NotifyForm::NotifyForm(FormId id, double clientWidthTwips, double clientHeightTwips, bool takesFocus)
-    : QWidget(nullptr), id_(id)
+NotifyForm::NotifyForm(Forms& forms, FormId id, double clientWidthTwips, double clientHeightTwips, bool takesFocus)
+    : QWidget(nullptr), forms_(forms), id_(id)
 {
     SetRgn::ApplyNotifyWindowFlags(*this, takesFocus ? SetRgn::Activation::OnRequest : SetRgn::Activation::Never);
     setFixedSize(ScreenMetrics::TwipsToPixelsX(clientWidthTwips), ScreenMetrics::TwipsToPixelsY(clientHeightTwips));

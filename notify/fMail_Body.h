@@ -12,7 +12,7 @@ namespace notify {
 class fMail_Body final : public NotifyForm {
     Q_OBJECT
 public:
-    fMail_Body();
+    explicit fMail_Body(Forms& forms);
 
     void Form_Load() override;
     void Form_Unload() override;

@@ -31,8 +31,8 @@ const QColor kTitleColour = layout::ColorFromBgr(0x00FF00);
 
 } // namespace
 
-fMail_Card::fMail_Card(int k)
-    : NotifyForm(CardForm(k), kDesigns[k - 1].clientWidth, kDesigns[k - 1].clientHeight, false), k_(k)
+fMail_Card::fMail_Card(Forms& forms, int k)
+    : NotifyForm(forms, CardForm(k), kDesigns[k - 1].clientWidth, kDesigns[k - 1].clientHeight, false), k_(k)
 {
     const CardDesign& d = kDesigns[k - 1];
     const QFont small = JapaneseUiFont(8.25);
@@ -78,15 +78,14 @@ void fMail_Card::Form_Load()
 
 void fMail_Card::Image1_Click()
 {
-    Forms& forms = Forms::current();
-    auto& body = forms.Load<fMail_Body>(FormId::fMail_Body);
+    auto& body = forms().Load<fMail_Body>(FormId::fMail_Body);
     if (body.isVisible()) return;
 
     // The display time is added, like the notifier and the footer do; closing the detail window
     // starts it anew.
     mM_CHKER::SetCloseTimeFromNow(ReadDisplaySeconds());
 
-    forms.Show(FormId::fMail_Body);
+    forms().Show(FormId::fMail_Body);
     SetRgn::SetActiveWindow(body);
 
     body.Label1()->setCaption(lblAcount_->caption());

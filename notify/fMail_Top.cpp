@@ -10,7 +10,7 @@
 
 namespace notify {
 
-fMail_Top::fMail_Top() : NotifyForm(FormId::fMail_Top, 2340, 615, false)
+fMail_Top::fMail_Top(Forms& forms) : NotifyForm(forms, FormId::fMail_Top, 2340, 615, false)
 {
     image1_ = AddPicture(QStringLiteral("Image1"), 180, 120, 1950, 375, Assets::StripHeader);
     lblDate_ = AddCaption(QStringLiteral("lblDate"), 210, 210, 1905, 195, JapaneseUiFont(9.75), Qt::white,
