@@ -37,13 +37,7 @@ Control* NotifyForm::AddCaption(const QString& name, double left, double top, do
     return c;
 }
 
-qint16 NotifyForm::ReadDisplaySeconds()
-{
-    QString server, user, password, name, folder;
-    qint16 interval = 0, displaySeconds = 0;
-    mReadINI::ReadMainSettings(server, user, password, name, folder, interval, displaySeconds);
-    return displaySeconds;
-}
+qint16 NotifyForm::ReadDisplaySeconds() { return mReadINI::ReadDisplaySeconds(); }
 
 void NotifyForm::PlaceAt(double leftTwips, double topTwips)
 {

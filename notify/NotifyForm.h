@@ -33,8 +33,7 @@ protected:
     Control* AddCaption(const QString& name, double left, double top, double width, double height, const QFont& font,
                         const QColor& color, Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignTop);
 
-    // The display time in seconds (UNLOAD_TIMER_SEC), read from the settings file now. Nothing
-    // else is changed: the shared display names stay as the controller read them.
+    // The display time in seconds (UNLOAD_TIMER_SEC), read from the settings file now.
     static qint16 ReadDisplaySeconds();
 
     // Moves the window's outer upper-left corner to a screen position in twips.
