@@ -74,13 +74,13 @@ void ResidentController::Form_Load(const QString& programFolder)
     if (!repaired) warn(error);
     if (!WorkFolders::StartDayLog(&error)) warn(error);
 
-    mReadINI::ReadMainSettings(accounts_[1].server, accounts_[1].user, accounts_[1].password, mReadINI::AccountName[1],
+    mReadINI::ReadMainSettings(accounts_[1].server, accounts_[1].user, accounts_[1].password, mM_CHKER::AccountName[1],
                                receiveFolder_, revTimerMin_, unloadTimerSec_);
     mReadINI::ReadDisplayFlags(unloadFlag_);
     mailClient_ = host_.FindMailClient();
     for (int k = 2; k <= 5; ++k)
         mReadINI::ReadAccountSettings(accounts_[k].server, accounts_[k].user, accounts_[k].password,
-                                      mReadINI::AccountName[k], QString::number(k));
+                                      mM_CHKER::AccountName[k], QString::number(k));
     // Nothing of an account no longer configured stays on disk.
     std::vector<std::pair<std::string, std::string>> configured;
     for (int k = 1; k <= 5; ++k) configured.emplace_back(utf8(accounts_[k].server), utf8(accounts_[k].user));
@@ -269,7 +269,7 @@ void ResidentController::showAccountStatus()
     QList<AccountStatusBoard::Check> checks;
     for (int k = 1; k <= 5; ++k)
         checks.append(
-            {k, mReadINI::AccountName[static_cast<std::size_t>(k)], results_[static_cast<std::size_t>(k)].status});
+            {k, mM_CHKER::AccountName[static_cast<std::size_t>(k)], results_[static_cast<std::size_t>(k)].status});
     const AccountStatusBoard::Changes changes = board_.Record(checks, Clock::current().now());
     for (const QString& line : changes.logLines) AppLog::Append(line);
     for (const AccountStatusBoard::Notification& n : changes.notifications)

@@ -22,6 +22,9 @@ inline qint32 MailCount = 0;  // mails all accounts returned in the last check
 inline qint32 ExtraCount = 0; // mails beyond the five cards
 inline qint32 PageOffset = 0; // card k shows slot PageOffset + k
 
+// Display names of accounts 1..5 (index 0 unused), as the controller read them at start.
+inline std::array<QString, 6> AccountName;
+
 // The header strip's top in twips as decimal text; empty when unset.
 inline QString StackTop;
 

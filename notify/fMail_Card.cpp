@@ -10,7 +10,6 @@
 #include "platform/TextUtil.h"
 #include "notify/fMail_Body.h"
 #include "controller/mM_CHKER.h"
-#include "settings/mReadINI.h"
 
 #include <QPlainTextEdit>
 
@@ -64,7 +63,7 @@ void fMail_Card::Form_Load()
     const qint64 s = slot();
     lblNo_->setCaption(QString::number(s));
     if (const int account = layout::AccountNumber(mM_CHKER::SlotText(mM_CHKER::MailAccount, s))) {
-        lblAcount_->setCaption(QStringLiteral("【") + mReadINI::AccountName[std::size_t(account)] +
+        lblAcount_->setCaption(QStringLiteral("【") + mM_CHKER::AccountName[std::size_t(account)] +
                                QStringLiteral("】"));
         lblAcount_->setTextColor(layout::AccountColor(account));
     }

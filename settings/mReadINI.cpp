@@ -145,7 +145,6 @@ void ResetForTests()
     DummySource.clear();
     DummyPath.clear();
     SeenCount = 0;
-    AccountName.fill(QString());
 }
 
 } // namespace mReadINI

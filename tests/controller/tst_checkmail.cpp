@@ -86,8 +86,8 @@ void TestCheckMail::startUpPreparesFoldersLogAndFirstCheck()
     QVERIFY(QDir(mailDir() + QStringLiteral("/keep.txt")).exists());
     QVERIFY(QFile::exists(mailDir() + QStringLiteral("/Dummy/Dummy.txt")));
     QCOMPARE(mM_CHKER::CloseTimeText(), QStringLiteral("12:00:12"));
-    QCOMPARE(mReadINI::AccountName[1], QStringLiteral("会社"));
-    QCOMPARE(mReadINI::AccountName[2], QStringLiteral("自宅"));
+    QCOMPARE(mM_CHKER::AccountName[1], QStringLiteral("会社"));
+    QCOMPARE(mM_CHKER::AccountName[2], QStringLiteral("自宅"));
     QCOMPARE(ctl_->RevTimerMin(), qint16(7));
     // The cached mails of accounts no longer configured go before the first check.
     QCOMPARE(mail_->keptFolder, mailDir());

@@ -55,7 +55,7 @@ public:
                                          QStringLiteral("pass"), kAccountNames[k], QStringLiteral("60"),
                                          QStringLiteral("1"), QString::number(kDisplaySeconds), QString::number(k)))
                 qFatal("cannot write the test settings");
-            mReadINI::AccountName[std::size_t(k)] = kAccountNames[k]; // as the controller reads them at start
+            mM_CHKER::AccountName[std::size_t(k)] = kAccountNames[k]; // as the controller reads them at start
         }
         forms_ = std::make_unique<notify::Forms>();
     }

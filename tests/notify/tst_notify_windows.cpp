@@ -245,10 +245,10 @@ void TestNotifyWindows::postBoxTwice()
     fx.mails(3);
     mM_CHKER::PageOffset = 0;
     // The name the controller read at start; the file has changed since.
-    mReadINI::AccountName[1] = QStringLiteral("起動時の名前");
+    mM_CHKER::AccountName[1] = QStringLiteral("起動時の名前");
     fMail_Checker& notifier = openNotifier(fx.forms());
     QCOMPARE(notifier.UnloadTimerSec(), kDisplaySeconds);
-    QCOMPARE(mReadINI::AccountName[1], QStringLiteral("起動時の名前")); // reading the display time changes nothing else
+    QCOMPARE(mM_CHKER::AccountName[1], QStringLiteral("起動時の名前")); // reading the display time changes nothing else
 
     click(notifier.Image1());
     QVERIFY(fx.forms().IsVisible(FormId::fMail_Top));
@@ -339,7 +339,7 @@ void TestNotifyWindows::cardContents()
     QFETCH(QString, fromCaption);
     QFETCH(bool, blankLines);
     Fixture fx;
-    mReadINI::AccountName[1] = notify_test::kAccountNames[1];
+    mM_CHKER::AccountName[1] = notify_test::kAccountNames[1];
     mM_CHKER::PageOffset = pageOffset;
     const int slot = pageOffset + k;
     if (slot <= mM_CHKER::kLastSlot) {
