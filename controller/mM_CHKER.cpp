@@ -30,7 +30,7 @@ void ResetForTests()
     for (MailTable* t : {&MailSubject, &MailFrom, &MailTime, &MailAccount, &MailBody}) t->fill(QString());
     MailIndex = MailCount = ExtraCount = PageOffset = 0;
     AccountName.fill(QString());
-    StackTop.clear();
+    StackTop.reset();
     CloseTime = QDateTime();
     TrayIcon = NotifyIconData();
 }

@@ -3,6 +3,7 @@
 #include <QIcon>
 #include <QString>
 #include <array>
+#include <optional>
 
 // State shared by the controller and the notification windows: the tables of the last mail
 // check, the counters, the header's position and the close time.
@@ -25,8 +26,8 @@ inline qint32 PageOffset = 0; // card k shows slot PageOffset + k
 // Display names of accounts 1..5 (index 0 unused), as the controller read them at start.
 inline std::array<QString, 6> AccountName;
 
-// The header strip's top in twips as decimal text; empty when unset.
-inline QString StackTop;
+// The header strip's top in whole twips; unset until a stack is first opened.
+inline std::optional<qint64> StackTop;
 
 // When the notification windows close by themselves. Kept as a date-time so that a close
 // time past midnight is not taken as already reached; CloseTimeText() gives "hh:mm:ss".

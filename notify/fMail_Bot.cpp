@@ -41,7 +41,7 @@ void fMail_Bot::ScrollCards()
     CloseCards();
     mM_CHKER::PageOffset = step.pageOffset;
     lblDate_->setCaption(step.caption);
-    mM_CHKER::StackTop = layout::StackTopText(ScreenMetrics::ScreenHeightTwips() - layout::kFullStackHeaderDistance);
+    mM_CHKER::StackTop = layout::StackTopTwips(ScreenMetrics::ScreenHeightTwips() - layout::kFullStackHeaderDistance);
     for (int k = 1; k <= 5; ++k) forms().Show(CardForm(k));
 }
 

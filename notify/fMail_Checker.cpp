@@ -51,7 +51,7 @@ void fMail_Checker::ShowStack()
 {
     CloseStack();
     const layout::StackLayout stack = layout::StackLayoutFor(mM_CHKER::MailCount);
-    mM_CHKER::StackTop = layout::StackTopText(ScreenMetrics::ScreenHeightTwips() - stack.headerDistance);
+    mM_CHKER::StackTop = layout::StackTopTwips(ScreenMetrics::ScreenHeightTwips() - stack.headerDistance);
     for (FormId form : stack.windows) forms().Show(form);
 }
 

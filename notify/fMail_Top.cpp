@@ -21,10 +21,7 @@ fMail_Top::fMail_Top(Forms& forms) : NotifyForm(forms, FormId::fMail_Top, 2340, 
 void fMail_Top::Form_Load()
 {
     SetRgn::ShapeWindow(*this);
-    double top = y() * ScreenMetrics::TwipsPerPixelY();
-    bool ok = false;
-    const qint64 stackTop = mM_CHKER::StackTop.toLongLong(&ok);
-    if (ok) top = double(stackTop);
+    const double top = mM_CHKER::StackTop ? double(*mM_CHKER::StackTop) : y() * ScreenMetrics::TwipsPerPixelY();
     PlaceAt(layout::StackLeft(ScreenMetrics::ScreenWidthTwips()), top);
     lblDate_->setCaption(layout::HeaderCaption(mM_CHKER::MailCount));
     SetRgn::MakeTopmost(*this);

@@ -165,15 +165,15 @@ void TestNotifyWindows::stackCaptions_data()
     QTest::addColumn<QString>("header");
     QTest::addColumn<QString>("footer");
     QTest::addColumn<QStringList>("cards");
-    QTest::addColumn<QString>("stackTop");
+    QTest::addColumn<qint64>("stackTop");
     QTest::newRow("no mail") << 0 << QStringLiteral("新着メッセージ無し") << QString()
-                             << QStringList{"-", "-", "-", "-", "-"} << QStringLiteral("12815");
+                             << QStringList{"-", "-", "-", "-", "-"} << qint64(12815);
     QTest::newRow("3 mails") << 3 << QStringLiteral("新着メール3件受信") << QString()
-                             << QStringList{"1", "2", "3", "-", "-"} << QStringLiteral("10655");
+                             << QStringList{"1", "2", "3", "-", "-"} << qint64(10655);
     QTest::newRow("5 mails") << 5 << QStringLiteral("新着メール5件受信") << QString()
-                             << QStringList{"1", "2", "3", "4", "5"} << QStringLiteral("9095");
+                             << QStringList{"1", "2", "3", "4", "5"} << qint64(9095);
     QTest::newRow("12 mails") << 12 << QStringLiteral("新着メール12件受信") << QStringLiteral("他7件受信")
-                              << QStringList{"1", "2", "3", "4", "5"} << QStringLiteral("9095");
+                              << QStringList{"1", "2", "3", "4", "5"} << qint64(9095);
 }
 
 void TestNotifyWindows::stackCaptions()
@@ -182,11 +182,11 @@ void TestNotifyWindows::stackCaptions()
     QFETCH(QString, header);
     QFETCH(QString, footer);
     QFETCH(QStringList, cards);
-    QFETCH(QString, stackTop);
+    QFETCH(qint64, stackTop);
     Fixture fx;
     fx.mails(mailCount);
     click(openNotifier(fx.forms()).Image1());
-    QCOMPARE(mM_CHKER::StackTop, stackTop);
+    QCOMPARE(mM_CHKER::StackTop.value_or(-1), stackTop);
     QCOMPARE(fx.forms().Loaded<fMail_Top>(FormId::fMail_Top)->lblDate()->caption(), header);
     auto* bot = fx.forms().Loaded<fMail_Bot>(FormId::fMail_Bot);
     QCOMPARE(bot ? bot->lblDate()->caption() : QString(), footer);
@@ -233,7 +233,7 @@ void TestNotifyWindows::scrolling()
         // Card 1 shows the slot's mail, not just its number.
         QCOMPARE(fx.forms().Loaded<fMail_Card>(FormId::fMail_1)->lblTitle()->caption(), mM_CHKER::MailSubject[first]);
         QCOMPARE(mM_CHKER::CloseTime, fx.clock.now().addSecs(kDisplaySeconds)); // every scroll restarts it
-        QCOMPARE(mM_CHKER::StackTop, QStringLiteral("9095"));
+        QCOMPARE(mM_CHKER::StackTop.value_or(-1), qint64(9095));
     }
     // The header is neither reloaded nor changed by scrolling.
     QCOMPARE(fx.forms().Loaded<fMail_Top>(FormId::fMail_Top)->lblDate()->caption(), header);
