@@ -35,13 +35,9 @@ inline QDateTime CloseTime;
 
 // The notification-area icon record, filled at every check.
 struct NotifyIconData {
-    quint32 size = 88;
-    quintptr window = 0;
-    quint32 id = 1;
-    quint32 flags = 7;             // callback message, icon and tip are valid
-    quint32 callbackMessage = 512; // mouse actions arrive as mouse moves
+    quintptr window = 0; // the resident object that owns the icon
     QIcon icon;
-    QString tip; // "Ferrowick"
+    QString tip; // "Ferrowick", then the accounts' state
 };
 inline NotifyIconData TrayIcon;
 
