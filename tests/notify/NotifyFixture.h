@@ -1,6 +1,7 @@
 #pragma once
 // Shared set-up of the window tests: a settings file, the shared tables and the fakes.
 #include "notify/Forms.h"
+#include "tests/common/ModuleState.h"
 #include "tests/common/TestClock.h"
 #include "controller/mM_CHKER.h"
 #include "settings/mReadINI.h"
@@ -47,8 +48,7 @@ class Fixture {
 public:
     Fixture()
     {
-        mM_CHKER::ResetForTests();
-        mReadINI::ResetForTests();
+        ClearModuleState();
         mReadINI::IniPath = dir_.filePath(QStringLiteral("maildata.ini"));
         for (int k = 1; k <= 5; ++k) {
             if (!mReadINI::WriteSettings(QStringLiteral("pop.example.jp"), QStringLiteral("user"),
