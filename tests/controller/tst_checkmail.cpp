@@ -1,3 +1,4 @@
+#include "tests/common/OpenDescriptors.h"
 #include "tests/controller/ControllerFixture.h"
 
 #include <QDir>
@@ -37,6 +38,7 @@ private Q_SLOTS:
     void autoCloseWaitsWhileNotifierHidden();
     void settingsDialogStopsTheTimers();
     void detailWindowHoldsTheTimers();
+    void manyChecksKeepNoFileOpen();
     void mnuEndClosesEverythingInOrder();
     void mnuMailWithoutHandler();
 
@@ -569,6 +571,22 @@ void TestCheckMail::detailWindowHoldsTheTimers()
     clock_->advance(10);
     ctl_->Timer2_Timer();
     QVERIFY(!forms_->IsLoaded(FormId::fMail_Checker));
+}
+
+void TestCheckMail::manyChecksKeepNoFileOpen()
+{
+    start();
+    ctl_->CheckMail();
+    const int descriptors = OpenDescriptors();
+    for (int check = 0; check < 30; ++check) {
+        mail_->clear();
+        for (int i = 0; i < 3; ++i)
+            mail_->addMail(mailDir(), QStringLiteral("s%1").arg(i + 1),
+                           mailFields(QStringLiteral("m"), QStringLiteral("f"),
+                                      QStringLiteral("2026/12/06 10:%1:0%2").arg(check, 2, 10, QChar(u'0')).arg(i)));
+        ctl_->CheckMail();
+    }
+    QCOMPARE(OpenDescriptors(), descriptors);
 }
 
 void TestCheckMail::mnuEndClosesEverythingInOrder()
