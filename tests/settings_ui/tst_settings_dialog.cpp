@@ -1,5 +1,6 @@
 #include "platform/ProfileIni.h"
 #include "tests/common/DiskFaults.h"
+#include "settings/ui/SettingsDialogLayout.h"
 #include "settings/ui/fM_PALAM.h"
 #include "settings/mReadINI.h"
 
@@ -144,6 +145,26 @@ private Q_SLOTS:
         QCOMPARE(box(d.get(), 4)->palette().color(QPalette::Active, QPalette::Text), QColor(192, 0, 0));
         QCOMPARE(get<QLabel>(d.get(), "Label1_7")->palette().color(QPalette::WindowText), QColor(128, 255, 128));
         QCOMPARE(box(d.get(), 4)->text(), QStringLiteral("10"));
+    }
+
+    void outlineIsPainted()
+    {
+        auto d = openDialog();
+        const QImage shot = d->grab().toImage();
+        QCOMPARE(shot.size(), d->size());
+        // The four white lines of the design, wherever no control covers them.
+        int onLine = 0, white = 0;
+        for (const auto& l : SettingsDialogLayout::kLine1) {
+            const QPoint from = SettingsDialogLayout::toPixels(l[0], l[1]);
+            const QPoint to = SettingsDialogLayout::toPixels(l[2], l[3]);
+            for (int x = std::max(0, from.x()); x <= std::min(to.x(), shot.width() - 1); x += 5) {
+                if (d->childAt(x, from.y())) continue;
+                ++onLine;
+                white += shot.pixelColor(x, from.y()) == QColor(Qt::white);
+            }
+        }
+        QVERIFY(onLine > 40);
+        QCOMPARE(white, onLine);
     }
 
     void switchingDiscardsEdits()
