@@ -68,12 +68,6 @@ ConnectionTester::ConnectionTester(QObject* parent) : QObject(parent)
     connect(&watcher_, &QFutureWatcherBase::finished, this, [this] { Q_EMIT Finished(watcher_.result()); });
 }
 
-ConnectionTester::~ConnectionTester()
-{
-    // Nothing waits for the worker: it owns copies of everything it uses.
-    watcher_.disconnect(this);
-}
-
 void ConnectionTester::Start(const QString& server, const QString& user, const QString& password, const QString& caFile)
 {
     if (IsRunning()) return;

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QTimer>
 #include <QtTest>
 
@@ -165,6 +166,20 @@ private Q_SLOTS:
         }
         QVERIFY(onLine > 40);
         QCOMPARE(white, onLine);
+    }
+
+    void closedDialogGetsNoTestAnswer()
+    {
+        Boxes boxes({});
+        {
+            auto d = openDialog();
+            // Nothing listens on port 1: the test fails at once, while the dialog is already gone.
+            fill(d.get(), {"pop3s://127.0.0.1:1", "u", "p"}, false);
+            QTest::mouseClick(get<QWidget>(d.get(), "TestLabel"), Qt::LeftButton);
+        }
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(30000));
+        QTest::qWait(50);
+        QCOMPARE(boxes.shown.size(), 0);
     }
 
     void switchingDiscardsEdits()
