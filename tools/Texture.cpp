@@ -108,4 +108,13 @@ void bevel(QImage& img, const QRect& r, int width, double light, double shade)
     }
 }
 
+void shade(QImage& img, int scale, const std::function<double(double lx, double ly)>& factor)
+{
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) {
+            const double lx = (x + 0.5) / scale - 0.5, ly = (y + 0.5) / scale - 0.5;
+            img.setPixelColor(x, y, scaled(img.pixelColor(x, y), factor(lx, ly)));
+        }
+}
+
 } // namespace texture

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QRect>
 #include <cstdint>
+#include <functional>
 
 namespace texture {
 
@@ -29,5 +30,8 @@ QColor woodAt(double x, double y, const WoodTone& tone);
 void paintWood(QImage& img, const QRect& area, const WoodTone& tone, int scale = 1);
 // Raised bevel: light on the upper and left edges, shade on the lower and right ones.
 void bevel(QImage& img, const QRect& r, int width, double light, double shade);
+// Scales every pixel by factor(lx, ly), where lx, ly is the pixel's centre in pixels of the
+// 1x picture (`scale` pixels make one).
+void shade(QImage& img, int scale, const std::function<double(double lx, double ly)>& factor);
 
 } // namespace texture

@@ -117,12 +117,7 @@ QImage scrollButton(int s)
     QImage img(26 * s, 25 * s, QImage::Format_ARGB32);
     const WoodTone tone{QColor(0x7a, 0x4c, 0x2a), QColor(0x3a, 0x20, 0x10), 5.0, 29u};
     paintWood(img, img.rect(), tone, s);
-    for (int y = 0; y < img.height(); ++y)
-        for (int x = 0; x < img.width(); ++x) {
-            const double lx = (x + 0.5) / s - 0.5, ly = (y + 0.5) / s - 0.5;
-            const double dome = 1.15 - 0.35 * (std::hypot(lx - 10.0, ly - 8.0) / 22.0);
-            img.setPixelColor(x, y, scaled(img.pixelColor(x, y), dome));
-        }
+    shade(img, s, [](double lx, double ly) { return 1.15 - 0.35 * (std::hypot(lx - 10.0, ly - 8.0) / 22.0); });
     bevel(img, img.rect(), 3 * s, 0.5, 0.55);
     QPainter p(&img);
     p.scale(s, s);
@@ -189,13 +184,11 @@ QImage woodPanel(int s)
     const WoodTone tone{QColor(0x8a, 0x58, 0x30), QColor(0x3e, 0x22, 0x0f), 11.0, 5u};
     paintWood(img, img.rect(), tone, s);
     // Darken gently towards the edges so the text in the middle stands out.
-    for (int y = 0; y < img.height(); ++y)
-        for (int x = 0; x < img.width(); ++x) {
-            const double lx = (x + 0.5) / s - 0.5, ly = (y + 0.5) / s - 0.5;
-            const double dx = (lx - 165.0) / 165.0, dy = (ly - 155.0) / 155.0;
-            const double vignette = 1.0 - 0.22 * std::pow(std::max(std::abs(dx), std::abs(dy)), 3);
-            img.setPixelColor(x, y, scaled(img.pixelColor(x, y), 0.82 * vignette));
-        }
+    shade(img, s, [](double lx, double ly) {
+        const double dx = (lx - 165.0) / 165.0, dy = (ly - 155.0) / 155.0;
+        const double vignette = 1.0 - 0.22 * std::pow(std::max(std::abs(dx), std::abs(dy)), 3);
+        return 0.82 * vignette;
+    });
     bevel(img, img.rect(), 6 * s, 0.45, 0.55);
     // Sunken inner line: a shadow groove with a highlight below and right of it.
     const QRect groove = img.rect().adjusted(8 * s, 8 * s, -9 * s, -9 * s);
