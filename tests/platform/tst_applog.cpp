@@ -1,5 +1,6 @@
 #include "platform/AppLog.h"
 #include "platform/Diagnostics.h"
+#include "tests/common/StderrCapture.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,38 +32,6 @@ mode_t modeOf(const QString& path)
     struct stat st {};
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777) : 0;
 }
-
-// Captures what the code under test writes to stderr.
-class StderrCapture {
-public:
-    explicit StderrCapture(const QString& path) : path_(path)
-    {
-        std::fflush(stderr);
-        saved_ = ::dup(2);
-        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(fd, 2);
-        ::close(fd);
-    }
-    ~StderrCapture() { restore(); }
-    QString text()
-    {
-        restore();
-        QFile f(path_);
-        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-    }
-
-private:
-    void restore()
-    {
-        if (saved_ < 0) return;
-        std::fflush(stderr);
-        ::dup2(saved_, 2);
-        ::close(saved_);
-        saved_ = -1;
-    }
-    QString path_;
-    int saved_ = -1;
-};
 
 } // namespace
 
@@ -154,10 +123,10 @@ void TestAppLog::unwritableLogIsSaidOnceAndNothingStops()
     }
     const QString target = path.startsWith(u'/') ? path : dir_.filePath(path);
     AppLog::SetPath(target);
-    StderrCapture capture(dir_.filePath(QStringLiteral("stderr.txt")));
+    StderrCapture capture;
     for (int i = 0; i < 3; ++i) AppLog::Append(QStringLiteral("lost line %1").arg(i));
     AppLog::Warn("ferrowick: a warning");
-    const QString said = capture.text();
+    const QString said = QString::fromStdString(capture.text());
     QCOMPARE(said.count(QStringLiteral("cannot write the log")), 1);
     QVERIFY(said.contains(target));
     // Warnings still reach stderr.
@@ -170,7 +139,7 @@ void TestAppLog::threadsNeverMixTheirLines()
     constexpr int kThreads = 4;
     constexpr int kLines = 200;
     {
-        StderrCapture quiet(dir_.filePath(QStringLiteral("stderr.txt")));
+        StderrCapture quiet;
         std::vector<std::thread> threads;
         for (int t = 0; t < kThreads; ++t)
             threads.emplace_back([t] {
@@ -193,9 +162,9 @@ void TestAppLog::threadsNeverMixTheirLines()
 void TestAppLog::programWarningsReachTheLog()
 {
     {
-        StderrCapture capture(dir_.filePath(QStringLiteral("stderr.txt")));
+        StderrCapture capture;
         Diagnostics::Warn(QStringLiteral("cannot write the day log"));
-        QCOMPARE(capture.text(), QStringLiteral("ferrowick: cannot write the day log\n"));
+        QCOMPARE(QString::fromStdString(capture.text()), QStringLiteral("ferrowick: cannot write the day log\n"));
     }
     // A desktop session may give the program no stderr at all.
     std::fflush(stderr);
