@@ -1,6 +1,6 @@
 #include "controller/AccountStatusBoard.h"
 
-#include "settings/AccountStatusText.h"
+#include "controller/AccountStatusText.h"
 
 using Kind = maillib::AccountStatus::Kind;
 

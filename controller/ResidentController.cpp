@@ -15,6 +15,7 @@
 #include <QStringList>
 #include <QThread>
 #include <algorithm>
+#include <cstdio>
 #include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
@@ -86,13 +87,13 @@ void ResidentController::Form_Load(const QString& programFolder)
     if (!repaired) warn(error);
     if (!WorkFolders::StartDayLog(&error)) warn(error);
 
-    mReadINI::ReadMainSettings(accounts_[1].server, accounts_[1].user, accounts_[1].password, mReadINI::AccountName[1],
+    mReadINI::ReadMainSettings(accounts_[1].server, accounts_[1].user, accounts_[1].password, mM_CHKER::AccountName[1],
                                receiveFolder_, revTimerMin_, unloadTimerSec_);
     mReadINI::ReadDisplayFlags(unloadFlag_);
     mailClient_ = host_.FindMailClient();
     for (int k = 2; k <= 5; ++k)
         mReadINI::ReadAccountSettings(accounts_[k].server, accounts_[k].user, accounts_[k].password,
-                                      mReadINI::AccountName[k], QString::number(k));
+                                      mM_CHKER::AccountName[k], QString::number(k));
     // Nothing of an account no longer configured stays on disk.
     std::vector<std::pair<std::string, std::string>> configured;
     for (int k = 1; k <= 5; ++k) configured.emplace_back(utf8(accounts_[k].server), utf8(accounts_[k].user));
@@ -110,31 +111,6 @@ void ResidentController::endCheckCycle()
     WorkFolders::PurgeReceiveFolder();
     tickCount_ = 0;
     mM_CHKER::SetCloseTimeFromNow(unloadTimerSec_);
-}
-
-void ResidentController::Timer1_Timer()
-{
-    // A tick that falls due during a check does not start another; the count starts again
-    // when the check ends.
-    if (checkInFlight_) return;
-    if (std::exchange(retryUnreachable_, false) && mail_.RetryUnreachable() > 0) checkAtNextTick_ = true;
-    // Counted in int so that a limit of 32767 cannot wrap the count past it.
-    const int next = tickCount_ + 1;
-    if (std::exchange(checkAtNextTick_, false) || next >= revTimerMin_) {
-        CheckMail([this] { endCheckCycle(); });
-    } else {
-        tickCount_ = static_cast<qint16>(next);
-    }
-}
-
-void ResidentController::Timer2_Timer()
-{
-    if (unloadFlag_ == 0) return;
-    if (!forms_.IsVisible(FormId::fMail_Checker)) return;
-    if (mM_CHKER::CloseTimeReached()) {
-        CloseNotifyWindows();
-        forms_.Unload(FormId::fMail_Checker);
-    }
 }
 
 void ResidentController::setMenuEnabled(bool enabled)
@@ -281,7 +257,7 @@ void ResidentController::showAccountStatus()
     QList<AccountStatusBoard::Check> checks;
     for (int k = 1; k <= 5; ++k)
         checks.append(
-            {k, mReadINI::AccountName[static_cast<std::size_t>(k)], results_[static_cast<std::size_t>(k)].status});
+            {k, mM_CHKER::AccountName[static_cast<std::size_t>(k)], results_[static_cast<std::size_t>(k)].status});
     const AccountStatusBoard::Changes changes = board_.Record(checks, Clock::current().now());
     for (const QString& line : changes.logLines) AppLog::Append(line);
     for (const AccountStatusBoard::Notification& n : changes.notifications)
@@ -409,57 +385,4 @@ void ResidentController::holdReceiveFolder(bool hold)
     if (folder.empty()) return;
     receiveDirFd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     receiveDirPrefix_ = folder + '/';
-}
-
-void ResidentController::CloseNotifyWindows()
-{
-    for (FormId form : {FormId::fMail_1, FormId::fMail_2, FormId::fMail_3, FormId::fMail_4, FormId::fMail_5,
-                        FormId::fMail_Top, FormId::fMail_Bot, FormId::fMail_Body})
-        forms_.Unload(form);
-}
-
-void ResidentController::mnuMail_Click()
-{
-    QString error;
-    if (!host_.StartMailClient(mailClient_, &error)) warn(QStringLiteral("cannot start the mail program: ") + error);
-    forms_.Unload(FormId::fMail_Checker);
-    host_.HideController();
-}
-
-void ResidentController::mnuPropaty_Click() { forms_.ShowSettingsModal(); }
-
-void ResidentController::mnuRev_Click()
-{
-    if (checkInFlight_) return;
-    tickCount_ = revTimerMin_;
-    Timer1_Timer();
-}
-
-void ResidentController::mnuOpen_Click()
-{
-    mM_CHKER::SetCloseTimeFromNow(unloadTimerSec_);
-    mM_CHKER::PageOffset = 0;
-    forms_.Show(FormId::fMail_Checker);
-}
-
-void ResidentController::mnuEnd_Click()
-{
-    if (quitRequested_) return;
-    // Whatever talks to a server ends now: a check, or the settings dialog's connection test.
-    mail_.Cancel();
-    if (checkInFlight_) {
-        // The program ends as soon as the check's workers have returned.
-        quitRequested_ = true;
-        return;
-    }
-    endProgram();
-}
-
-void ResidentController::endProgram()
-{
-    quitRequested_ = true;
-    CloseNotifyWindows();
-    forms_.Unload(FormId::fMail_Checker);
-    host_.RemoveTrayIcon();
-    host_.Quit();
 }

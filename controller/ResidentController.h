@@ -23,6 +23,7 @@ public:
     // Start-up; `programFolder` holds maildata/. The first check starts once the event loop runs.
     void Form_Load(const QString& programFolder);
 
+    // Both do nothing while the detail window is loaded; the settings dialog stops them.
     void Timer1_Timer();
     void Timer2_Timer();
 
@@ -98,6 +99,7 @@ private:
     using ReadCache = std::unordered_map<std::string, ReadCacheEntry>;
     static void readFields(MailLibrary& mail, AccountResult& result, ReadCache& cache, const std::string& folder);
 
+    void countTick();
     void setMenuEnabled(bool enabled);
     void ApplyCheck();
     void showAccountStatus();

@@ -4,11 +4,10 @@
 #include "platform/FileOps.h"
 #include "platform/ProfileIni.h"
 #include "platform/TextUtil.h"
+#include "settings/ProgramFolder.h"
 #include "settings/mReadINI.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QSet>
 
 #include <cerrno>
@@ -112,18 +111,9 @@ bool isMailFileName(const char* name)
 
 } // namespace
 
-QString ProgramFolder(const QString& executableFolder)
-{
-    if (QFileInfo(executableFolder + QStringLiteral("/maildata")).isDir()) return executableFolder;
-    QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
-    if (dataHome.isEmpty() || !QDir::isAbsolutePath(dataHome))
-        dataHome = QDir::homePath() + QStringLiteral("/.local/share");
-    return dataHome + QStringLiteral("/ferrowick");
-}
-
 void SetPaths(const QString& programFolder, const QDate& startDate)
 {
-    mReadINI::IniPath = programFolder + QStringLiteral("/maildata/INI/maildata.ini");
+    mReadINI::IniPath = ProgramFolder::SettingsFile(programFolder);
     mReadINI::DummySource = programFolder + QStringLiteral("/maildata/Dummy/Dummy.txt");
     mReadINI::DummyPath = programFolder + QStringLiteral("/maildata/Dummy.txt");
     mReadINI::MailDir = programFolder + QStringLiteral("/maildata");

@@ -68,12 +68,10 @@ void fMail_Task::setUp()
 
     connect(&timer1_, &QTimer::timeout, this, [this] { logic_.Timer1_Timer(); });
     connect(&timer2_, &QTimer::timeout, this, [this] { logic_.Timer2_Timer(); });
-    ResidentTimers::install(this);
 }
 
 fMail_Task::~fMail_Task()
 {
-    if (ResidentTimers::current() == this) ResidentTimers::install(nullptr);
     tray_.setContextMenu(nullptr);
     delete mnuMain_;
 }
@@ -113,20 +111,14 @@ void fMail_Task::StartTimers()
     timer2_.start();
 }
 
+void fMail_Task::StopTimers()
+{
+    timer1_.stop();
+    timer2_.stop();
+}
+
 QString fMail_Task::FindMailClient() { return MailtoHandler::Find(); }
 
 bool fMail_Task::StartMailClient(const QString& client, QString* error) { return MailtoHandler::Launch(client, error); }
 
 void fMail_Task::Quit() { QCoreApplication::exit(0); }
-
-void fMail_Task::SetTimer1Enabled(bool enabled)
-{
-    if (enabled) timer1_.start();
-    else timer1_.stop();
-}
-
-void fMail_Task::SetTimer2Enabled(bool enabled)
-{
-    if (enabled) timer2_.start();
-    else timer2_.stop();
-}

@@ -1,7 +1,7 @@
 #include "settings/ui/ConnectionTest.h"
 
+#include "controller/AccountStatusText.h"
 #include "maillib/ServerAddress.h"
-#include "settings/AccountStatusText.h"
 #include "platform/TextUtil.h"
 
 #include <QDir>
@@ -102,12 +102,6 @@ QString Message(const Result& result)
 ConnectionTester::ConnectionTester(QObject* parent) : QObject(parent)
 {
     connect(&watcher_, &QFutureWatcherBase::finished, this, [this] { Q_EMIT Finished(watcher_.result()); });
-}
-
-ConnectionTester::~ConnectionTester()
-{
-    // Nothing waits for the worker: it owns copies of everything it uses.
-    watcher_.disconnect(this);
 }
 
 void ConnectionTester::Start(const QString& server, const QString& user, const QString& password, const QString& caFile)

@@ -29,12 +29,13 @@ QString Message(const Result& result);
 } // namespace ConnectionTest
 
 // Runs ConnectionTest::Run on Qt's thread pool and reports back on the owner's thread.
-// Destroying the tester while a test runs drops its result; the test still cleans up.
+// Destroying the tester while a test runs drops its result: the watcher goes with the tester
+// and takes the queued notice with it. Nothing waits for the worker, which owns copies of
+// everything it uses and still cleans up.
 class ConnectionTester : public QObject {
     Q_OBJECT
 public:
     explicit ConnectionTester(QObject* parent = nullptr);
-    ~ConnectionTester() override;
 
     // Ignored while a test runs.
     void Start(const QString& server, const QString& user, const QString& password, const QString& caFile);

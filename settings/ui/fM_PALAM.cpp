@@ -2,7 +2,6 @@
 
 #include "assets/Assets.h"
 #include "platform/JapaneseFont.h"
-#include "platform/ResidentTimers.h"
 #include "platform/ScreenMetrics.h"
 #include "settings/ui/ConnectionTestLink.h"
 #include "settings/ui/DialogMessages.h"
@@ -78,12 +77,6 @@ fM_PALAM::fM_PALAM(QWidget* parent)
     background_ = Assets::Picture(Assets::WoodPanel, devicePixelRatioF());
     buildControls();
     Form_Load();
-}
-
-fM_PALAM::~fM_PALAM()
-{
-    // Destroyed without being closed (its parent went first): the timers still come back.
-    Form_Unload();
 }
 
 void fM_PALAM::buildControls()
@@ -182,7 +175,6 @@ void fM_PALAM::buildControls()
 void fM_PALAM::Form_Load()
 {
     Combo1->setCurrentIndex(0);
-    ResidentTimers::setBoth(false);
     CenterOnScreen(this);
     ListReady = true;
     for (QLineEdit* box : popServer) box->clear();
@@ -205,19 +197,6 @@ void fM_PALAM::Form_Activate()
                 autoCloseText_);
     Text1->setFocus();
     ApplyDeleteLabelRule();
-}
-
-void fM_PALAM::Form_Unload()
-{
-    if (unloaded_) return;
-    unloaded_ = true;
-    ResidentTimers::setBoth(true);
-}
-
-void fM_PALAM::done(int result)
-{
-    Form_Unload();
-    QDialog::done(result);
 }
 
 void fM_PALAM::showEvent(QShowEvent* event)

@@ -14,8 +14,8 @@ class QLineEdit;
 
 // The settings dialog: one set of boxes for the account chosen in Combo1 plus the three
 // global timings. Applying writes that one account and the globals; applying and deleting
-// both close the dialog, so one opening changes at most one account. While it is open the
-// controller's two timers are off.
+// both close the dialog, so one opening changes at most one account. The controller keeps its
+// timers off while the dialog is open.
 class fM_PALAM : public QDialog {
     Q_OBJECT
 public:
@@ -23,9 +23,6 @@ public:
     static void ShowModal(QWidget* parent = nullptr);
 
     explicit fM_PALAM(QWidget* parent = nullptr);
-    ~fM_PALAM() override;
-
-    void done(int result) override;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -41,7 +38,6 @@ private:
     void buildControls();
     void Form_Load();
     void Form_Activate();
-    void Form_Unload();
     void Combo1_Click();
     void Check1_Click();
     void popServer_KeyPress(int index);
@@ -73,5 +69,4 @@ private:
 
     bool ListReady = false;
     bool activated_ = false;
-    bool unloaded_ = false;
 };

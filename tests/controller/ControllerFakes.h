@@ -37,6 +37,7 @@ public:
         trayShown = false;
     }
     void StartTimers() override { journal_.add(QStringLiteral("timers")); }
+    void StopTimers() override { journal_.add(QStringLiteral("timers-off")); }
     QString FindMailClient() override { return mailClient; }
     bool StartMailClient(const QString& client, QString* error) override
     {
@@ -103,7 +104,12 @@ public:
     }
     bool IsLoaded(FormId f) const override { return visible_.contains(f); }
     bool IsVisible(FormId f) const override { return visible_.contains(f); }
-    void ShowSettingsModal() override { journal_.add(QStringLiteral("settings")); }
+    void ShowSettingsModal() override
+    {
+        journal_.add(QStringLiteral("settings"));
+        if (whileSettingsOpen) whileSettingsOpen();
+    }
+    std::function<void()> whileSettingsOpen;
 
 private:
     Journal& journal_;

@@ -6,8 +6,8 @@
 // a test) and TearDown from cleanup().
 #include "controller/ResidentController.h"
 #include "controller/ThreadPoolCheckRunner.h"
-#include "controller/mM_CHKER.h"
 #include "settings/mReadINI.h"
+#include "tests/common/ModuleState.h"
 #include "tests/common/TestClock.h"
 #include "tests/controller/ControllerFakes.h"
 
@@ -19,14 +19,6 @@
 
 #include <functional>
 #include <memory>
-
-// What a fresh program has: no tables, no counters, no paths. For tests that build the
-// controller's surroundings themselves.
-inline void ClearModuleState()
-{
-    mReadINI::ResetForTests();
-    mM_CHKER::ResetForTests();
-}
 
 template <class Mail> class ControllerFixture {
 protected:

@@ -1,3 +1,4 @@
+#include "tests/common/OpenDescriptors.h"
 #include "tests/controller/ControllerFixture.h"
 
 #include <QDir>
@@ -36,6 +37,9 @@ private Q_SLOTS:
     void autoClose_data();
     void autoClose();
     void autoCloseWaitsWhileNotifierHidden();
+    void settingsDialogStopsTheTimers();
+    void detailWindowHoldsTheTimers();
+    void manyChecksKeepNoFileOpen();
     void mnuEndClosesEverythingInOrder();
     void mnuMailWithoutHandler();
 
@@ -85,8 +89,8 @@ void TestCheckMail::startUpPreparesFoldersLogAndFirstCheck()
     QVERIFY(QDir(mailDir() + QStringLiteral("/keep.txt")).exists());
     QVERIFY(QFile::exists(mailDir() + QStringLiteral("/Dummy/Dummy.txt")));
     QCOMPARE(mM_CHKER::CloseTimeText(), QStringLiteral("12:00:12"));
-    QCOMPARE(mReadINI::AccountName[1], QStringLiteral("会社"));
-    QCOMPARE(mReadINI::AccountName[2], QStringLiteral("自宅"));
+    QCOMPARE(mM_CHKER::AccountName[1], QStringLiteral("会社"));
+    QCOMPARE(mM_CHKER::AccountName[2], QStringLiteral("自宅"));
     QCOMPARE(ctl_->RevTimerMin(), qint16(7));
     // The cached mails of accounts no longer configured go before the first check.
     QCOMPARE(mail_->keptFolder, mailDir());
@@ -546,6 +550,56 @@ void TestCheckMail::autoCloseWaitsWhileNotifierHidden()
     ctl_->Timer2_Timer();
     QCOMPARE(journal_.entries, QStringList());
     QVERIFY(forms_->IsLoaded(FormId::fMail_Top));
+}
+
+void TestCheckMail::settingsDialogStopsTheTimers()
+{
+    start();
+    ctl_->mnuPropaty_Click();
+    QCOMPARE(journal_.entries, (QStringList{"timers-off", "settings", "timers"}));
+}
+
+void TestCheckMail::detailWindowHoldsTheTimers()
+{
+    start("[MAIL_REV]\r\nREV_TIMER_MIN=3\r\nUNLOAD_TIMER_SEC=10\r\n[ABOUT_PALAM]\r\nUNLOAD_FLAG=1\r\n");
+    ctl_->Timer1_Timer();
+    ctl_->mnuOpen_Click();
+    forms_->Show(FormId::fMail_Body);
+    journal_.entries.clear();
+    // Long past the close time and the check interval: nothing is counted, checked or closed.
+    clock_->advance(60);
+    for (int i = 0; i < 5; ++i) {
+        ctl_->Timer1_Timer();
+        ctl_->Timer2_Timer();
+    }
+    QCOMPARE(int(ctl_->TickCount()), 1);
+    QCOMPARE(journal_.entries, QStringList());
+    // "最新メール受信" still checks at once.
+    ctl_->mnuRev_Click();
+    QVERIFY(journal_.entries.contains(QStringLiteral("hide")));
+    // Once the detail window is gone both count again.
+    forms_->Unload(FormId::fMail_Body);
+    ctl_->Timer1_Timer();
+    QCOMPARE(int(ctl_->TickCount()), 1);
+    clock_->advance(10);
+    ctl_->Timer2_Timer();
+    QVERIFY(!forms_->IsLoaded(FormId::fMail_Checker));
+}
+
+void TestCheckMail::manyChecksKeepNoFileOpen()
+{
+    start();
+    ctl_->CheckMail();
+    const int descriptors = OpenDescriptors();
+    for (int check = 0; check < 30; ++check) {
+        mail_->clear();
+        for (int i = 0; i < 3; ++i)
+            mail_->addMail(mailDir(), QStringLiteral("s%1").arg(i + 1),
+                           mailFields(QStringLiteral("m"), QStringLiteral("f"),
+                                      QStringLiteral("2026/12/06 10:%1:0%2").arg(check, 2, 10, QChar(u'0')).arg(i)));
+        ctl_->CheckMail();
+    }
+    QCOMPARE(OpenDescriptors(), descriptors);
 }
 
 void TestCheckMail::mnuEndClosesEverythingInOrder()

@@ -17,7 +17,7 @@ private Q_SLOTS:
     void menuHoldsFiveCommandsInOrder();
     void trayClicksOpenNothing();
     void startUpRunsTimersAndRegistersIcon();
-    void windowsPauseTheTimers();
+    void settingsDialogPausesTheTimers();
     void menuCommandsReachTheLogic();
 
 private:
@@ -81,19 +81,19 @@ void TestMailTask::startUpRunsTimersAndRegistersIcon()
     QCOMPARE(mM_CHKER::TrayIcon.window, reinterpret_cast<quintptr>(&task));
 }
 
-void TestMailTask::windowsPauseTheTimers()
+void TestMailTask::settingsDialogPausesTheTimers()
 {
     FakeForms forms(journal_);
     ScriptedMail mail(journal_);
     fMail_Task task(forms, mail);
     task.Form_Load(dir_.path());
-    QCOMPARE(ResidentTimers::current(), static_cast<ResidentTimers*>(&task));
-    ResidentTimers::setBoth(false);
-    QVERIFY(!task.Timer1().isActive());
-    QVERIFY(!task.Timer2().isActive());
-    ResidentTimers::setBoth(true);
+    bool timerRanWhileOpen = true;
+    forms.whileSettingsOpen = [&] { timerRanWhileOpen = task.Timer1().isActive() || task.Timer2().isActive(); };
+    task.menuAction(MenuItem::mnuPropaty)->trigger();
+    QVERIFY(!timerRanWhileOpen);
     QVERIFY(task.Timer1().isActive());
     QVERIFY(task.Timer2().isActive());
+    QCOMPARE(task.Timer1().interval(), 1000);
 }
 
 void TestMailTask::menuCommandsReachTheLogic()

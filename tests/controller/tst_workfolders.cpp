@@ -1,6 +1,7 @@
 #include "tests/common/FileContents.h"
 #include "tests/common/ChildRun.h"
 #include "tests/common/DiskFaults.h"
+#include "tests/common/OpenDescriptors.h"
 #include "tests/common/StrangeFiles.h"
 #include "controller/WorkFolders.h"
 #include "settings/mReadINI.h"
@@ -196,7 +197,11 @@ void TestWorkFolders::oldMailCopiesRemovedAtStart()
     QVERIFY(QDir().mkpath(account));
     writeAll(account + QStringLiteral("/fw-0123456789abcdef0123456789abcdef.txt"), "mail");
 
+    const int descriptors = OpenDescriptors();
     QVERIFY(WorkFolders::RepairInstallation(dir_->path()));
+    // Every start looks at the folder again, and leaves it closed.
+    for (int start = 0; start < 20; ++start) QVERIFY(WorkFolders::RepairInstallation(dir_->path()));
+    QCOMPARE(OpenDescriptors(), descriptors);
     QStringList expected = others;
     if (!emptied) expected << mail << "fw-00000000000000000000000000000000.txt";
     expected.sort();

@@ -3,6 +3,7 @@
 #include "tests/common/ChildRun.h"
 #include "tests/common/DiskFaults.h"
 #include "tests/common/FileContents.h"
+#include "tests/common/StderrCapture.h"
 #include "tests/common/StrangeFiles.h"
 
 #include <QDir>
@@ -35,38 +36,6 @@ mode_t modeOf(const QString& path)
     struct stat st {};
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777) : 0;
 }
-
-// Captures what the code under test writes to stderr.
-class StderrCapture {
-public:
-    explicit StderrCapture(const QString& path) : path_(path)
-    {
-        std::fflush(stderr);
-        saved_ = ::dup(2);
-        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(fd, 2);
-        ::close(fd);
-    }
-    ~StderrCapture() { restore(); }
-    QString text()
-    {
-        restore();
-        QFile f(path_);
-        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-    }
-
-private:
-    void restore()
-    {
-        if (saved_ < 0) return;
-        std::fflush(stderr);
-        ::dup2(saved_, 2);
-        ::close(saved_);
-        saved_ = -1;
-    }
-    QString path_;
-    int saved_ = -1;
-};
 
 } // namespace
 
@@ -166,14 +135,14 @@ void TestAppLog::unwritableLogIsSaidOnceAndNothingStops()
     }
     const QString target = dir_.filePath(path);
     AppLog::SetPath(target);
-    StderrCapture capture(dir_.filePath(QStringLiteral("stderr.txt")));
+    StderrCapture capture;
     if (diskFull) writeAll(target, QByteArray(4096, 'x'));
     {
         const FileSizeLimit limit(diskFull ? 4096 : RLIM_INFINITY);
         for (int i = 0; i < 3; ++i) AppLog::Append(QStringLiteral("lost line %1").arg(i));
     }
     AppLog::Warn("ferrowick: a warning");
-    const QString said = capture.text();
+    const QString said = QString::fromStdString(capture.text());
     QCOMPARE(said.count(QStringLiteral("cannot write the log")), 1);
     QVERIFY(said.contains(target));
     // Warnings still reach stderr.
@@ -208,7 +177,7 @@ void TestAppLog::threadsNeverMixTheirLines()
     constexpr int kThreads = 4;
     constexpr int kLines = 200;
     {
-        StderrCapture quiet(dir_.filePath(QStringLiteral("stderr.txt")));
+        StderrCapture quiet;
         std::vector<std::thread> threads;
         for (int t = 0; t < kThreads; ++t)
             threads.emplace_back([t] {
@@ -231,10 +200,11 @@ void TestAppLog::threadsNeverMixTheirLines()
 void TestAppLog::programWarningsReachTheLog()
 {
     {
-        StderrCapture capture(dir_.filePath(QStringLiteral("stderr.txt")));
+        StderrCapture capture;
         Diagnostics::Warn(QStringLiteral("cannot write the day log\u202E"));
         AppLog::Warn("maillib: said\u2028twice\u202E");
-        QCOMPARE(capture.text(), QStringLiteral("ferrowick: cannot write the day log\nmaillib: said twice\n"));
+        QCOMPARE(QString::fromStdString(capture.text()),
+                 QStringLiteral("ferrowick: cannot write the day log\nmaillib: said twice\n"));
     }
     // A desktop session may give the program no stderr at all.
     std::fflush(stderr);

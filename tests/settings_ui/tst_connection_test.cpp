@@ -1,6 +1,5 @@
 // The settings dialog's 「接続テスト」 against a real dovecot (tests/fixtures/dovecot-fixture).
 #include "tests/common/DovecotFixture.h"
-#include "tests/common/FakeResidentTimers.h"
 #include "maillib/MailLib.h"
 #include "platform/ProfileIni.h"
 #include "settings/ui/fM_PALAM.h"
@@ -18,8 +17,6 @@
 #include <QThreadPool>
 #include <QTimer>
 #include <QtTest>
-
-#include <memory>
 
 namespace {
 
@@ -45,7 +42,6 @@ class TestConnectionTest : public QObject {
     QMap<QString, QString> env_;
     QTemporaryDir dir_;
     QString tmp_;
-    std::unique_ptr<FakeResidentTimers> timers_;
 
     QString maildata() const { return dir_.filePath(QStringLiteral("maildata")); }
     QString caFile() const { return maildata() + QStringLiteral("/INI/cacert.pem"); }
@@ -120,7 +116,6 @@ void TestConnectionTest::initTestCase()
 {
     env_ = DovecotFixture::Env();
     QVERIFY2(!env_.isEmpty(), "the dovecot fixture is not running (see settings_ui_dovecot_start)");
-    timers_ = std::make_unique<FakeResidentTimers>();
     QVERIFY(QDir(dir_.path()).mkpath(QStringLiteral("maildata/INI")));
     QVERIFY(QDir(dir_.path()).mkpath(QStringLiteral("tmp")));
     mReadINI::MailDir = maildata();

@@ -1,4 +1,4 @@
-#include "settings/AccountStatusText.h"
+#include "controller/AccountStatusText.h"
 
 #include "platform/TextUtil.h"
 
