@@ -291,7 +291,7 @@ private:
             UidList all;
             unsigned long tailNumber = 0;
             r = session.Uidl([&](std::string_view line) {
-                all.AddLine(line);
+                AddUidlLine(all, line);
                 unsigned long n = 0;
                 std::string_view rest;
                 if (ParseListingLine(line, n, rest) && n > tailNumber) {
