@@ -3,6 +3,7 @@
 #pragma once
 
 #include "maillib/MailLib.h"
+#include "maillib/MailboxSession.h"
 #include "maillib/ServerAddress.h"
 
 #include <chrono>
@@ -27,15 +28,6 @@ struct Pop3Reply {
     AccountStatus::Kind failure = AccountStatus::Kind::ServerError; // what a Failed reply means for the account
     bool cut = false; // Top stopped at its byte cap; the connection is closed
     bool ok() const { return kind == Kind::Ok; }
-};
-
-struct SessionOptions {
-    ServerAddress server;
-    std::string user;
-    std::string password;
-    std::string caFile;                             // extra trusted certificates, or empty
-    std::chrono::steady_clock::time_point deadline; // real time, as curl counts it
-    std::chrono::milliseconds connectBound{10000};
 };
 
 class Pop3Session {
