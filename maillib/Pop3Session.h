@@ -1,5 +1,5 @@
-// The POP3 dialogue of one check, behind a seam: the receiver asks for UIDL,
-// LIST and TOP; the session owns the connection and closes it with QUIT.
+// The POP3 commands of one check: Pop3Mailbox asks for UIDL, LIST, STAT and TOP; the
+// session owns the connection and closes it with QUIT. CurlPop3Session speaks them over libcurl.
 #pragma once
 
 #include "maillib/MailLib.h"
@@ -50,8 +50,6 @@ public:
     // The LOGIN-DELAY the server announced, in seconds.
     virtual std::optional<long> LoginDelaySeconds() const = 0;
 };
-
-using SessionFactory = std::function<std::unique_ptr<Pop3Session>(const SessionOptions&)>;
 
 std::unique_ptr<Pop3Session> MakeCurlSession(const SessionOptions& options);
 
