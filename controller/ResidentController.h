@@ -125,6 +125,5 @@ private:
     AccountStatusBoard board_{kProgramName};
     // Fields ReadMail gave on a worker for each file of the check being applied.
     const std::vector<maillib::MailList>* applyingFields_ = nullptr;
-    int receiveDirFd_ = -1;
-    std::string receiveDirPrefix_;
+    int receiveDirFd_ = -1; // the receive folder, held open while a check is applied
 };
