@@ -232,7 +232,7 @@ void ResidentController::ApplyCheck()
         if (const auto& mails = results_[static_cast<std::size_t>(k)].mails)
             total += static_cast<qint64>(mails->size());
     mM_CHKER::MailCount = static_cast<qint32>(qMin<qint64>(total, std::numeric_limits<qint32>::max()));
-    mReadINI::SeenCount = 0;
+    seenCount_ = 0;
     announced_ = 0;
 
     holdReceiveFolder(true);
@@ -308,15 +308,9 @@ QString ResidentController::parseMailTime(const QString& value)
 void ResidentController::StoreMailHeader(const QString& mailRef, int position, const QString& label)
 {
     assertGuiThread();
-    maillib::MailList result;
-    if (applyingFields_ && position >= 0 && static_cast<std::size_t>(position) < applyingFields_->size()) {
-        result = (*applyingFields_)[static_cast<std::size_t>(position)];
-    } else {
-        std::string ref = utf8(mailRef);
-        std::string fields = utf8(kFieldList);
-        std::string folder = utf8(TextUtil::TrimSpaces(receiveFolder_));
-        result = mail_.ReadMail(ref, fields, folder);
-    }
+    // ReadMail's answer, read on the account's worker with its other mails.
+    if (!applyingFields_ || position < 0 || static_cast<std::size_t>(position) >= applyingFields_->size()) return;
+    const maillib::MailList& result = (*applyingFields_)[static_cast<std::size_t>(position)];
     if (!result) return;
 
     auto valueOf = [&](std::size_t c) {
@@ -364,7 +358,7 @@ void ResidentController::StoreMailHeader(const QString& mailRef, int position, c
 
 void ResidentController::lookUpDayLog(const QString& key)
 {
-    if (WorkFolders::LookUpOrAppend(key)) ++mReadINI::SeenCount;
+    if (WorkFolders::LookUpOrAppend(key)) ++seenCount_;
     else ++announced_;
 }
 

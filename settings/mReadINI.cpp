@@ -144,7 +144,6 @@ void ResetForTests()
     LogPath.clear();
     DummySource.clear();
     DummyPath.clear();
-    SeenCount = 0;
     AccountName.fill(QString());
 }
 

@@ -15,8 +15,6 @@ inline QString LogPath;     // the day log of this run
 inline QString DummySource; // placeholder delivered with the program, never changed
 inline QString DummyPath;   // its working copy inside the receive folder
 
-// Mails of the last check whose key was already in the day log.
-inline qint16 SeenCount = 0;
 // Display names of accounts 1..5 (index 0 unused).
 inline std::array<QString, 6> AccountName;
 
