@@ -1,6 +1,7 @@
 #pragma once
 #include "maillib/MailLib.h"
 
+#include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>
@@ -10,29 +11,14 @@
 class MailLibrary {
 public:
     virtual ~MailLibrary() = default;
+
+    // Checks one account into `folder`; `status` says how the account fared. The list has an
+    // entry per mail, newest first; entries past the newest `placeFirst` may be empty (no file
+    // was made for them). A mail's file keeps its name from check to check and is no other
+    // mail's.
     virtual maillib::MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
-                                      std::string& folder) = 0;
+                                      std::string& folder, maillib::AccountStatus& status, std::size_t placeFirst) = 0;
     virtual maillib::MailList ReadMail(std::string& mailRef, std::string& fieldList, std::string& folder) = 0;
-
-    // RcvMail that also says how the account fared. A library without statuses reports
-    // only whether a list came back.
-    virtual maillib::MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
-                                      std::string& folder, maillib::AccountStatus& status)
-    {
-        maillib::MailList list = RcvMail(server, user, password, mode, folder);
-        status = {};
-        status.kind = list ? maillib::AccountStatus::Kind::Ok : maillib::AccountStatus::Kind::ServerError;
-        return list;
-    }
-
-    // RcvMail for a caller that reads only the newest `placeFirst` mails: the list still has an
-    // entry per mail, newest first, but entries past `placeFirst` may be empty (no file was made
-    // for them). A mail's file keeps its name from check to check and is no other mail's.
-    virtual maillib::MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
-                                      std::string& folder, maillib::AccountStatus& status, std::size_t /*placeFirst*/)
-    {
-        return RcvMail(server, user, password, mode, folder, status);
-    }
 
     // Removes the cached mails of every account but `accounts` ((server, user) pairs) from the
     // receive folder's cache; called at start, before the first check.

@@ -6,18 +6,6 @@
 RealMailLibrary::RealMailLibrary() { maillib::Initialise(); }
 
 maillib::MailList RealMailLibrary::RcvMail(std::string& server, std::string& user, std::string& password,
-                                           std::string& mode, std::string& folder)
-{
-    return maillib::RcvMail(server, user, password, mode, folder);
-}
-
-maillib::MailList RealMailLibrary::RcvMail(std::string& server, std::string& user, std::string& password,
-                                           std::string& mode, std::string& folder, maillib::AccountStatus& status)
-{
-    return maillib::RcvMail(server, user, password, mode, folder, status);
-}
-
-maillib::MailList RealMailLibrary::RcvMail(std::string& server, std::string& user, std::string& password,
                                            std::string& mode, std::string& folder, maillib::AccountStatus& status,
                                            std::size_t placeFirst)
 {

@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFile>
 #include <QHash>
 #include <QStringList>
 #include <QThread>
@@ -37,19 +38,6 @@ QString fromUtf8(const std::string& text) { return QString::fromStdString(text);
 void assertGuiThread()
 {
     Q_ASSERT(!QCoreApplication::instance() || QThread::currentThread() == QCoreApplication::instance()->thread());
-}
-
-// Removes a mail file the tables will never read: only a regular file named directly in the
-// receive folder, as the library names them.
-void dropUnreadMail(const std::string& ref, std::string folder)
-{
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    if (ref.size() <= folder.size() + 1 || ref.compare(0, folder.size(), folder) != 0 || ref[folder.size()] != '/')
-        return;
-    const std::string name = ref.substr(folder.size() + 1);
-    if (name.find('/') != std::string::npos || name == "." || name == "..") return;
-    struct stat st {};
-    if (::lstat(ref.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(ref.c_str());
 }
 
 // A mail's key in the day log: its time line, for a reader of the log, then the name the
@@ -155,7 +143,8 @@ void ResidentController::CheckMail(std::function<void()> then)
             // removing it here spares the GUI thread's purge thousands of deletions.
             if (slot->mails)
                 for (std::size_t i = kMailsPerAccount; i < slot->mails->size(); ++i)
-                    dropUnreadMail((*slot->mails)[i], receive);
+                    if (!(*slot->mails)[i].empty())
+                        FileOps::DeleteFileInFolder(fromUtf8((*slot->mails)[i]), fromUtf8(receive));
         });
     }
     runner_.Run(std::move(tasks), [this] { ApplyCheck(); });
@@ -219,7 +208,7 @@ void ResidentController::ApplyCheck()
         if (const auto& mails = results_[static_cast<std::size_t>(k)].mails)
             total += static_cast<qint64>(mails->size());
     mM_CHKER::MailCount = static_cast<qint32>(qMin<qint64>(total, std::numeric_limits<qint32>::max()));
-    mReadINI::SeenCount = 0;
+    seenCount_ = 0;
     announced_ = 0;
 
     holdReceiveFolder(true);
@@ -295,15 +284,9 @@ QString ResidentController::parseMailTime(const QString& value)
 void ResidentController::StoreMailHeader(const QString& mailRef, int position, const QString& label)
 {
     assertGuiThread();
-    maillib::MailList result;
-    if (applyingFields_ && position >= 0 && static_cast<std::size_t>(position) < applyingFields_->size()) {
-        result = (*applyingFields_)[static_cast<std::size_t>(position)];
-    } else {
-        std::string ref = utf8(mailRef);
-        std::string fields = utf8(kFieldList);
-        std::string folder = utf8(TextUtil::TrimSpaces(receiveFolder_));
-        result = mail_.ReadMail(ref, fields, folder);
-    }
+    // ReadMail's answer, read on the account's worker with its other mails.
+    if (!applyingFields_ || position < 0 || static_cast<std::size_t>(position) >= applyingFields_->size()) return;
+    const maillib::MailList& result = (*applyingFields_)[static_cast<std::size_t>(position)];
     if (!result) return;
 
     auto valueOf = [&](std::size_t c) {
@@ -351,38 +334,22 @@ void ResidentController::StoreMailHeader(const QString& mailRef, int position, c
 
 void ResidentController::lookUpDayLog(const QString& key)
 {
-    if (WorkFolders::LookUpOrAppend(key)) ++mReadINI::SeenCount;
+    if (WorkFolders::LookUpOrAppend(key)) ++seenCount_;
     else ++announced_;
 }
 
 void ResidentController::DeleteMailFile(const QString& mailRef)
 {
     // Exactly the named file, and only inside the receive folder. While a check is applied the
-    // folder is held open, and a name the library made directly in it is removed relative to
-    // it, without resolving the whole path again for every mail.
-    if (receiveDirFd_ >= 0) {
-        const std::string ref = utf8(mailRef);
-        if (ref.size() > receiveDirPrefix_.size() && ref.compare(0, receiveDirPrefix_.size(), receiveDirPrefix_) == 0) {
-            const std::string name = ref.substr(receiveDirPrefix_.size());
-            if (name.find('/') != std::string::npos || name == "." || name == "..") return;
-            struct stat st {};
-            if (::fstatat(receiveDirFd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
-                ::unlinkat(receiveDirFd_, name.c_str(), 0);
-            return;
-        }
-    }
-    FileOps::DeleteFileInFolder(mailRef, TextUtil::TrimSpaces(receiveFolder_));
+    // folder is held open, so that it is not opened again for every mail.
+    FileOps::DeleteFileInFolder(mailRef, TextUtil::TrimSpaces(receiveFolder_), receiveDirFd_);
 }
 
 void ResidentController::holdReceiveFolder(bool hold)
 {
     if (receiveDirFd_ >= 0) ::close(receiveDirFd_);
     receiveDirFd_ = -1;
-    receiveDirPrefix_.clear();
-    if (!hold) return;
-    std::string folder = utf8(TextUtil::TrimSpaces(receiveFolder_));
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    if (folder.empty()) return;
-    receiveDirFd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    receiveDirPrefix_ = folder + '/';
+    const QString folder = TextUtil::TrimSpaces(receiveFolder_);
+    if (hold && !folder.isEmpty())
+        receiveDirFd_ = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }

@@ -51,13 +51,14 @@ public:
     bool CheckInFlight() const { return checkInFlight_; }
     // Told when a check starts (true) and when its results have been applied (false).
     void SetCheckObserver(std::function<void(bool inFlight)> observer) { checkObserver_ = std::move(observer); }
-    void StoreMailHeader(const QString& mailRef, int position, const QString& label);
     void DeleteMailFile(const QString& mailRef);
     void CloseNotifyWindows();
 
     // Read-only views for the tray side and tests.
     qint16 TickCount() const { return tickCount_; }
     qint32 NewCount() const { return newCount_; }
+    // Mails of the last check whose key was already in the day log.
+    qint16 SeenCount() const { return seenCount_; }
     qint16 RevTimerMin() const { return revTimerMin_; }
     qint16 UnloadTimerSec() const { return unloadTimerSec_; }
     qint16 UnloadFlag() const { return unloadFlag_; }
@@ -102,6 +103,9 @@ private:
     void countTick();
     void setMenuEnabled(bool enabled);
     void ApplyCheck();
+    // Stores the fields of one mail of the check being applied in the tables (slot by slot)
+    // and looks its key up in the day log.
+    void StoreMailHeader(const QString& mailRef, int position, const QString& label);
     void showAccountStatus();
     void endCheckCycle();
     void endProgram();
@@ -125,6 +129,7 @@ private:
     QString mailClient_;
     qint16 tickCount_ = 0;
     qint32 newCount_ = 0;
+    qint16 seenCount_ = 0;
     qint32 announced_ = 0; // mails of the check being applied that were not in the day log
 
     bool checkInFlight_ = false;
@@ -140,6 +145,5 @@ private:
     AccountStatusBoard board_{kProgramName};
     // Fields ReadMail gave on a worker for each file of the check being applied.
     const std::vector<maillib::MailList>* applyingFields_ = nullptr;
-    int receiveDirFd_ = -1;
-    std::string receiveDirPrefix_;
+    int receiveDirFd_ = -1; // the receive folder, held open while a check is applied
 };

@@ -8,8 +8,7 @@
 #include "maillib/MailClock.h"
 #include "maillib/MailLibInternal.h"
 #include "maillib/MailStore.h"
-#include "maillib/Pop3Listing.h"
-#include "maillib/Pop3Session.h"
+#include "maillib/MailboxSession.h"
 #include "maillib/SkippedMails.h"
 
 #include <algorithm>
@@ -21,13 +20,6 @@ namespace {
 
 using internal::Report;
 using Kind = AccountStatus::Kind;
-
-std::string HeaderBlock(const std::string& mail)
-{
-    size_t end = mail.find("\r\n\r\n");
-    if (end == std::string::npos) end = mail.find("\n\n");
-    return end == std::string::npos ? mail : mail.substr(0, end);
-}
 
 std::chrono::system_clock::time_point WallTime(Clock::time_point t)
 {
@@ -46,8 +38,7 @@ public:
 
     MailList Run()
     {
-        const SharedSettings shared = Settings();
-        limits_ = shared.limits;
+        limits_ = internal::GetLimits();
         std::shared_ptr<AccountState> state = AccountFor(key_);
         std::lock_guard lock(state->mutex); // one check of an account at a time; others run on
         st_ = state.get();
@@ -79,10 +70,10 @@ public:
                 if (!st_->haveLastOrder) return Say(Kind::Waiting, "waiting for the server's login delay");
             }
             // The server asks for a pause between logins: the last check's mails stand.
-            return Written(st_->lastListing, st_->lastCount, {}, st_->loginDelayRefused ? Kind::Waiting : Kind::Ok,
-                           "waiting for the server's login delay");
+            return Written(st_->lastListing, st_->lastState.count, {},
+                           st_->loginDelayRefused ? Kind::Waiting : Kind::Ok, "waiting for the server's login delay");
         }
-        return Fetch(shared.factory);
+        return Fetch();
     }
 
 private:
@@ -94,7 +85,7 @@ private:
         return std::nullopt;
     }
 
-    MailList Failed(Pop3Session& session, const Pop3Reply& r)
+    MailList Failed(MailboxSession& session, const SessionReply& r)
     {
         session.Quit();
         if (r.failure == Kind::Cancelled) return Say(Kind::Cancelled, r.reason);
@@ -106,7 +97,7 @@ private:
             st_->loginDelayRefused = true;
             status_.waitUntil = WallTime(st_->loginAllowedAt);
             if (st_->haveLastOrder)
-                return Written(st_->lastListing, st_->lastCount, {}, Kind::Waiting, r.reason, /*quiet=*/true);
+                return Written(st_->lastListing, st_->lastState.count, {}, Kind::Waiting, r.reason, /*quiet=*/true);
         }
         RecordFailure(*bo_, limits_, now_, r.failure, r.reason);
         Report(address_.Label(), user_, r.reason);
@@ -143,16 +134,7 @@ private:
         return refs;
     }
 
-    // What a full listing tells of the mailbox.
-    struct Listing {
-        UidList newest;   // the ids of the newest mails, newest first: as many as are placed
-        size_t count = 0; // mails listed in all
-        std::string tailId;
-        bool tailKnown = false;
-        bool byHeader = false;
-    };
-
-    MailList Fetch(const SessionFactory& factory)
+    MailList Fetch()
     {
         SessionOptions opts;
         opts.server = address_;
@@ -161,18 +143,23 @@ private:
         opts.caFile = CaFileFor(folder_);
         opts.deadline = std::chrono::steady_clock::now() + limits_.total; // a bound on real time
         opts.connectBound = limits_.connect;
-        std::unique_ptr<Pop3Session> session = factory ? factory(opts) : MakeCurlSession(opts);
+        opts.byteCap = limits_.sizeCap;
+        opts.bodyLinesOverCap = limits_.truncatedBodyLines;
+        std::unique_ptr<MailboxSession> session = OpenMailboxSession(opts);
 
         UncachedMails uncached;    // fetched this check but over the cache budget
-        bool stoppedEarly = false; // the connection ended before every new mail was fetched
+        bool stoppedEarly = false; // the session ended before every new mail was fetched
 
-        Pop3Reply r;
+        SessionReply r = session->Open();
+        if (!r.ok()) return Failed(*session, r);
         const bool unchanged = MailboxUnchanged(*session, r);
-        if (!unchanged && !r.ok() && r.kind != Pop3Reply::Kind::ServerErr) return Failed(*session, r);
-        Listing listing;
+        if (!unchanged && !r.ok() && r.kind != SessionReply::Kind::Refused) return Failed(*session, r);
+        MailboxListing listing;
         if (!unchanged) {
-            r = ListMailbox(*session, listing);
+            r = session->List(placeFirst_, st_->lastState, now_ - st_->fullListingAt >= limits_.fullListingEvery,
+                              listing);
             if (!r.ok()) return Failed(*session, r);
+            for (const auto& [number, why] : listing.refused) skipped_.Add(number, "#" + std::to_string(number), why);
             if (!st_->copiesLoaded) {
                 // What an earlier process fetched need not be fetched again.
                 LoadCopies(st_->copyFolder, key_, listing.newest, *st_, limits_.cacheBudget);
@@ -180,7 +167,7 @@ private:
             }
         }
         const UidList& ids = unchanged ? st_->lastListing : listing.newest;
-        const size_t count = unchanged ? st_->lastCount : listing.count;
+        const size_t count = unchanged ? st_->lastState.count : listing.state.count;
 
         // New mails, newest first; one that ended an earlier check comes last, so that it
         // cannot keep the others from being fetched.
@@ -196,29 +183,16 @@ private:
         for (size_t i : wanted) {
             const std::string_view id = ids.Id(i);
             const unsigned long number = ids.Number(i);
-            if (!ReadyForRequest(*session)) {
+            std::string content;
+            r = session->Fetch(id, number, content);
+            if (r.kind == SessionReply::Kind::Ended) {
                 stoppedEarly = true;
                 break;
             }
-            if (!haveSizes_) {
-                r = session->List([&](std::string_view line) { sizes_.AddLine(line); });
-                if (!r.ok()) return Failed(*session, r);
-                sizes_.Finish();
-                haveSizes_ = true;
-            }
-            if (!sizes_.Listed(number)) {
-                skipped_.Add(number, std::string(id), "the server lists no such message");
-                continue;
-            }
-            const unsigned long size = sizes_.SizeOf(number);
-            const bool overCap = size == SizeList::kUnknown || size > limits_.sizeCap;
-            std::string content;
-            r = session->Top(number, overCap ? limits_.truncatedBodyLines : 1000000UL, limits_.sizeCap, content);
-            if (r.kind == Pop3Reply::Kind::ServerErr) {
+            if (r.kind == SessionReply::Kind::Refused) {
                 // Asked for after the others next time; the mails after it may still come now.
-                st_->askLast.insert(std::string(id));
+                if (!r.gone) st_->askLast.insert(std::string(id));
                 skipped_.Add(number, std::string(id), r.reason);
-                sessionEnded_ = true;
                 continue;
             }
             if (!r.ok()) return Failed(*session, r);
@@ -269,12 +243,9 @@ private:
         const bool keep = refs || status_.kind != Kind::Cancelled;
         if (keep && !unchanged) {
             st_->lastListing = std::move(listing.newest);
-            st_->lastCount = listing.count;
+            st_->lastState = std::move(listing.state);
             st_->lastWindow = placeFirst_;
             st_->haveLastOrder = true;
-            st_->idsByHeader = listing.byHeader;
-            st_->tailKnown = listing.tailKnown;
-            st_->tailId = std::move(listing.tailId);
             st_->fullListingAt = now_;
         }
         // A listing not kept may have lost cached mails already: no promise about it.
@@ -282,128 +253,23 @@ private:
         return refs;
     }
 
-    // The ids of the newest mails: UIDL, or for a server without it (or that had none at the
-    // last listing, until the periodic full listing tries again) the header blocks of the
-    // newest mails, which LIST numbers.
-    Pop3Reply ListMailbox(Pop3Session& session, Listing& out)
+    // The session's cheap summary against what the last listing found. A full listing still
+    // comes every fullListingEvery, and for a while after the server refused to summarise.
+    // False when a listing is due; `r` then says why when the server refused or failed.
+    bool MailboxUnchanged(MailboxSession& session, SessionReply& r)
     {
-        Pop3Reply r;
-        if (!st_->idsByHeader || now_ - st_->fullListingAt >= limits_.fullListingEvery) {
-            UidList all;
-            unsigned long tailNumber = 0;
-            r = session.Uidl([&](std::string_view line) {
-                all.AddLine(line);
-                unsigned long n = 0;
-                std::string_view rest;
-                if (ParseListingLine(line, n, rest) && n > tailNumber) {
-                    tailNumber = n;
-                    out.tailId.assign(rest);
-                }
-            });
-            if (r.ok()) {
-                all.Finish();
-                out.count = all.size();
-                // Distinct numbers up to the largest, as many as listed: exactly 1..count.
-                out.tailKnown = all.size() == tailNumber;
-                out.newest = all.Newest(placeFirst_);
-                return r;
-            }
-            if (r.kind != Pop3Reply::Kind::ServerErr) return r;
-        }
-        std::vector<unsigned long> numbers;
-        r = session.List([&](std::string_view line) {
-            sizes_.AddLine(line);
-            unsigned long n = 0;
-            std::string_view rest;
-            if (ParseListingLine(line, n, rest)) numbers.push_back(n);
-        });
-        if (!r.ok()) return r;
-        sizes_.Finish();
-        haveSizes_ = true;
-        std::sort(numbers.begin(), numbers.end());
-        numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
-        out.count = numbers.size();
-        out.byHeader = true;
-        const size_t window = std::min(numbers.size(), placeFirst_);
-        std::vector<std::pair<unsigned long, std::string>> heads; // newest first
-        for (size_t k = 0; k < window; ++k) {
-            const unsigned long n = numbers[numbers.size() - 1 - k];
-            std::string head;
-            if (!ReadyForRequest(session)) {
-                r.kind = Pop3Reply::Kind::Failed; // the rest stays unknown
-                return r;
-            }
-            r = session.Top(n, 0, limits_.sizeCap, head);
-            if (r.cut) {
-                r.kind = Pop3Reply::Kind::Failed;
-                r.reason = "the server sent more than the headers asked for";
-            }
-            if (r.kind == Pop3Reply::Kind::ServerErr) {
-                skipped_.Add(n, "#" + std::to_string(n), r.reason);
-                sessionEnded_ = true;
-                continue;
-            }
-            if (!r.ok()) return r;
-            heads.emplace_back(n, "H:" + Sha256Hex(HeaderBlock(head)));
-            if (k == 0) out.tailId = heads.back().second;
-        }
-        // Copies of one mail told apart in server order, as in a UIDL listing.
-        UidList byHeader;
-        for (auto it = heads.rbegin(); it != heads.rend(); ++it) byHeader.Add(it->first, it->second);
-        byHeader.Finish();
-        out.newest = byHeader.Newest(window);
-        out.tailKnown = !out.tailId.empty() && numbers.back() == numbers.size();
-        return Pop3Reply{};
-    }
-
-    // curl ends the session after a refusal, and its next request logs in again. That is done
-    // a few times in one check at most, and never against a server that asks for a pause
-    // between logins: the mails left wait for the next check.
-    bool ReadyForRequest(const Pop3Session& session)
-    {
-        if (!sessionEnded_) return true;
-        if (relogins_ >= kMaxLoginsAfterRefusal) return false;
-        if (auto delay = session.LoginDelaySeconds(); delay && *delay > 0) return false;
-        ++relogins_;
-        sessionEnded_ = false;
-        return true;
-    }
-
-    // STAT, then the id of the last message n (UIDL n, or its header block for a server
-    // without UIDL): a mailbox only grows at its end, and any deletion changes the count or
-    // the last id, so when both match the last full listing nothing was added or removed. A
-    // full listing still comes every fullListingEvery.
-    // False when a full listing is due; `r` then says why when the server refused or failed.
-    bool MailboxUnchanged(Pop3Session& session, Pop3Reply& r)
-    {
-        r = Pop3Reply{};
-        if (!st_->haveLastOrder || !st_->tailKnown || st_->lastWindow != placeFirst_ ||
+        r = SessionReply{};
+        const MailboxState& last = st_->lastState;
+        if (!st_->haveLastOrder || !last.known || st_->lastWindow != placeFirst_ ||
             now_ - st_->fullListingAt >= limits_.fullListingEvery)
             return false;
         if (st_->shortcutRefused && now_ - st_->shortcutRefusedAt < limits_.fullListingEvery) return false;
         st_->shortcutRefused = false;
-        std::string text;
-        r = session.Stat(text);
-        if (r.ok()) {
-            unsigned long count = 0;
-            if (!ParseLeadingCount(text, count) || count != st_->lastCount) return false;
-            if (count == 0) return true;
-            if (st_->idsByHeader) {
-                r = session.Top(count, 0, limits_.sizeCap, text);
-                if (r.cut) {
-                    r.kind = Pop3Reply::Kind::Failed;
-                    r.reason = "the server sent more than the headers asked for";
-                }
-                if (r.ok()) return "H:" + Sha256Hex(HeaderBlock(text)) == st_->tailId;
-            } else {
-                r = session.UidlOf(count, text);
-                unsigned long n = 0;
-                std::string_view id;
-                if (r.ok()) return ParseListingLine(text, n, id) && n == count && id == st_->tailId;
-            }
-        }
-        if (r.kind == Pop3Reply::Kind::ServerErr) {
-            // The refusal closed the connection; the full listing logs in again.
+        MailboxState now;
+        r = session.Summary(last, now);
+        if (r.ok()) return now.known && now.count == last.count && now.mark == last.mark;
+        if (r.kind == SessionReply::Kind::Refused) {
+            // The refusal may have closed the session; the listing logs in again.
             st_->shortcutRefused = true;
             st_->shortcutRefusedAt = now_;
         }
@@ -422,11 +288,6 @@ private:
     Backoff* bo_ = nullptr; // of the credentials this check sends
     Clock::time_point now_{};
     SkippedMails skipped_;
-    SizeList sizes_; // LIST, once asked for in this check
-    bool haveSizes_ = false;
-    static constexpr int kMaxLoginsAfterRefusal = 3;
-    bool sessionEnded_ = false; // a refusal ended the session: the next request logs in again
-    int relogins_ = 0;
 };
 
 } // namespace

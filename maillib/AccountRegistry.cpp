@@ -6,10 +6,9 @@ namespace maillib {
 namespace {
 
 struct Registry {
-    std::mutex mutex; // guards the map and the settings, never held during a check
+    std::mutex mutex; // guards the map and the limits, never held during a check
     std::map<std::string, std::shared_ptr<AccountState>> accounts;
     internal::Limits limits;
-    SessionFactory factory;
 };
 
 Registry& Reg()
@@ -49,12 +48,6 @@ std::vector<std::shared_ptr<AccountState>> AllAccounts()
     return all;
 }
 
-SharedSettings Settings()
-{
-    std::lock_guard lock(Reg().mutex);
-    return SharedSettings{Reg().limits, Reg().factory};
-}
-
 void ForgetAccounts(bool dropCopies)
 {
     std::map<std::string, std::shared_ptr<AccountState>> gone;
@@ -83,12 +76,6 @@ void SetLimits(const Limits& limits)
 {
     std::lock_guard lock(Reg().mutex);
     Reg().limits = limits;
-}
-
-void SetSessionFactory(SessionFactory factory)
-{
-    std::lock_guard lock(Reg().mutex);
-    Reg().factory = std::move(factory);
 }
 
 } // namespace internal

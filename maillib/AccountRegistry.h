@@ -5,8 +5,8 @@
 
 #include "maillib/Backoff.h"
 #include "maillib/MailLibInternal.h"
-#include "maillib/Pop3Listing.h"
-#include "maillib/Pop3Session.h"
+#include "maillib/MailboxSession.h"
+#include "maillib/UidList.h"
 
 #include <chrono>
 #include <map>
@@ -33,22 +33,17 @@ void DropShadow(Cached& mail);
 
 struct AccountState {
     std::mutex mutex;                                 // held while this account is checked
-    std::map<std::string, Cached, std::less<>> mails; // the newest mails by UIDL (or header identity)
+    std::map<std::string, Cached, std::less<>> mails; // the newest mails, by the session's id
     size_t cachedBytes = 0;
     // The last good check's listing: the ids of the newest mails (as many as it placed at
-    // most), newest first, and how many mails the server listed in all.
+    // most), newest first, and what the session said of the mailbox, which its summary at
+    // the next check is held against.
     UidList lastListing;
-    size_t lastCount = 0;
+    MailboxState lastState;
     size_t lastWindow = 0; // how many of the newest mails that check was asked to place
     bool haveLastOrder = false;
-    // The server gives no UIDL: mails are known by a hash of their header block.
-    bool idsByHeader = false;
-    // What a check needs to tell, from STAT and the id of the last message alone, that the
-    // mailbox is as the last full listing left it.
-    bool tailKnown = false; // the listing numbered its mails 1..count and gave the last one an id
-    std::string tailId;     // the id the listing gave the last message
     Clock::time_point fullListingAt{};
-    Clock::time_point shortcutRefusedAt{}; // STAT or UIDL n refused: full listings for a while
+    Clock::time_point shortcutRefusedAt{}; // the summary was refused: full listings for a while
     bool shortcutRefused = false;
     bool listingComplete = false; // every mail of lastListing is in `mails`
     // The back-off of each set of credentials sent, by their fingerprint: two account slots
@@ -74,12 +69,6 @@ struct AccountState {
 // The account's state, created on first use. Shared: a reset never pulls it from under a check.
 std::shared_ptr<AccountState> AccountFor(const std::string& key);
 std::shared_ptr<AccountState> FindAccount(const std::string& key);
-
-struct SharedSettings {
-    internal::Limits limits;
-    SessionFactory factory;
-};
-SharedSettings Settings();
 
 // Forgets every account; `dropCopies` removes their copies on disk as well.
 void ForgetAccounts(bool dropCopies);

@@ -4,7 +4,7 @@
 
 #include "maillib/AccountRegistry.h"
 #include "maillib/MailLib.h"
-#include "maillib/Pop3Listing.h"
+#include "maillib/UidList.h"
 
 #include <map>
 #include <string>

@@ -126,13 +126,29 @@ bool CopyReplace(const QString& from, const QString& to, QString* error)
     return true;
 }
 
-bool DeleteFileInFolder(const QString& path, const QString& folder)
+bool DeleteFileInFolder(const QString& path, const QString& folder, int folderFd)
 {
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.isFile() || info.isSymLink()) return false;
-    const QString parent = QFileInfo(info.absolutePath()).canonicalFilePath();
-    if (parent.isEmpty() || parent != QFileInfo(folder).canonicalFilePath()) return false;
-    return QFile::remove(info.absoluteFilePath());
+    const qsizetype slash = path.lastIndexOf(u'/');
+    const QByteArray name = QFile::encodeName(path.mid(slash + 1));
+    if (name.isEmpty() || name == "." || name == "..") return false;
+    const QString parent = slash < 0 ? QStringLiteral(".") : slash == 0 ? QStringLiteral("/") : path.left(slash);
+    QString base = folder;
+    while (base.size() > 1 && base.endsWith(u'/')) base.chop(1);
+    const int held = folderFd;
+    if (folderFd < 0) folderFd = ::open(QFile::encodeName(base).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0) return false;
+    // The folder as written, or the same folder reached another way (a link, "..").
+    bool inFolder = parent == base;
+    struct stat dir {
+    }, named{};
+    if (!inFolder && ::fstat(folderFd, &dir) == 0 && ::stat(QFile::encodeName(parent).constData(), &named) == 0)
+        inFolder = dir.st_dev == named.st_dev && dir.st_ino == named.st_ino;
+    // Relative to the folder, never through a link.
+    struct stat file {};
+    const bool deleted = inFolder && ::fstatat(folderFd, name.constData(), &file, AT_SYMLINK_NOFOLLOW) == 0 &&
+                         S_ISREG(file.st_mode) && ::unlinkat(folderFd, name.constData(), 0) == 0;
+    if (held < 0) ::close(folderFd);
+    return deleted;
 }
 
 int DeleteTxtFiles(const QString& folder)

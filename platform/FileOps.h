@@ -15,9 +15,11 @@ bool Exists(const QString& path);
 // what it points to). Returns false with the reason in `error` when a byte could not be written.
 bool CopyReplace(const QString& from, const QString& to, QString* error = nullptr);
 
-// Deletes the one regular file `path` names, provided it lies directly in `folder`.
-// Names with wildcard characters are taken literally.
-bool DeleteFileInFolder(const QString& path, const QString& folder);
+// Deletes the one regular file `path` names, provided it lies directly in `folder`; never a
+// link, a folder or anything below `folder`. Names with wildcard characters are taken
+// literally. `folderFd`, when given, is `folder` held open (O_DIRECTORY): many files are then
+// deleted without opening it again for each.
+bool DeleteFileInFolder(const QString& path, const QString& folder, int folderFd = -1);
 
 // Deletes every regular file named *.txt directly in `folder`; never a folder, never
 // anything below it. Returns the number of files deleted.

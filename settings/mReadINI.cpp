@@ -142,7 +142,6 @@ void ResetForTests()
     LogPath.clear();
     DummySource.clear();
     DummyPath.clear();
-    SeenCount = 0;
 }
 
 } // namespace mReadINI

@@ -14,8 +14,6 @@ inline QString LogPath;     // the day log of this run
 inline QString DummySource; // placeholder delivered with the program, never changed
 inline QString DummyPath;   // its working copy inside the receive folder
 
-// Mails of the last check whose key was already in the day log.
-inline qint16 SeenCount = 0;
 
 constexpr qint16 kDefaultInterval = SettingsKeys::Get(SettingsKeys::Id::Interval).defaultNumber;
 constexpr qint16 kDefaultDisplaySeconds = SettingsKeys::Get(SettingsKeys::Id::DisplaySeconds).defaultNumber;

@@ -137,7 +137,7 @@ public:
     void clear() { mailbox_.clear(); }
 
     maillib::MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
-                              std::string& folder) override
+                              std::string& folder)
     {
         journal_.add(QStringLiteral("rcv:%1|%2|%3|%4")
                          .arg(QString::fromStdString(server), QString::fromStdString(user),
@@ -164,7 +164,7 @@ public:
 
     // The status an account (by server text) reports; unset: Ok, or NotConfigured when blank.
     maillib::MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
-                              std::string& folder, maillib::AccountStatus& status) override
+                              std::string& folder, maillib::AccountStatus& status, std::size_t) override
     {
         maillib::MailList list = RcvMail(server, user, password, mode, folder);
         const QString key = QString::fromStdString(server).trimmed();

@@ -51,10 +51,13 @@ public:
         return calls_;
     }
 
-    maillib::MailList RcvMail(std::string& server, std::string&, std::string&, std::string&, std::string&) override
+    maillib::MailList RcvMail(std::string& server, std::string&, std::string&, std::string&, std::string&,
+                              maillib::AccountStatus& status, std::size_t) override
     {
         std::unique_lock lock(m_);
         ++calls_;
+        status = {};
+        status.kind = maillib::AccountStatus::Kind::ServerError;
         if (server.empty()) return std::nullopt;
         ++started_;
         cv_.wait(lock, [&] { return released_[server] || cancelled_; });
@@ -62,6 +65,7 @@ public:
         const bool answered = std::exchange(released_[server], false);
         // Like the library: a cancelled check hands back nothing, but a finished one does.
         if (!answered) return std::nullopt;
+        status.kind = maillib::AccountStatus::Kind::Ok;
         return mailbox_[server];
     }
     maillib::MailList ReadMail(std::string& mailRef, std::string&, std::string&) override

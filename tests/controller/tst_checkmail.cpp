@@ -84,7 +84,7 @@ void TestCheckMail::startUpPreparesFoldersLogAndFirstCheck()
     // A new start forgets the keys of an earlier run the same day.
     QCOMPARE(dayLog(), QStringLiteral("--- Write Start ---\r\nTime: 12/06 09:00:00 m1\r\n"));
     QCOMPARE(mM_CHKER::MailCount, 1);
-    QCOMPARE(mReadINI::SeenCount, qint16(0));
+    QCOMPARE(ctl_->SeenCount(), qint16(0));
     QCOMPARE(QDir(mailDir()).entryList({QStringLiteral("*.txt")}, QDir::Files), QStringList());
     QVERIFY(QDir(mailDir() + QStringLiteral("/keep.txt")).exists());
     QVERIFY(QFile::exists(mailDir() + QStringLiteral("/Dummy/Dummy.txt")));
@@ -209,7 +209,7 @@ void TestCheckMail::dayLogDecidesWhatIsNew()
         mail_->addMail(mailDir(), QStringLiteral("s2"), mailFields(QStringLiteral("s"), QStringLiteral("f"), d));
     ctl_->CheckMail();
     QCOMPARE(mM_CHKER::MailCount, int(dates.size()));
-    QCOMPARE(int(mReadINI::SeenCount), seen);
+    QCOMPARE(int(ctl_->SeenCount()), seen);
     QCOMPARE(ctl_->NewCount(), int(dates.size()) - seen);
     QCOMPARE(mM_CHKER::ExtraCount, extra);
     QCOMPARE(journal_.entries.contains(QStringLiteral("show:fMail_Checker")), shown);
@@ -242,7 +242,7 @@ void TestCheckMail::sameMailsAgainRefillTablesQuietly()
     // The library hands out the same mails again, under the same names.
     ctl_->CheckMail();
     QCOMPARE(ctl_->NewCount(), 0);
-    QCOMPARE(int(mReadINI::SeenCount), 3);
+    QCOMPARE(int(ctl_->SeenCount()), 3);
     QCOMPARE(mM_CHKER::PageOffset, 0);
     QCOMPARE(mM_CHKER::MailSubject[3], QStringLiteral("Subject: s2"));
     QVERIFY(!journal_.entries.contains(QStringLiteral("show:fMail_Checker")));
@@ -256,13 +256,13 @@ void TestCheckMail::newMailAfterSeenMailIsAnnounced()
     mail_->addMail(mailDir(), QStringLiteral("s1"), old);
     ctl_->CheckMail();
     ctl_->CheckMail();
-    QCOMPARE(int(mReadINI::SeenCount), 1);
+    QCOMPARE(int(ctl_->SeenCount()), 1);
     journal_.entries.clear();
     // The count of seen mails starts again at every check: one old, one new.
     mail_->addMail(mailDir(), QStringLiteral("s1"),
                    mailFields(QStringLiteral("new"), QStringLiteral("f"), QStringLiteral("2026/12/06 10:05:00")));
     ctl_->CheckMail();
-    QCOMPARE(int(mReadINI::SeenCount), 1);
+    QCOMPARE(int(ctl_->SeenCount()), 1);
     QCOMPARE(ctl_->NewCount(), 1);
     QVERIFY(journal_.entries.contains(QStringLiteral("show:fMail_Checker")));
 }
@@ -349,7 +349,7 @@ void TestCheckMail::tablesNeverWritePastSlotHundred()
     QCOMPARE(ctl_->NewCount(), 120);
     // The mails beyond the tables are remembered too, so a second check announces nothing.
     ctl_->CheckMail();
-    QCOMPARE(int(mReadINI::SeenCount), 120);
+    QCOMPARE(int(ctl_->SeenCount()), 120);
     QCOMPARE(ctl_->NewCount(), 0);
 }
 
@@ -419,7 +419,7 @@ void TestCheckMail::shortResultClearsStaleSlot()
     QCOMPARE(mM_CHKER::MailTime[1], QString());
     QCOMPARE(mM_CHKER::MailAccount[1], QString());
     // The stale key of the first check was not taken for this mail.
-    QCOMPARE(int(mReadINI::SeenCount), 0);
+    QCOMPARE(int(ctl_->SeenCount()), 0);
 }
 
 void TestCheckMail::deleteRemovesOnlyTheNamedFile()

@@ -30,8 +30,11 @@ public:
 
 class NoMail final : public MailLibrary {
 public:
-    maillib::MailList RcvMail(std::string&, std::string&, std::string&, std::string&, std::string&) override
+    maillib::MailList RcvMail(std::string&, std::string&, std::string&, std::string&, std::string&,
+                              maillib::AccountStatus& status, std::size_t) override
     {
+        status = {};
+        status.kind = maillib::AccountStatus::Kind::ServerError;
         return std::nullopt;
     }
     maillib::MailList ReadMail(std::string&, std::string&, std::string&) override { return std::nullopt; }
