@@ -97,9 +97,11 @@ std::string ServerAddress::Label() const
     std::string label = scheme + Bracketed(host) + ":" + std::to_string(port);
     if (!imap) return label;
     label += '/';
-    for (char c : mailbox) {
-        // What would end the address or hide a character is written as an escape.
-        if (c == ' ' || c == '%' || c == '@') {
+    for (size_t i = 0; i < mailbox.size(); ++i) {
+        // What would end the address, hide a character or be read as the address's closing
+        // slash is written as an escape.
+        const char c = mailbox[i];
+        if (c == ' ' || c == '%' || c == '@' || (c == '/' && i + 1 == mailbox.size())) {
             static const char digits[] = "0123456789ABCDEF";
             label += '%';
             label += digits[static_cast<unsigned char>(c) >> 4];

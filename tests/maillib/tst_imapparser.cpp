@@ -73,6 +73,9 @@ QStringList Read(const QByteArray& bytes, ResponseBounds bounds, int step, int s
     return out;
 }
 
+// A literal's bytes, NULs included.
+template <size_t N> QByteArray Bytes(const char (&s)[N]) { return QByteArray(s, N - 1); }
+
 ResponseBounds Small(size_t literal, size_t line, size_t response)
 {
     ResponseBounds b;
@@ -124,7 +127,7 @@ private Q_SLOTS:
         QTest::newRow("section with a list")
             << QByteArray("* 2 FETCH (BODY[HEADER.FIELDS (DATE FROM)] NIL)\r\n")
             << QStringList{"* 2 FETCH (BODY[HEADER.FIELDS (DATE FROM)] NIL)"} << normal;
-        QTest::newRow("empty and binary literals") << QByteArray("* 1 FETCH (A {0}\r\n B ~{3}\r\n\x00\x01z)\r\n", 37)
+        QTest::newRow("empty and binary literals") << Bytes("* 1 FETCH (A {0}\r\n B ~{3}\r\n\x00\x01z)\r\n")
                                                    << QStringList{"* 1 FETCH (A \"\" B \"\\x00\\x01z\")"} << normal;
         QTest::newRow("quoted escapes") << QByteArray("* LIST () \"/\" \"a\\\"b\\\\c\"\r\n")
                                         << QStringList{"* LIST () \"/\" \"a\"b\\c\""} << normal;

@@ -143,6 +143,8 @@ private Q_SLOTS:
                                           << "imaps://mail.example.jp:993/Sent%20Messages";
         QTest::newRow("@ in mailbox") << "imaps://mail.example.jp/a%40b"
                                       << "imaps://mail.example.jp:993/a%40b";
+        QTest::newRow("mailbox ending in a slash") << "imaps://mail.example.jp/a%2F"
+                                                   << "imaps://mail.example.jp:993/a%2F";
         QTest::newRow("imap ipv6") << "imaps://[::1]/x"
                                    << "imaps://[::1]:993/x";
         QTest::newRow("imap userinfo") << "imaps://u@mail.example.jp/INBOX"
