@@ -2,6 +2,7 @@
 
 #include "maillib/Cancellation.h"
 #include "maillib/Charset.h"
+#include "maillib/CurlTransport.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -54,33 +55,12 @@ Connection::Connection(const SessionOptions& options, ResponseBounds bounds) : o
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     curl_ = curl_easy_init();
     if (!curl_) return;
-    curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl_, CURLOPT_URL, opts_.server.Url().c_str());
-    curl_easy_setopt(curl_, CURLOPT_PROTOCOLS_STR, "imap,imaps");
+    SetTransportOptions(curl_, opts_, "imap,imaps", errbuf_);
+    // curl connects, secures and signs in, and stops there.
     curl_easy_setopt(curl_, CURLOPT_CONNECT_ONLY, 1L);
-    curl_easy_setopt(curl_, CURLOPT_USERNAME, opts_.user.c_str());
-    curl_easy_setopt(curl_, CURLOPT_PASSWORD, opts_.password.c_str());
-    // STARTTLS is required unless plain text is spelled out: without it no password goes.
-    curl_easy_setopt(curl_, CURLOPT_USE_SSL,
-                     opts_.server.security == ServerAddress::Security::Plain ? static_cast<long>(CURLUSESSL_NONE)
-                                                                             : static_cast<long>(CURLUSESSL_ALL));
-    curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!opts_.caFile.empty()) {
-        // The file is trusted beside the system's CAs, as for POP3.
-        curl_easy_setopt(curl_, CURLOPT_CAINFO, opts_.caFile.c_str());
-        char* capath = nullptr;
-        curl_easy_getinfo(curl_, CURLINFO_CAPATH, &capath);
-        curl_easy_setopt(curl_, CURLOPT_CAPATH, capath ? capath : "/etc/ssl/certs");
-    }
-    curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, errbuf_);
     curl_easy_setopt(curl_, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(curl_, CURLOPT_DEBUGFUNCTION, &Connection::Debug);
     curl_easy_setopt(curl_, CURLOPT_DEBUGDATA, this);
-    curl_easy_setopt(curl_, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, &internal::TransferInfo);
-    curl_easy_setopt(curl_, CURLOPT_OPENSOCKETFUNCTION, &internal::OpenSocket);
-    curl_easy_setopt(curl_, CURLOPT_CLOSESOCKETFUNCTION, &internal::CloseSocket);
 }
 
 Connection::~Connection()
