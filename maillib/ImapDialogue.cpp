@@ -90,7 +90,7 @@ Reply Dialogue::Run(const Command& command, const Handler& each)
     return Await(tag, command.Verb(), each);
 }
 
-Reply Dialogue::Await(const std::string& tag, std::string_view verb, const Handler& each)
+Reply Dialogue::Await(const std::string& tag, std::string_view verb, const Handler& each, bool untilContinuation)
 {
     for (;;) {
         Response r;
@@ -112,6 +112,9 @@ Reply Dialogue::Await(const std::string& tag, std::string_view verb, const Handl
             if (r.status == "OK") return {};
             if (r.status == "NO" || r.status == "BAD") return Refused(verb, r);
             return Lost({Kind::ServerError, "unexpected server reply to " + Lower(verb)});
+        } else if (r.kind == Response::Kind::Continuation && untilContinuation) {
+            idling_ = true; // only IDLE waits for a continuation
+            return {};
         }
         // Anything else (another tag, a stray continuation, garbage) says nothing to us.
     }
@@ -270,26 +273,9 @@ Reply Dialogue::StartIdle()
     idleTag_ = NextTag();
     Failure f;
     if (!connection_.Send(Command::Idle().Line(idleTag_), deadline_, f)) return Lost(f);
-    for (;;) {
-        Response r;
-        switch (connection_.Receive(r, deadline_, f)) {
-        case Connection::Got::Response:
-            break;
-        case Connection::Got::Woken:
-            return Lost({Kind::Cancelled, "stopped"});
-        case Connection::Got::TimedOut:
-            return Lost({Kind::TimedOut, "timed out waiting for the answer to idle"});
-        case Connection::Got::Failed:
-            return Lost(f);
-        }
-        if (r.kind == Response::Kind::Continuation) {
-            idling_ = true;
-            return {};
-        }
-        if (r.kind == Response::Kind::Untagged) Untagged(r);
-        if (r.kind == Response::Kind::Tagged && r.tag == idleTag_)
-            return r.status == "OK" ? Reply{} : Refused("IDLE", r);
-    }
+    // Idling from the continuation on; a server may also end IDLE at once.
+    idling_ = false;
+    return Await(idleTag_, "IDLE", {}, /*untilContinuation=*/true);
 }
 
 Reply Dialogue::WaitIdle(Deadline until, IdleNews& news)

@@ -81,7 +81,7 @@ public:
 private:
     using Handler = std::function<void(const Response&)>;
     Reply Run(const Command& command, const Handler& each = {});
-    Reply Await(const std::string& tag, std::string_view verb, const Handler& each);
+    Reply Await(const std::string& tag, std::string_view verb, const Handler& each, bool untilContinuation = false);
     void Untagged(const Response& r);
     Reply Lost(const Failure& failure);
     Reply Refused(std::string_view verb, const Response& r) const;
