@@ -129,20 +129,14 @@ void FakeImapServer::serve(Channel& channel, int connection)
     std::string buffer;
     bool stalled = silent;
     while (!stopping()) {
-        char buf[4096];
-        long n = channel.Receive(buf, sizeof buf, 20);
-        if (n < 0) return;
+        if (!receive(channel, buffer)) return;
         if (!s.idleTag.empty() && !stalled) idleNews(channel, s);
-        buffer.append(buf, static_cast<size_t>(n));
         if (!s.tls && !buffer.empty() && buffer[0] == 0x16) {
             record(connection, "<binary>");
             return;
         }
-        size_t eol;
-        while ((eol = buffer.find("\r\n")) != std::string::npos) {
-            std::string line = buffer.substr(0, eol);
-            buffer.erase(0, eol + 2);
-            record(connection, line);
+        while (auto taken = takeLine(buffer, connection)) {
+            const std::string& line = *taken;
             if (stalled) continue;
             if (std::optional<FakeReply> scripted = hook ? hook(line, connection) : std::nullopt) {
                 if (!send(channel, scripted->text) || scripted->close) return;

@@ -100,15 +100,9 @@ void FakePop3Server::serve(Channel& channel, int connection)
     std::string buffer;
     bool stalled = silent;
     while (!stopping()) {
-        char buf[4096];
-        long n = channel.Receive(buf, sizeof buf, 20);
-        if (n < 0) return;
-        buffer.append(buf, static_cast<size_t>(n));
-        size_t eol;
-        while ((eol = buffer.find("\r\n")) != std::string::npos) {
-            std::string command = buffer.substr(0, eol);
-            buffer.erase(0, eol + 2);
-            record(connection, command);
+        if (!receive(channel, buffer)) return;
+        while (auto line = takeLine(buffer, connection)) {
+            const std::string& command = *line;
             if (stalled) continue;
             bool close = false;
             std::string text;

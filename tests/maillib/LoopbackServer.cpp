@@ -171,6 +171,25 @@ void LoopbackServer::record(int connection, std::string line)
     transcripts_[static_cast<size_t>(connection)].push_back(std::move(line));
 }
 
+bool LoopbackServer::receive(Channel& channel, std::string& buffer)
+{
+    char buf[4096];
+    long n = channel.Receive(buf, sizeof buf, 20);
+    if (n < 0) return false;
+    buffer.append(buf, static_cast<size_t>(n));
+    return true;
+}
+
+std::optional<std::string> LoopbackServer::takeLine(std::string& buffer, int connection)
+{
+    size_t eol = buffer.find("\r\n");
+    if (eol == std::string::npos) return std::nullopt;
+    std::string line = buffer.substr(0, eol);
+    buffer.erase(0, eol + 2);
+    record(connection, line);
+    return line;
+}
+
 void LoopbackServer::run()
 {
     while (!stop_) {

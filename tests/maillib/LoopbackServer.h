@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -64,6 +65,10 @@ public:
 protected:
     virtual void serve(Channel& channel, int connection) = 0;
     void record(int connection, std::string line);
+    // Adds what arrives within 20 ms to `buffer`; false once the client has gone.
+    bool receive(Channel& channel, std::string& buffer);
+    // Takes the next whole line (CRLF removed) out of `buffer` and records it.
+    std::optional<std::string> takeLine(std::string& buffer, int connection);
     bool stopping() const { return stop_; }
     bool send(Channel& channel, std::string_view data) { return channel.Send(data, byteAtATime, sent_); }
 
