@@ -2,10 +2,14 @@
 // IDLE, sign-in security, mailbox names. No transcript may hold a command that changes a
 // mailbox or marks mail read.
 #include "tests/maillib/FakeImapServer.h"
+#include "maillib/Cancellation.h"
 #include "maillib/ImapDialogue.h"
 #include "maillib/MailLibInternal.h"
 
+#include <QElapsedTimer>
 #include <QtTest>
+
+#include <thread>
 
 using namespace std::chrono_literals;
 using maillib::imap::Dialogue;
@@ -208,7 +212,7 @@ private Q_SLOTS:
         QTest::newRow("LOGINDISABLED in clear text")
             << T::None << "insecure-imap"
             << "login disabled" << Kind::LoginRefused << QStringList{"A001 CAPABILITY"};
-        QTest::newRow("LOGIN without SASL")
+        QTest::newRow("LOGIN without SASL, no IDLE")
             << T::Implicit << "imaps"
             << "no sasl" << Kind::Ok << QStringList{"A001 CAPABILITY", "A002 LOGIN u@example.jp secret", "F1 LOGOUT"};
         QTest::newRow("implicit TLS to a clear server") << T::None << "imaps"
@@ -236,7 +240,7 @@ private Q_SLOTS:
         if (knob == "inject")
             server_->afterStartTls = "* CAPABILITY IMAP4rev1 AUTH=PLAIN\r\nA003 OK done\r\nA004 OK Logged in\r\n";
         server_->loginDisabledInClear = knob == "login disabled";
-        if (knob == "no sasl") server_->capabilities = {"IMAP4rev1", "IDLE"};
+        if (knob == "no sasl") server_->capabilities = {"IMAP4rev1"};
         QVERIFY(server_->start());
         auto options = Options(scheme.toStdString() + "://127.0.0.1:" + std::to_string(server_->port()), 2000ms);
         if (knob == "no ca") options.caFile.clear();
@@ -246,7 +250,10 @@ private Q_SLOTS:
         QCOMPARE(r.ok() ? Kind::Ok : r.failure, failure);
         if (knob == "inject") QVERIFY2(r.reason.find("STARTTLS") != std::string::npos, r.reason.c_str());
         QVERIFY2(r.reason.find(options.password) == std::string::npos, r.reason.c_str());
-        if (r.ok()) d.Logout();
+        if (r.ok()) {
+            QCOMPARE(d.Offers("IDLE"), knob != "no sasl");
+            d.Logout();
+        }
         server_->stop();
         QCOMPARE(Q(server_->lastTranscript()), transcript);
     }
@@ -448,6 +455,43 @@ private Q_SLOTS:
         d.Logout();
         server_->stop();
         QCOMPARE(Q(server_->lastTranscript()).mid(2), commands);
+    }
+
+    void cancelEndsAWait_data()
+    {
+        QTest::addColumn<QString>("stage");
+        QTest::newRow("greeting") << "greeting";
+        QTest::newRow("command") << "command";
+        QTest::newRow("IDLE") << "idle";
+    }
+
+    // Ending every check ends a connection waiting on its server within the same bound.
+    void cancelEndsAWait()
+    {
+        QFETCH(QString, stage);
+        server_->silent = stage == "greeting";
+        if (stage == "command") server_->hook = ReplyOnce("EXAMINE", "", false, true);
+        QVERIFY(server_->start());
+        Dialogue d(Options(ImapAddress(*server_), 20000ms), 64 * 1024);
+        maillib::imap::MailboxState st;
+        QElapsedTimer timer;
+        std::thread canceller([&] {
+            for (int i = 0; i < 500 && server_->connections() < 1; ++i) std::this_thread::sleep_for(10ms);
+            std::this_thread::sleep_for(200ms);
+            timer.start();
+            maillib::CancelChecks();
+        });
+        Reply r = d.Open();
+        if (r.ok()) r = d.Examine("INBOX", st);
+        if (r.ok()) r = d.StartIdle();
+        Dialogue::IdleNews news{};
+        if (r.ok()) r = d.WaitIdle(std::chrono::steady_clock::now() + 20s, news);
+        canceller.join();
+        const qint64 waited = timer.elapsed();
+        maillib::internal::ClearCancel();
+        QCOMPARE(r.kind, ReplyKind::Failed);
+        QCOMPARE(r.failure, Kind::Cancelled);
+        QVERIFY2(waited < 1000, QByteArray::number(waited));
     }
 
     void faults_data()
