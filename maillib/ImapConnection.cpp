@@ -106,13 +106,7 @@ void Connection::OnServerLine(std::string_view line)
     Response r = ParseResponse(line.substr(0, 8192), 4);
     if (r.status == "NO" || r.status == "BAD" || r.status == "BYE") lastRefusal_ = std::string(line.substr(0, 4096));
     if (!signingIn_) return;
-    if (r.name == "CAPABILITY") {
-        capabilities_.clear();
-        for (const Value& v : r.items)
-            if (v.kind == Value::Kind::Atom) capabilities_.push_back(Words(v.text).front());
-    } else if (r.CodeName() == "CAPABILITY") {
-        capabilities_ = Words(r.CodeArgument());
-    }
+    if (auto named = CapabilitiesIn(r); !named.empty()) capabilities_ = std::move(named);
 }
 
 bool Connection::Open(Failure& failure)

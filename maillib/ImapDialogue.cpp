@@ -126,15 +126,7 @@ void Dialogue::Untagged(const Response& r)
     if (r.name == "EXISTS" && r.number) exists_ = *r.number;
     if (r.name == "EXPUNGE" && exists_ > 0) --exists_;
     if (r.name == "EXISTS" || r.name == "EXPUNGE") news_ = true;
-    if (r.name == "CAPABILITY") {
-        capabilities_.clear();
-        for (const Value& v : r.items) {
-            std::string c = v.text;
-            std::transform(c.begin(), c.end(), c.begin(),
-                           [](char ch) { return static_cast<char>(ch >= 'a' && ch <= 'z' ? ch - 32 : ch); });
-            if (v.kind == Value::Kind::Atom) capabilities_.push_back(c);
-        }
-    }
+    if (r.name == "CAPABILITY") capabilities_ = CapabilitiesIn(r);
     if (r.name == "ENABLED")
         for (const Value& v : r.items)
             if (v.Is("UTF8=ACCEPT")) utf8_ = true;

@@ -208,6 +208,23 @@ std::string_view Response::CodeArgument() const
     return space == std::string::npos ? std::string_view() : std::string_view(code).substr(space + 1);
 }
 
+std::vector<std::string> CapabilitiesIn(const Response& r)
+{
+    std::vector<std::string> out;
+    if (r.name == "CAPABILITY") {
+        for (const Value& v : r.items)
+            if (v.kind == Value::Kind::Atom && !v.text.empty()) out.push_back(UpperCase(v.text));
+    } else if (!r.status.empty() && r.CodeName() == "CAPABILITY") {
+        std::string_view rest = r.CodeArgument();
+        while (!rest.empty()) {
+            size_t end = std::min(rest.find(' '), rest.size());
+            if (end > 0) out.push_back(UpperCase(rest.substr(0, end)));
+            rest.remove_prefix(std::min(end + 1, rest.size()));
+        }
+    }
+    return out;
+}
+
 Response ParseResponse(std::string_view raw, int maxDepth, bool cut)
 {
     Response r;

@@ -43,6 +43,10 @@ struct Response {
     std::string_view CodeArgument() const;
 };
 
+// The capabilities a response names, in upper case: "* CAPABILITY ..." or a status with a
+// [CAPABILITY ...] code; empty for any other response.
+std::vector<std::string> CapabilitiesIn(const Response& r);
+
 struct ResponseBounds {
     size_t line = 64 * 1024;       // bytes outside literals, per response
     size_t literal = 256 * 1024;   // bytes of one literal

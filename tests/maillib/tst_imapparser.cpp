@@ -179,6 +179,26 @@ private Q_SLOTS:
         for (int split = 0; split <= bytes.size(); ++split) QCOMPARE(Read(bytes, bounds, 0, split), expected);
     }
 
+    void capabilities_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QStringList>("named");
+        QTest::newRow("data") << QByteArray("* CAPABILITY imap4rev1 IDLE") << QStringList{"IMAP4REV1", "IDLE"};
+        QTest::newRow("code") << QByteArray("A003 OK [CAPABILITY IMAP4rev1  UTF8=ACCEPT] Logged in")
+                              << QStringList{"IMAP4REV1", "UTF8=ACCEPT"};
+        QTest::newRow("garbage") << QByteArray("* CAPABILITY \x01 (x)") << QStringList{};
+        QTest::newRow("other") << QByteArray("* OK [UIDNEXT 4] x") << QStringList{};
+    }
+
+    void capabilities()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QStringList, named);
+        QStringList got;
+        for (const auto& c : CapabilitiesIn(ParseResponse(line.toStdString(), 4))) got << QString::fromStdString(c);
+        QCOMPARE(got, named);
+    }
+
     void mailboxNames_data()
     {
         QTest::addColumn<QString>("name");
