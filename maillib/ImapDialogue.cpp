@@ -160,7 +160,7 @@ bool Dialogue::Names(const Value& v, std::string_view mailbox) const
     return SameMailbox(decoded ? *decoded : v.text, mailbox);
 }
 
-Reply Dialogue::Status(std::string_view mailbox, MailboxState& out)
+Reply Dialogue::Status(std::string_view mailbox, MailboxCounts& out)
 {
     // A server may refuse STATUS on the mailbox the connection has open.
     if (!examined_.empty() && SameMailbox(examined_, mailbox))
@@ -168,7 +168,7 @@ Reply Dialogue::Status(std::string_view mailbox, MailboxState& out)
     auto arg = MailboxArgument::For(mailbox, utf8_);
     if (!arg) return {Reply::Kind::Failed, "the mailbox name cannot be sent", Kind::ServerError};
     bool found = false;
-    MailboxState st;
+    MailboxCounts st;
     Reply r = Run(Command::Status(*arg), [&](const Response& u) {
         if (u.name != "STATUS" || u.items.size() < 2 || !Names(u.items[0], mailbox)) return;
         const auto& pairs = u.items[1].items;
@@ -186,11 +186,11 @@ Reply Dialogue::Status(std::string_view mailbox, MailboxState& out)
     return r;
 }
 
-Reply Dialogue::Examine(std::string_view mailbox, MailboxState& out)
+Reply Dialogue::Examine(std::string_view mailbox, MailboxCounts& out)
 {
     auto arg = MailboxArgument::For(mailbox, utf8_);
     if (!arg) return {Reply::Kind::Failed, "the mailbox name cannot be sent", Kind::ServerError};
-    MailboxState st;
+    MailboxCounts st;
     examined_.clear();
     Reply r = Run(Command::Examine(*arg), [&](const Response& u) {
         if (u.name == "EXISTS" && u.number) st.messages = *u.number;

@@ -84,7 +84,7 @@ private Q_SLOTS:
             Dialogue d(Options(scheme, user.toLatin1().constData()), 256 * 1024);
             QVERIFY2(d.Open().ok(), "open");
             QVERIFY(d.Offers("IDLE"));
-            maillib::imap::MailboxState status, examined;
+            maillib::imap::MailboxCounts status, examined;
             QVERIFY(d.Status("INBOX", status).ok());
             QCOMPARE(status.messages, uint64_t(3));
             QVERIFY(d.Examine("INBOX", examined).ok());
@@ -124,7 +124,7 @@ private Q_SLOTS:
         const char* user = "user3";
         QVERIFY(DovecotFixture::DeliverDemoMails(user, 1));
         Dialogue d(Options("imaps", user), 64 * 1024);
-        maillib::imap::MailboxState st;
+        maillib::imap::MailboxCounts st;
         QVERIFY(d.Open().ok());
         QVERIFY(d.Examine("INBOX", st).ok());
         QCOMPARE(st.messages, uint64_t(1));
