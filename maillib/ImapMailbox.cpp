@@ -113,7 +113,7 @@ public:
         if (over_) return Ended();
         // A check that lists nothing new (the summary stood) still knows its ids.
         if (uidValidity_ == 0) uidValidity_ = static_cast<uint32_t>(std::strtoul(std::string(id).c_str(), nullptr, 10));
-        for (int attempt = 0; attempt < 2; ++attempt) {
+        for (int attempt = 0; attempt < 3; ++attempt) {
             if (auto it = fetched_.find(number); it != fetched_.end()) {
                 out = std::move(it->second);
                 fetched_.erase(it);
@@ -126,7 +126,6 @@ public:
             }
             if (examined_ && asked_.count(number)) return Gone(); // asked for, and not given
             if (!examined_) {
-                if (attempt > 0) return Ended();
                 // A mail over the bound ended the connection before this one came: sign in
                 // again, a few times in one check at most.
                 if (lost_ && relogins_++ >= opts_.loginsAfterRefusal) return Ended();
@@ -190,8 +189,10 @@ private:
     SessionReply FetchFrom(unsigned long number)
     {
         std::vector<uint32_t> batch{static_cast<uint32_t>(number)};
+        // Mostly asked for in the order announced; a mail asked for again is looked up afresh.
         auto at = std::find(upcoming_.begin() + static_cast<long>(std::min(next_, upcoming_.size())), upcoming_.end(),
                             number);
+        if (at == upcoming_.end()) at = std::find(upcoming_.begin(), upcoming_.end(), number);
         if (at != upcoming_.end()) {
             next_ = static_cast<size_t>(at - upcoming_.begin()) + 1;
             for (auto it = at + 1; it != upcoming_.end() && batch.size() < kMailsPerFetch; ++it)

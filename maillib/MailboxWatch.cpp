@@ -128,6 +128,8 @@ void MailboxWatch::Impl::Run()
         }
         Reply why;
         Clock::time_point idledFrom{};
+        // Dropped by a network change or a wake from sleep, a connection is made again at once.
+        const std::uint64_t generation = NetworkGeneration();
         const End end = Connection(why, idledFrom);
         Withdraw();
         if (end == End::Stopped || Stopping()) break;
@@ -141,7 +143,9 @@ void MailboxWatch::Impl::Run()
         // A connection that idled a while was good; the next is made at once. One that failed
         // or did not last backs off, so that a server that drops every new connection is not
         // logged in to again and again.
-        if (idledFrom != Clock::time_point{} && internal::Now() - idledFrom >= kProvenAfter) backoff = Backoff{};
+        if ((idledFrom != Clock::time_point{} && internal::Now() - idledFrom >= kProvenAfter) ||
+            NetworkGeneration() != generation)
+            backoff = Backoff{};
         else RecordFailure(backoff, limits, internal::Now(), why.failure, why.reason);
     }
     Withdraw();

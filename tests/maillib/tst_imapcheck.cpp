@@ -219,6 +219,129 @@ private Q_SLOTS:
         if (kind == Kind::NoMailbox)
             QVERIFY2(status.text.find("no such mailbox") != std::string::npos, status.text.c_str());
     }
+
+    void bounds_data()
+    {
+        QTest::addColumn<QString>("mailbox");
+        QTest::addColumn<int>("placeFirst");
+        QTest::addColumn<QStringList>("subjects"); // the first of the first check
+        QTest::addColumn<int>("fetches");          // UID FETCH commands of the first check
+        QTest::addColumn<int>("connections");      // of the first check
+        QTest::newRow("10,000 mails, the newest 100 placed")
+            << "10000" << 100 << QStringList{"mail 10000", "mail 9999"} << 2 << 1;
+        QTest::newRow("a mail over the bound among new ones")
+            << "cut" << 100 << QStringList{"mail 5", "mail 4", "mail 3", "mail 2"} << 2 << 2;
+    }
+
+    // Fetches come fifty mails to a command; a mail over the byte bound ends its connection,
+    // and the mails after it come over a new one.
+    void bounds()
+    {
+        QFETCH(QString, mailbox);
+        QFETCH(int, placeFirst);
+        QFETCH(QStringList, subjects);
+        QFETCH(int, fetches);
+        QFETCH(int, connections);
+        FakeMailbox box = Box(mailbox == "cut" ? 5 : 10000);
+        if (mailbox == "cut") {
+            box.mails[1].content = Mail(2, 300 * 1024);
+            server_->ignorePartial = true;
+        }
+        server_->setMailbox("INBOX", box);
+        QVERIFY(server_->start());
+        maillib::AccountStatus status;
+        const maillib::MailList refs = Check(status, size_t(placeFirst));
+        QVERIFY2(status.kind == Kind::Ok, status.text.c_str());
+        // A check cut short lists the mails it has; the rest come with the next.
+        QCOMPARE(refs->size(), box.mails.size() - (mailbox == "cut" ? 1 : 0));
+        QCOMPARE(Subjects(refs).mid(0, subjects.size()), subjects);
+        QCOMPARE(Subjects(refs).count("-"), std::max(0, int(box.mails.size()) - placeFirst));
+        const QStringList first = Sessions(*server_, 0);
+        QCOMPARE(first.size(), connections);
+        QVERIFY2(first.join(" | ").count("UID FETCH") == fetches, qPrintable(first.join("\n")));
+        // The next check brings what the cut left out.
+        const QStringList next = Subjects(Check(status, size_t(placeFirst)));
+        QCOMPARE(next.size(), int(box.mails.size()));
+        QCOMPARE(next.mid(0, std::min(placeFirst, int(next.size()))).count("-"), 0);
+    }
+
+    void watch_data()
+    {
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<int>("changes");     // what the watcher said
+        QTest::addColumn<int>("connections"); // the watcher's
+        QTest::addColumn<QString>("first");   // its first session, after sign-in
+        const QString idle = Session({"EXAMINE \"INBOX\"", "IDLE"});
+        QTest::newRow("delivery") << "deliver" << 1 << 1 << idle + " | DONE | F3 EXAMINE \"INBOX\" | F4 IDLE";
+        QTest::newRow("expunge") << "* 2 EXPUNGE\r\n" << 1 << 1 << idle + " | DONE | F3 EXAMINE \"INBOX\" | F4 IDLE";
+        QTest::newRow("renewed after 25 minutes") << "25 minutes" << 0 << 1 << idle + " | DONE | F3 IDLE";
+        QTest::newRow("silent at the renewal: connects again") << "25 minutes, silent" << 0 << 2 << idle + " | DONE";
+        QTest::newRow("BYE mid-IDLE: connects again after the back-off") << "* BYE going away\r\n" << 0 << 2 << idle;
+        QTest::newRow("network changed: DONE answered, the connection stays")
+            << "network change" << 0 << 1 << idle + " | DONE | F3 IDLE";
+        QTest::newRow("woke from sleep: connects again") << "wake" << 0 << 2 << idle;
+        QTest::newRow("no IDLE: not watched") << "no idle" << 0 << 1 << Session({"LOGOUT"});
+    }
+
+    // The watcher's connection: what it hears, when it renews IDLE, and when it connects again.
+    void watch()
+    {
+        QFETCH(QString, event);
+        QFETCH(int, changes);
+        QFETCH(int, connections);
+        QFETCH(QString, first);
+        if (event == "no idle") server_->capabilities = {"IMAP4rev1", "AUTH=PLAIN", "SASL-IR"};
+        if (event.contains("silent"))
+            server_->hook = [](const std::string& line, int c) -> std::optional<FakeReply> {
+                if (line == "DONE" && c == 0) return FakeReply{"", false, true};
+                return std::nullopt;
+            };
+        QVERIFY(server_->start());
+        std::atomic<int> changed{0};
+        auto watch = Watch([&] { ++changed; });
+        QVERIFY(watch);
+        if (event == "no idle") {
+            QTRY_COMPARE(server_->connections(), 1);
+            QTest::qWait(200);
+            QVERIFY(!watch->Healthy());
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(watch->Healthy(), 5000);
+        }
+        if (event == "deliver") server_->deliver("INBOX", Mail(4));
+        else if (event.startsWith("* ")) server_->push(event.toStdString());
+        else if (event.startsWith("25 minutes")) clock_->Advance(25min);
+        else if (event == "network change") maillib::RetryUnreachableAccounts();
+        else if (event == "wake") maillib::DropOpenConnections();
+        if (event.contains("BYE")) {
+            QTRY_VERIFY(!watch->Healthy());
+            QTest::qWait(300);
+            QCOMPARE(server_->connections(), 1); // backing off
+            clock_->Advance(30s);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(server_->connections(), connections, 5000);
+        if (event != "no idle") QTRY_VERIFY_WITH_TIMEOUT(watch->Healthy(), 5000);
+        QTRY_COMPARE(changed.load(), changes);
+        QTRY_COMPARE_WITH_TIMEOUT(Sessions(*server_, 0).first(), first, 3000);
+        QCOMPARE(watch->Logins(), connections);
+        QElapsedTimer timer;
+        timer.start();
+        watch.reset();
+        QVERIFY2(timer.elapsed() < 1000, QByteArray::number(timer.elapsed()));
+    }
+
+    // Ending every check ends an idling watcher at once.
+    void cancelEndsTheWatcher()
+    {
+        QVERIFY(server_->start());
+        auto watch = Watch([] {});
+        QTRY_VERIFY_WITH_TIMEOUT(watch->Healthy(), 5000);
+        QElapsedTimer timer;
+        timer.start();
+        maillib::CancelChecks();
+        watch.reset();
+        QVERIFY2(timer.elapsed() < 1000, QByteArray::number(timer.elapsed()));
+        QVERIFY(!Sessions(*server_, 0).first().contains("LOGOUT"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestImapCheck)
