@@ -91,19 +91,21 @@ Status StatusOf(QKeychain::Error error, const QString& text)
 // On the keyring thread.
 void StartJob(const std::shared_ptr<Request>& request)
 {
+    // The keyring shows the service as the item's label: it names the program and the item.
+    const QString service = kService + QStringLiteral(": ") + request->key;
     QKeychain::Job* job = nullptr;
     switch (request->op) {
     case Op::Read:
-        job = new QKeychain::ReadPasswordJob(kService);
+        job = new QKeychain::ReadPasswordJob(service);
         break;
     case Op::Write: {
-        auto* write = new QKeychain::WritePasswordJob(kService);
+        auto* write = new QKeychain::WritePasswordJob(service);
         write->setTextData(request->secret);
         job = write;
         break;
     }
     case Op::Remove:
-        job = new QKeychain::DeletePasswordJob(kService);
+        job = new QKeychain::DeletePasswordJob(service);
         break;
     }
     job->setAutoDelete(true);

@@ -31,7 +31,7 @@ struct Result {
 
 inline constexpr std::chrono::milliseconds kDefaultTimeout{10000};
 
-// The service name items are kept under; the item's key names the account.
+// Items are labelled "Ferrowick: KEY"; the key names what the item is for, never the secret.
 inline const QString kService = QStringLiteral("Ferrowick");
 
 Result Read(const QString& key, std::chrono::milliseconds timeout = kDefaultTimeout);
