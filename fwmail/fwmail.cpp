@@ -3,6 +3,7 @@
 #include "maillib/Charset.h"
 #include "maillib/MailLib.h"
 #include "fwmail/SettingsAccount.h"
+#include "fwmail/SignInCommands.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -27,7 +28,9 @@ int Usage(const char* why = nullptr)
     if (why) std::fprintf(stderr, "fwmail: %s\n", maillib::charset::StripDisplayControls(why, "").c_str());
     std::fprintf(stderr, "usage: fwmail check [--json] [--cafile FILE] [--password-stdin] SERVER USER\n"
                          "       fwmail check [--json] [--cafile FILE] --account N [--folder DIR]\n"
-                         "       fwmail read [--json] FILE...\n");
+                         "       fwmail read [--json] FILE...\n"
+                         "       fwmail password --account N [--folder DIR]   (the password on stdin)\n"
+                         "       fwmail login --account N [--folder DIR]\n");
     return 2;
 }
 
@@ -276,6 +279,8 @@ int main(int argc, char** argv)
     std::vector<std::string> args(argv + 2, argv + argc);
     if (cmd == "check") return Check(args);
     if (cmd == "read") return ReadFiles(args);
+    if (cmd == "password") return fwmail::PasswordCommand(args, ExecutableFolder());
+    if (cmd == "login") return fwmail::LoginCommand(args, ExecutableFolder());
     if (cmd == "--version") return std::printf("fwmail %s\n", FW_VERSION) < 0;
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
         Usage();
