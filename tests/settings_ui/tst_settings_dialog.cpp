@@ -1,6 +1,7 @@
 #include "platform/ProfileIni.h"
 #include "tests/common/DiskFaults.h"
 #include "tests/common/FakeResidentTimers.h"
+#include "tests/common/MessageBoxes.h"
 #include "settings/ui/fM_PALAM.h"
 #include "settings/mReadINI.h"
 
@@ -19,34 +20,6 @@
 #include <optional>
 
 namespace {
-
-struct Shown {
-    QString title, text;
-    QMessageBox::Icon icon;
-};
-
-// Answers each message box as it appears, in order, by clicking its button.
-class Boxes : public QObject {
-public:
-    explicit Boxes(QList<QMessageBox::StandardButton> answers) : answers_(std::move(answers))
-    {
-        connect(&poll_, &QTimer::timeout, this, &Boxes::answer);
-        poll_.start(5);
-    }
-    QList<Shown> shown;
-
-private:
-    void answer()
-    {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible()) return;
-        shown.append({box->windowTitle(), box->text(), box->icon()});
-        QAbstractButton* button = answers_.isEmpty() ? nullptr : box->button(answers_.takeFirst());
-        (button ? button : box->buttons().constFirst())->click();
-    }
-    QList<QMessageBox::StandardButton> answers_;
-    QTimer poll_;
-};
 
 const QStringList kPaused{"Timer1=0", "Timer2=0"};
 const QStringList kPausedThenResumed{"Timer1=0", "Timer2=0", "Timer1=1", "Timer2=1"};
