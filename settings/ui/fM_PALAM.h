@@ -7,6 +7,7 @@
 #include <array>
 
 class ConnectionTester;
+class SignInControls;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -84,6 +85,7 @@ private:
     QCheckBox* Check1 = nullptr;
     ClickLabel* TestLabel = nullptr;
     ConnectionTester* tester_ = nullptr;
+    SignInControls* signIn_ = nullptr;
     QPixmap background_;
 
     // The file as it was when the dialog opened; accounts 1..5 at 0..4.

@@ -116,8 +116,12 @@ private Q_SLOTS:
             if (w->focusPolicy() & Qt::TabFocus) tabOrder << w->objectName();
             w = w->nextInFocusChain();
         } while (w != box(d.get(), 0));
-        QCOMPARE(tabOrder, QStringList({"popServer_0", "popServer_1", "popServer_2", "popServer_3", "Check1",
-                                        "popServer_4", "Combo1", "Text1"}));
+        QCOMPARE(tabOrder, QStringList({"popServer_0", "popServer_1", "popServer_2", "KeyringBox", "popServer_3",
+                                        "Check1", "popServer_4", "Combo1", "Text1"}));
+        // No session bus here: the dialog says there is no keyring, and the box stays off.
+        QTRY_COMPARE(get<QCheckBox>(d.get(), "KeyringBox")->text(), QStringLiteral("鍵束がありません"));
+        QVERIFY(!get<QCheckBox>(d.get(), "KeyringBox")->isEnabled());
+        QVERIFY(!get<QCheckBox>(d.get(), "KeyringBox")->isChecked());
 
         // The check box rule: the display row comes alive and keeps its text.
         QTest::mouseClick(get<QCheckBox>(d.get(), "Check1"), Qt::LeftButton);
