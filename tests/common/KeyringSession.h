@@ -58,9 +58,11 @@ inline bool Unlock()
 inline QStringList FilesHolding(const QString& folder, const QByteArray& secret)
 {
     QStringList found;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    // Regular files only: a server's folder holds FIFOs, which would block a read.
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         QFile f(it.next());
+        if (!it.fileInfo().isFile() || it.fileInfo().size() > (64 << 20)) continue;
         if (f.open(QIODevice::ReadOnly) && f.readAll().contains(secret)) found << f.fileName();
     }
     return found;
