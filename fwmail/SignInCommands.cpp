@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <cstdio>
+#include <functional>
 #include <iostream>
 
 namespace fwmail {
@@ -44,6 +45,25 @@ bool ParseTarget(const char* command, const std::vector<std::string>& args, cons
     }
     if (target.folder.empty()) target.folder = ProgramFolderFor(executableFolder);
     return true;
+}
+
+// Parses the target, sets up what the keyring and D-Bus need, reads the account and runs `body`.
+int WithAccount(const char* command, const std::vector<std::string>& args, const std::string& executableFolder,
+                const std::function<int(const Target&, const SettingsAccount&)>& body)
+{
+    Target target;
+    if (!ParseTarget(command, args, executableFolder, target)) return 2;
+    int argc = 1;
+    char name[] = "fwmail";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    SettingsAccount account;
+    std::string error;
+    if (!ReadSettingsAccount(target.folder, target.account, account, error)) {
+        std::fprintf(stderr, "fwmail: %s\n", error.c_str());
+        return 1;
+    }
+    return body(target, account);
 }
 
 const char* KeyringWords(Keyring::Status status)
@@ -92,99 +112,79 @@ const char* SignInWords(signin::SignInResult::Kind kind)
 
 int PasswordCommand(const std::vector<std::string>& args, const std::string& executableFolder)
 {
-    Target target;
-    if (!ParseTarget("password", args, executableFolder, target)) return 2;
-    int argc = 1;
-    char name[] = "fwmail";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    SettingsAccount account;
-    std::string error;
-    if (!ReadSettingsAccount(target.folder, target.account, account, error)) {
-        std::fprintf(stderr, "fwmail: %s\n", error.c_str());
-        return 1;
-    }
-    if (!Keyring::Available()) {
-        std::fprintf(stderr, "fwmail: no keyring answers on this desktop; the settings file is unchanged\n");
-        return 1;
-    }
-    std::string password;
-    std::getline(std::cin, password);
-    if (!password.empty() && password.back() == '\r') password.pop_back();
-    if (password.empty()) {
-        std::fprintf(stderr, "fwmail: no password on stdin; nothing changed\n");
-        return 1;
-    }
-    const signin::AccountId id{QString::fromStdString(account.server), QString::fromStdString(account.user)};
-    const QString secret = QString::fromStdString(password);
-    password.assign(password.size(), '\0');
-    const Keyring::Result stored = signin::StorePassword(id, secret);
-    // Read back before the file lets go of its copy: a password must never be lost.
-    if (stored.status != Keyring::Status::Ok || signin::ReadPassword(id).secret != secret) {
-        std::fprintf(stderr, "fwmail: %s; the settings file is unchanged\n", KeyringWords(stored.status));
-        return 1;
-    }
-    const QString key = SettingsKeys::Name(SettingsKeys::Id::Password, QString::number(target.account));
-    QString writeError;
-    if (!ProfileIni::WriteString(SettingsKeys::Section(SettingsKeys::Id::Password), key, QString(), mReadINI::IniPath,
-                                 &writeError)) {
-        std::fprintf(stderr, "fwmail: the password is in the keyring, but %s could not be emptied: %s\n",
-                     key.toUtf8().constData(), writeError.toUtf8().constData());
-        return 1;
-    }
-    std::printf("The password of account %d is in the keyring; %s is now empty.\n", target.account,
-                key.toUtf8().constData());
-    return 0;
+    return WithAccount("password", args, executableFolder, [](const Target& target, const SettingsAccount& account) {
+        if (!Keyring::Available()) {
+            std::fprintf(stderr, "fwmail: no keyring answers on this desktop; the settings file is unchanged\n");
+            return 1;
+        }
+        std::string password;
+        std::getline(std::cin, password);
+        if (!password.empty() && password.back() == '\r') password.pop_back();
+        if (password.empty()) {
+            std::fprintf(stderr, "fwmail: no password on stdin; nothing changed\n");
+            return 1;
+        }
+        const signin::AccountId id{QString::fromStdString(account.server), QString::fromStdString(account.user)};
+        const QString secret = QString::fromStdString(password);
+        password.assign(password.size(), '\0');
+        const Keyring::Result stored = signin::StorePassword(id, secret);
+        // Read back before the file lets go of its copy: a password must never be lost.
+        if (stored.status != Keyring::Status::Ok || signin::ReadPassword(id).secret != secret) {
+            std::fprintf(stderr, "fwmail: %s; the settings file is unchanged\n", KeyringWords(stored.status));
+            return 1;
+        }
+        const QString key = SettingsKeys::Name(SettingsKeys::Id::Password, QString::number(target.account));
+        QString writeError;
+        if (!ProfileIni::WriteString(SettingsKeys::Section(SettingsKeys::Id::Password), key, QString(),
+                                     mReadINI::IniPath, &writeError)) {
+            std::fprintf(stderr, "fwmail: the password is in the keyring, but %s could not be emptied: %s\n",
+                         key.toUtf8().constData(), writeError.toUtf8().constData());
+            return 1;
+        }
+        std::printf("The password of account %d is in the keyring; %s is now empty.\n", target.account,
+                    key.toUtf8().constData());
+        return 0;
+    });
 }
 
 int LoginCommand(const std::vector<std::string>& args, const std::string& executableFolder)
 {
-    Target target;
-    if (!ParseTarget("login", args, executableFolder, target)) return 2;
-    int argc = 1;
-    char name[] = "fwmail";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    SettingsAccount account;
-    std::string error;
-    if (!ReadSettingsAccount(target.folder, target.account, account, error)) {
-        std::fprintf(stderr, "fwmail: %s\n", error.c_str());
+    return WithAccount("login", args, executableFolder, [](const Target& target, const SettingsAccount& account) {
+        const QString receiveFolder = QString::fromStdString(target.folder) + QStringLiteral("/maildata");
+        QStringList warnings;
+        const auto providers = signin::LoadProviders(signin::ProviderFilePath(receiveFolder), &warnings);
+        for (const QString& w : warnings) std::fprintf(stderr, "fwmail: %s\n", w.toUtf8().constData());
+        const signin::OAuthProvider* provider =
+            signin::ProviderForServer(providers, QString::fromStdString(account.server));
+        if (!provider) {
+            std::fprintf(stderr, "fwmail: account %d's server is no OAuth2 provider's host\n", target.account);
+            return 1;
+        }
+        if (!Keyring::Available()) {
+            std::fprintf(stderr, "fwmail: no keyring answers on this desktop, and the grant lives only there\n");
+            return 1;
+        }
+        if (!account.password.empty())
+            std::fprintf(stderr,
+                         "fwmail: note: account %d has a password in the settings file, which checks use "
+                         "instead of the sign-in\n",
+                         target.account);
+        const signin::AccountId id{QString::fromStdString(account.server), QString::fromStdString(account.user)};
+        const auto open = [](const QString& url) {
+            std::printf("Opening %s\n(if no browser appears, open that address yourself)\n", url.toUtf8().constData());
+            std::fflush(stdout);
+            BrowserOpener::Open(url);
+            return true; // the user can still open the address by hand
+        };
+        const signin::SignInResult result = signin::SignIn(*provider, id, open);
+        if (result.kind == signin::SignInResult::Kind::Ok) {
+            std::printf("%s: %s\n", provider->name.toUtf8().constData(), SignInWords(result.kind));
+            return 0;
+        }
+        std::fprintf(stderr, "fwmail: %s: %s%s%s\n", provider->name.toUtf8().constData(), SignInWords(result.kind),
+                     result.detail.isEmpty() ? "" : " ", result.detail.toUtf8().constData());
         return 1;
-    }
-    const QString receiveFolder = QString::fromStdString(target.folder) + QStringLiteral("/maildata");
-    QStringList warnings;
-    const auto providers = signin::LoadProviders(signin::ProviderFilePath(receiveFolder), &warnings);
-    for (const QString& w : warnings) std::fprintf(stderr, "fwmail: %s\n", w.toUtf8().constData());
-    const signin::OAuthProvider* provider =
-        signin::ProviderForServer(providers, QString::fromStdString(account.server));
-    if (!provider) {
-        std::fprintf(stderr, "fwmail: account %d's server is no OAuth2 provider's host\n", target.account);
-        return 1;
-    }
-    if (!Keyring::Available()) {
-        std::fprintf(stderr, "fwmail: no keyring answers on this desktop, and the grant lives only there\n");
-        return 1;
-    }
-    if (!account.password.empty())
-        std::fprintf(stderr,
-                     "fwmail: note: account %d has a password in the settings file, which checks use "
-                     "instead of the sign-in\n",
-                     target.account);
-    const signin::AccountId id{QString::fromStdString(account.server), QString::fromStdString(account.user)};
-    const auto open = [](const QString& url) {
-        std::printf("Opening %s\n(if no browser appears, open that address yourself)\n", url.toUtf8().constData());
-        std::fflush(stdout);
-        BrowserOpener::Open(url);
-        return true; // the user can still open the address by hand
-    };
-    const signin::SignInResult result = signin::SignIn(*provider, id, open);
-    if (result.kind == signin::SignInResult::Kind::Ok) {
-        std::printf("%s: %s\n", provider->name.toUtf8().constData(), SignInWords(result.kind));
-        return 0;
-    }
-    std::fprintf(stderr, "fwmail: %s: %s%s%s\n", provider->name.toUtf8().constData(), SignInWords(result.kind),
-                 result.detail.isEmpty() ? "" : " ", result.detail.toUtf8().constData());
-    return 1;
+    });
 }
 
 } // namespace fwmail
