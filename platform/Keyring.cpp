@@ -3,6 +3,7 @@
 #include "platform/SecretService.h"
 
 #include <QCoreApplication>
+#include <QLibrary>
 #include <QMetaObject>
 #include <QThread>
 #include <qt6keychain/keychain.h>

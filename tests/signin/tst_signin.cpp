@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <thread>
+
 using signin::AccountId;
 using Kind = signin::SignInResult::Kind;
 using Fault = maillib::Credential::Fault;
@@ -53,6 +55,7 @@ private Q_SLOTS:
     void refreshedBeforeExpiry();
     void rotatedGrantIsKept();
     void revokedGrantAsksNoMore();
+    void concurrentConnectionsRefreshOnce();
     void faultTexts();
     void cleanupTestCase();
 
@@ -332,6 +335,25 @@ void tst_signin::revokedGrantAsksNoMore()
     QVERIFY(server_->Control("down=1"));
     signin::AccessTokens::Clear();
     QCOMPARE(signin::Resolve(account, providers).fault, Fault::TokenEndpointDown);
+}
+
+void tst_signin::concurrentConnectionsRefreshOnce()
+{
+    // A check and a push watcher's reconnect at the same moment: one refresh, one token.
+    const AccountId account{kHost, QStringLiteral("together@test.invalid")};
+    QCOMPARE(SignInAs(account).kind, Kind::Ok);
+    signin::AccessTokens::Clear();
+    const auto providers = signin::LoadProviders(Providers());
+    const qsizetype before = server_->Log().filter(QStringLiteral("refresh_token")).size();
+    std::vector<maillib::Credential> got(4);
+    std::vector<std::thread> threads;
+    for (auto& c : got) threads.emplace_back([&c, &account, &providers] { c = signin::Resolve(account, providers); });
+    for (auto& t : threads) t.join();
+    for (const auto& c : got) {
+        QCOMPARE(c.kind, CKind::Bearer);
+        QCOMPARE(c.secret, got.front().secret);
+    }
+    QCOMPARE(server_->Log().filter(QStringLiteral("refresh_token")).size(), before + 1);
 }
 
 void tst_signin::faultTexts()
