@@ -37,6 +37,14 @@ public:
     bool IsRunning() const { return port_ > 0; }
     QString Url(const QString& path) const { return QStringLiteral("http://127.0.0.1:%1%2").arg(port_).arg(path); }
 
+    // A provider file section that signs `host` in here with `clientId`.
+    QString ProviderSection(const QString& id, const QString& host, const QString& clientId) const
+    {
+        return QStringLiteral("[%1]\nname=%1\nhosts=%2\nauthorization_endpoint=%3\ntoken_endpoint=%4\n"
+                              "scopes=mail offline\nclient_id=%5\n")
+            .arg(id, host, Url(QStringLiteral("/authorize")), Url(QStringLiteral("/token")), clientId);
+    }
+
     // POSTs `form` (e.g. "deny=1") to /control.
     bool Control(const QByteArray& form) { return Fetch(Url(QStringLiteral("/control")), form, nullptr); }
     // Every code and token the server has handed out.

@@ -41,10 +41,7 @@ void tst_fwmail_signin::initTestCase()
     providers_ = dir_.filePath(QStringLiteral("providers.ini"));
     QFile p(providers_);
     QVERIFY(p.open(QIODevice::WriteOnly));
-    p.write(QStringLiteral("[testmail]\nhosts=%1\nauthorization_endpoint=%2\ntoken_endpoint=%3\nscopes=mail\n"
-                           "client_id=fwmail-client\n")
-                .arg(kOAuthHost, server_->Url(QStringLiteral("/authorize")), server_->Url(QStringLiteral("/token")))
-                .toUtf8());
+    p.write(server_->ProviderSection(QStringLiteral("testmail"), kOAuthHost, QStringLiteral("fwmail-client")).toUtf8());
 }
 
 void tst_fwmail_signin::runs_data()

@@ -84,11 +84,9 @@ void tst_signin::init()
 
 QString tst_signin::Providers(const QString& clientId)
 {
-    return WriteFile(
-        dir_, QStringLiteral("providers-%1.ini").arg(clientId.isEmpty() ? QStringLiteral("none") : clientId),
-        QStringLiteral("[testmail]\nname=TestMail\nhosts=%1\nauthorization_endpoint=%2\n"
-                       "token_endpoint=%3\nscopes=mail offline\nclient_id=%4\n")
-            .arg(kHost, server_->Url(QStringLiteral("/authorize")), server_->Url(QStringLiteral("/token")), clientId));
+    return WriteFile(dir_,
+                     QStringLiteral("providers-%1.ini").arg(clientId.isEmpty() ? QStringLiteral("none") : clientId),
+                     server_->ProviderSection(QStringLiteral("testmail"), kHost, clientId));
 }
 
 signin::OAuthProvider tst_signin::Provider(const QString& clientId)
