@@ -29,6 +29,7 @@ private Q_SLOTS:
     void cleanup();
     void intoTheKeyringAndBack();
     void lockedKeyringKeepsTheFile();
+    void portableCopyLeavesTheBoxUnticked();
     void loginShownForProviders_data();
     void loginShownForProviders();
 
@@ -109,6 +110,21 @@ void tst_signin_dialog::lockedKeyringKeepsTheFile()
     QCOMPARE(shown.size(), 2);
     QVERIFY2(shown[1].text.contains(QStringLiteral("鍵束がロックされている")), qPrintable(shown[1].text));
     QVERIFY(KeyringSession::Unlock());
+}
+
+void tst_signin_dialog::portableCopyLeavesTheBoxUnticked()
+{
+    // A maildata folder beside the executable may travel to another machine and its keyring.
+    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/maildata");
+    QVERIFY2(!QDir(beside).exists(), "a maildata folder is in the way");
+    QVERIFY(QDir().mkpath(beside));
+    mReadINI::MailDir = beside;
+    auto d = Open();
+    const bool enabled = KeyringBox(d.get())->isEnabled(), ticked = KeyringBox(d.get())->isChecked();
+    d.reset();
+    QDir(beside).removeRecursively();
+    QVERIFY(enabled);
+    QVERIFY(!ticked);
 }
 
 void tst_signin_dialog::loginShownForProviders_data()
