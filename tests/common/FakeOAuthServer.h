@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+#include <QUrlQuery>
 
 #include <curl/curl.h>
 #include <thread>
@@ -53,10 +54,16 @@ public:
     QStringList Log() { return Lines(QStringLiteral("/log")); }
 
     // The browser: fetches `url` on a thread of its own and follows the redirect to the
-    // loopback listener. Returns at once, as a browser launcher does.
-    bool Browse(const QString& url)
+    // loopback listener. Returns at once, as a browser launcher does. With `forgeFirst`, another
+    // page first sends the listener a code of its own, with a state it had to guess.
+    bool Browse(const QString& url, bool forgeFirst = false)
     {
-        browsers_.emplace_back([url] { Fetch(url, {}, nullptr, true); });
+        const QString loopback =
+            QUrlQuery(QUrl(url)).queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded);
+        browsers_.emplace_back([url, loopback, forgeFirst] {
+            if (forgeFirst) Fetch(loopback + QStringLiteral("?state=guessed&code=forged"), QByteArray(), nullptr);
+            Fetch(url, {}, nullptr, true);
+        });
         return true;
     }
 

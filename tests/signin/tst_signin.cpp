@@ -193,9 +193,10 @@ void tst_signin::signIn_data()
 {
     QTest::addColumn<QByteArray>("control");
     QTest::addColumn<QString>("clientId");
-    QTest::addColumn<int>("browser"); // 0 none starts, 1 follows, 2 opened then closed
+    QTest::addColumn<int>("browser"); // 0 none starts, 1 follows, 2 opened then closed, 3 forged first
     QTest::addColumn<Kind>("expected");
     QTest::newRow("signed in") << QByteArray() << kClientId << 1 << Kind::Ok;
+    QTest::newRow("forged redirect ignored") << QByteArray() << kClientId << 3 << Kind::Ok;
     QTest::newRow("user declines") << QByteArray("deny=1") << kClientId << 1 << Kind::Denied;
     QTest::newRow("client unknown to the server") << QByteArray() << "other-client" << 1 << Kind::Denied;
     QTest::newRow("token endpoint down") << QByteArray("down=1") << kClientId << 1 << Kind::TokenEndpointDown;
@@ -221,7 +222,7 @@ void tst_signin::signIn()
             // The address carries PKCE and the state, never a secret of ours.
             const QUrlQuery q{QUrl(url)};
             if (q.queryItemValue(QStringLiteral("code_challenge_method")) != QStringLiteral("S256")) return false;
-            return browser == 1 ? server_->Browse(url) : browser == 2;
+            return browser == 1 || browser == 3 ? server_->Browse(url, browser == 3) : browser == 2;
         },
         std::chrono::milliseconds(browser == 2 ? 1500 : 20000));
     QCOMPARE(result.kind, expected);
