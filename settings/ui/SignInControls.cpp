@@ -1,6 +1,7 @@
 #include "settings/ui/SignInControls.h"
 
 #include "platform/BrowserOpener.h"
+#include "platform/JapaneseFont.h"
 #include "platform/Keyring.h"
 #include "platform/TextUtil.h"
 #include "settings/mReadINI.h"
@@ -177,7 +178,9 @@ void SignInControls::Login()
     const signin::OAuthProvider chosen = *provider;
     const signin::AccountId id{Server(), User()};
     auto inform = [this](const QString& text) {
+        // As the dialog's own messages: no icon, the Japanese font.
         QMessageBox box(QMessageBox::NoIcon, fM_PALAM::kMessageTitle, text, QMessageBox::Ok, dialog_);
+        box.setFont(JapaneseUiFont(9));
         box.exec();
     };
     if (chosen.clientId.isEmpty()) {
