@@ -56,8 +56,9 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     const QCommandLineOption folder(QStringLiteral("folder"),
                                     QStringLiteral("Use DIR as the program folder (the one that holds maildata/)."),
                                     QStringLiteral("DIR"));
-    const QCommandLineOption demo(QStringLiteral("demo"), QStringLiteral("Call the program 「Ferrowick（デモ）」 "
-                                                                         "(scripts/run's demo)."));
+    // scripts/run's demo: the program calls itself 「Ferrowick（デモ）」. Not for users.
+    QCommandLineOption demo(QStringLiteral("demo"), QStringLiteral("Call the program 「Ferrowick（デモ）」."));
+    demo.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(folder);

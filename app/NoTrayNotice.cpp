@@ -1,32 +1,16 @@
 #include "app/NoTrayNotice.h"
 
-#include <QDBusConnection>
-#include <QDBusMessage>
+#include "controller/DesktopNotification.h"
+
 #include <QGuiApplication>
 #include <QSystemTrayIcon>
 #include <QTimer>
-#include <QVariantMap>
 #include <cstdio>
 
 namespace {
 
 // At login the program may start before the panel that holds the tray.
 constexpr int kTrayGraceMs = 5000;
-
-// org.freedesktop.Notifications.Notify: the notification daemon of every common desktop.
-void sendDesktopNotification(const QString& summary, const QString& body)
-{
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) return;
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-    const QString appId = QGuiApplication::desktopFileName();
-    call << QStringLiteral("Ferrowick") << 0u << appId << summary << body << QStringList()
-         << QVariantMap{{QStringLiteral("desktop-entry"), appId}} << -1;
-    // Nobody waits for the answer: without a notification daemon the call simply fails.
-    bus.call(call, QDBus::NoBlock);
-}
 
 QString missingTrayText()
 {
@@ -45,6 +29,6 @@ void AnnounceMissingTray(QObject* context)
         std::printf("ferrowick: no notification area (system tray) on this desktop; still running. Its menu's actions "
                     "are in the launcher's actions, or `ferrowick --check`, `--settings`, `--quit`.\n");
         std::fflush(stdout);
-        sendDesktopNotification(QGuiApplication::applicationDisplayName(), missingTrayText());
+        DesktopNotification::Send(QGuiApplication::applicationDisplayName(), missingTrayText());
     });
 }

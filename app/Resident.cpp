@@ -2,7 +2,9 @@
 
 #include "platform/AppLog.h"
 #include "notify/Forms.h"
+#include "app/NoDisplayExit.h"
 #include "app/NoTrayNotice.h"
+#include "controller/ConnectivityWatch.h"
 #include "controller/RealMailLibrary.h"
 #include "app/SingleInstance.h"
 #include "controller/StallProbe.h"
@@ -14,6 +16,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFont>
 #include <QTimer>
 #include <QWidget>
@@ -64,7 +67,12 @@ int RunResident(int& argc, char** argv, const CommandLine& commandLine, const QS
     // Wayland lets no client place its own windows; the notifier must sit at the screen corner.
     if (!qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
+    auto noDisplay = std::make_unique<NoDisplayExit>([&guard] {
+        // The lock is ours; nothing else will remove it.
+        if (guard.Holds()) QFile::remove(guard.LockPath());
+    });
     QApplication app(argc, argv);
+    noDisplay.reset();
     QApplication::setApplicationName(QStringLiteral("ferrowick"));
     QApplication::setApplicationVersion(QStringLiteral(FW_VERSION));
     QApplication::setApplicationDisplayName(commandLine.demo ? QStringLiteral("Ferrowick（デモ）")
@@ -86,6 +94,8 @@ int RunResident(int& argc, char** argv, const CommandLine& commandLine, const QS
     fMail_Task task(forms, mail, runner);
     task.logic().SetProgramName(QApplication::applicationDisplayName());
     task.trayIcon().setToolTip(QApplication::applicationDisplayName());
+    // The network back or a wake from sleep: accounts that could not connect are tried at once.
+    ConnectivityWatch connectivity(task.logic(), mail, task.Timer1());
     // A logout ends the program as "終了" does, a check in flight included.
     QuitOnTerminationSignals([&task] { task.logic().mnuEnd_Click(); });
     std::unique_ptr<StallProbe> probe;

@@ -1,6 +1,7 @@
 #include "app/SingleInstance.h"
 
-#include <QCoreApplication>
+#include "app/PrivateSocket.h"
+
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -8,6 +9,8 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
+#include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -16,38 +19,28 @@ namespace {
 constexpr qint64 kMaxRequest = 64;
 // Ending may wait for a check in progress to be cancelled and the tray icon removed.
 constexpr int kQuitWaitMs = 30000;
-constexpr int kUncheckableLockStaleMs = 10000;
 
-QString lockErrorText(QLockFile::LockError error)
-{
-    switch (error) {
-    case QLockFile::PermissionError:
-        return QStringLiteral("permission denied");
-    case QLockFile::LockFailedError:
-        return QStringLiteral("held by another process");
-    case QLockFile::NoError:
-        return QStringLiteral("no error");
-    case QLockFile::UnknownError:
-        break;
-    }
-    return QStringLiteral("the folder cannot be written");
-}
+QString lockPathFor(const QString& programFolder) { return programFolder + QStringLiteral("/maildata/ferrowick.lock"); }
 
 } // namespace
 
 SingleInstance::SingleInstance(const QString& programFolder, QObject* parent)
     : QObject(parent), folder_(programFolder), serverName_(ServerNameFor(programFolder)),
-      lock_(programFolder + QStringLiteral("/maildata/ferrowick.lock"))
+      lock_(lockPathFor(programFolder), programFolder)
 {
-    // An owner on this machine and boot is judged by its process alone, however old its lock.
-    // Age decides only for an owner that cannot be checked: a lock cut short by a crash, or
-    // one left before a reboot.
-    lock_.setStaleLockTime(kUncheckableLockStaleMs);
+    listenerCheck_.setInterval(kListenerCheckMs);
+    connect(&listenerCheck_, &QTimer::timeout, this, [this] {
+        if (!server_ || server_->isListening()) return;
+        // Qt closes a listener whose accept(2) failed, e.g. with every descriptor in use.
+        QString error;
+        if (startListening(&error))
+            std::fprintf(stderr, "ferrowick: the socket for later starts was lost; it listens again\n");
+    });
 }
 
 SingleInstance::~SingleInstance() = default;
 
-QString SingleInstance::LockPath() const { return folder_ + QStringLiteral("/maildata/ferrowick.lock"); }
+QString SingleInstance::LockPath() const { return lock_.Path(); }
 
 QString SingleInstance::ServerNameFor(const QString& programFolder)
 {
@@ -57,57 +50,79 @@ QString SingleInstance::ServerNameFor(const QString& programFolder)
         QStringLiteral("ferrowick-%1-%2")
             .arg(::getuid())
             .arg(QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(16)));
-    // The user's private runtime folder keeps other users from squatting on the name.
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QFileInfo(runtime).isDir()) return runtime + QLatin1Char('/') + name;
-    return name;
+    return PrivateSocket::Folder() + QLatin1Char('/') + name;
 }
 
 SingleInstance::Role SingleInstance::Acquire(QString* why)
 {
     QDir().mkpath(folder_ + QStringLiteral("/maildata"));
-    // QLockFile tells a stale lock by its owner's process id and executable name, so the lock
-    // must record the name this executable really has.
-    const QString savedName = QCoreApplication::applicationName();
-    QCoreApplication::setApplicationName(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath());
-    const bool locked = lock_.tryLock(0);
-    QCoreApplication::setApplicationName(savedName);
-    if (locked) return Role::Primary;
-    if (lock_.error() == QLockFile::LockFailedError) return Role::Secondary;
-    if (why) *why = lockErrorText(lock_.error());
+    switch (lock_.Take(why)) {
+    case InstanceLock::Outcome::Taken:
+        return Role::Primary;
+    case InstanceLock::Outcome::HeldByAnother:
+        return Role::Secondary;
+    case InstanceLock::Outcome::Failed:
+        break;
+    }
     return Role::Unguarded;
 }
 
 bool SingleInstance::Listen(QString* error)
 {
-    if (!lock_.isLocked()) {
+    if (!lock_.IsHeld()) {
         if (error) *error = QStringLiteral("the folder is not locked");
         return false;
     }
+    if (!PrivateSocket::MakeFolder(error)) return false;
     server_ = new QLocalServer(this);
     server_->setSocketOptions(QLocalServer::UserAccessOption);
-    // A socket left by a killed instance; holding the lock makes it ours to remove.
-    QLocalServer::removeServer(serverName_);
-    if (!server_->listen(serverName_)) {
-        if (error) *error = server_->errorString();
+    connect(server_, &QLocalServer::newConnection, this, &SingleInstance::onNewConnection);
+    if (!startListening(error)) {
         delete server_;
         server_ = nullptr;
         return false;
     }
-    connect(server_, &QLocalServer::newConnection, this, &SingleInstance::onNewConnection);
+    listenerCheck_.start();
     return true;
+}
+
+bool SingleInstance::startListening(QString* error)
+{
+    // A socket left by a killed instance, or by this one before its listener was lost;
+    // holding the lock makes the name ours to replace.
+    QLocalServer::removeServer(serverName_);
+    if (server_->listen(serverName_)) return true;
+    if (error) *error = server_->errorString();
+    return false;
 }
 
 void SingleInstance::onNewConnection()
 {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
+        // Another user's process has no business here; past the bound, a flood of idle
+        // connections would take every descriptor.
+        if (connections_ >= kMaxConnections || !PrivateSocket::PeerIsUs(socket->socketDescriptor())) {
+            socket->abort();
+            delete socket;
+            continue;
+        }
+        ++connections_;
         socket->setParent(this);
+        connect(socket, &QObject::destroyed, this, [this] { --connections_; });
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+        auto answered = std::make_shared<bool>(false);
+        QTimer::singleShot(kRequestWaitMs, socket, [socket, answered] {
+            if (*answered) return;
+            socket->abort();
+            socket->deleteLater();
+        });
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket, answered] {
+            if (*answered) return;
             if (!socket->canReadLine()) {
                 if (socket->bytesAvailable() > kMaxRequest) socket->abort();
                 return;
             }
+            *answered = true;
             const QString word = QString::fromLatin1(socket->readLine(kMaxRequest)).trimmed();
             const std::optional<StartAction> action = ActionFromWord(word);
             socket->write(action ? "ok\n" : "unknown\n");
@@ -127,12 +142,23 @@ bool SingleInstance::Send(StartAction action, QString* error, int timeoutMs)
     };
     QDeadlineTimer deadline(timeoutMs);
     QLocalSocket socket;
+    const QString socketFolder = QFileInfo(serverName_).path();
     // The running instance takes the lock a moment before it listens.
     for (;;) {
+        QString why;
+        // A folder another user made or can enter is never talked through, nor waited on.
+        if (!PrivateSocket::IsPrivateFolder(socketFolder, &why) &&
+            (QFileInfo::exists(socketFolder) || QFileInfo(socketFolder).isSymLink()))
+            return fail(QStringLiteral("its socket cannot be trusted: %1").arg(why));
         socket.connectToServer(serverName_);
         if (socket.waitForConnected(int(deadline.remainingTime()))) break;
         if (deadline.hasExpired()) return fail(QStringLiteral("it does not answer (%1)").arg(socket.errorString()));
         QThread::msleep(100);
+    }
+    if (!PrivateSocket::PeerIsUs(socket.socketDescriptor())) {
+        const long uid = PrivateSocket::PeerUid(socket.socketDescriptor());
+        socket.abort();
+        return fail(QStringLiteral("its socket is held by a process of another user (uid %1)").arg(uid));
     }
     socket.write(ActionWord(action).toLatin1() + '\n');
     if (!socket.waitForBytesWritten(int(deadline.remainingTime())))

@@ -1,14 +1,16 @@
 #pragma once
 #include "app/CommandLine.h"
+#include "app/InstanceLock.h"
 
-#include <QLockFile>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 class QLocalServer;
 
 // One resident per program folder. A lock file in maildata/ decides who runs; a local socket
-// carries a later start's request to the one that does.
+// in a folder only this user may enter carries a later start's request to the one that does.
+// Either end talks only to a process of the same user.
 class SingleInstance final : public QObject {
     Q_OBJECT
 public:
@@ -21,15 +23,21 @@ public:
     explicit SingleInstance(const QString& programFolder, QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // Takes the lock unless a live process holds it. A lock left by a killed process is taken
-    // over. On Unguarded, `why` says what went wrong.
+    // Takes the lock unless a live process holds it; never waits. On Unguarded, `why` says
+    // what went wrong.
     Role Acquire(QString* why = nullptr);
 
     // True while this process holds the folder's lock.
-    bool Holds() const { return lock_.isLocked(); }
+    bool Holds() const { return lock_.IsHeld(); }
 
-    // Primary only: accepts requests from later starts (emitted as `requested`).
+    // Primary only: accepts requests from later starts (emitted as `requested`). At most
+    // kMaxConnections are served at once, and one that sends no request within
+    // kRequestWaitMs is dropped. A listener lost (to descriptor exhaustion, say) is set up
+    // again within kListenerCheckMs.
     bool Listen(QString* error = nullptr);
+    static constexpr int kMaxConnections = 8;
+    static constexpr int kRequestWaitMs = 2000;
+    static constexpr int kListenerCheckMs = 2000;
 
     // Secondary: hands `action` to the running instance. Quit waits until it has ended.
     // Returns false when it does not answer within `timeoutMs`.
@@ -38,7 +46,7 @@ public:
     QString LockPath() const;
     QString ServerName() const { return serverName_; }
 
-    // The local socket's name: per user and per program folder.
+    // The local socket's path: per user and per program folder.
     static QString ServerNameFor(const QString& programFolder);
 
 Q_SIGNALS:
@@ -46,9 +54,12 @@ Q_SIGNALS:
 
 private:
     void onNewConnection();
+    bool startListening(QString* error);
 
     QString folder_;
     QString serverName_;
-    QLockFile lock_;
+    InstanceLock lock_;
     QLocalServer* server_ = nullptr;
+    QTimer listenerCheck_;
+    int connections_ = 0;
 };

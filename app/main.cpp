@@ -2,7 +2,7 @@
 #include "app/CommandLine.h"
 #include "app/Resident.h"
 #include "app/SingleInstance.h"
-#include "controller/WorkFolders.h"
+#include "settings/ProgramFolder.h"
 
 #include <QFileInfo>
 #include <cstdio>
@@ -18,7 +18,7 @@ int main(int argc, char* argv[])
     if (commandLine.outcome != CommandLine::Outcome::Start) return ReportOutcome(commandLine);
 
     const QString folder = commandLine.folder.isEmpty()
-                               ? WorkFolders::ProgramFolder(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath())
+                               ? ProgramFolder::Find(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath())
                                : commandLine.folder;
     if (commandLine.action == StartAction::Quit && !QFileInfo(folder + QStringLiteral("/maildata")).isDir()) {
         std::fprintf(stderr, "ferrowick: no instance is running on %s\n", qPrintable(folder));

@@ -1,8 +1,19 @@
 #include "controller/AccountStatusBoard.h"
 
-#include "settings/AccountStatusText.h"
+#include "controller/AccountStatusText.h"
 
 using Kind = maillib::AccountStatus::Kind;
+
+namespace {
+
+QDateTime localTime(std::chrono::system_clock::time_point at)
+{
+    if (at == std::chrono::system_clock::time_point{}) return {};
+    return QDateTime::fromMSecsSinceEpoch(
+        std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count());
+}
+
+} // namespace
 
 AccountStatusBoard::AccountStatusBoard(QString programName) : programName_(std::move(programName)) {}
 
@@ -13,6 +24,7 @@ AccountStatusBoard::Changes AccountStatusBoard::Record(const QList<Check>& check
     for (const Check& check : checks) {
         const Kind kind = check.status.kind;
         if (kind == Kind::Cancelled) continue;
+        if (offline_ && (kind == Kind::CannotConnect || kind == Kind::TimedOut)) continue;
         anyFinished = true;
         if (kind == Kind::NotConfigured) {
             // An account the user removed or never set up is nobody's concern.
@@ -41,7 +53,9 @@ AccountStatusBoard::Changes AccountStatusBoard::Record(const QList<Check>& check
             changes.notifications.append(
                 {entry.name + QStringLiteral(": 受信できません"), AccountStatusText::Reason(check.status), true});
         }
-        entry.shown = check.status;
+        // Waiting says when, not why: the reason stays the failure's.
+        if (kind != Kind::Waiting) entry.shown = check.status;
+        entry.nextTry = localTime(check.status.waitUntil);
         if (!entry.logged.contains(kind)) {
             entry.logged.append(kind);
             const QString detail = AccountStatusText::Detail(check.status);
@@ -49,26 +63,41 @@ AccountStatusBoard::Changes AccountStatusBoard::Record(const QList<Check>& check
                                     (detail.isEmpty() ? QString() : QStringLiteral(" — ") + detail));
         }
     }
-    if (anyFinished) lastCheck_ = at;
+    if (!anyFinished) return changes;
+    if (!lastCheck_.isValid() && entries_.empty())
+        changes.notifications.append(
+            {QStringLiteral("アカウントが設定されていません"),
+             QStringLiteral("Ferrowick のアイコン（通知領域がなければアプリケーションメニューの "
+                            "Ferrowick）を右クリックし、「プロパティ」でアカウントを設定して"
+                            "下さい。設定は次の起動から使われます。"),
+             false});
+    noAccount_ = entries_.empty();
+    lastCheck_ = at;
     return changes;
 }
 
 QString AccountStatusBoard::ToolTip() const
 {
+    if (offline_) return programName_ + QStringLiteral("\nネットワークに接続されていません");
     QStringList lines{programName_};
     for (const auto& [number, entry] : entries_) {
         if (!entry.failing) continue;
-        lines << QStringLiteral("%1: %2（%3 から）")
-                     .arg(entry.name, AccountStatusText::Reason(entry.shown),
-                          entry.since.toString(QStringLiteral("HH:mm")));
+        const QString since = entry.since.toString(QStringLiteral("HH:mm"));
+        const QString when =
+            entry.nextTry.isValid()
+                ? QStringLiteral("%1 から、%2 に再試行").arg(since, entry.nextTry.toString(QStringLiteral("HH:mm:ss")))
+                : since + QStringLiteral(" から");
+        lines << QStringLiteral("%1: %2（%3）").arg(entry.name, AccountStatusText::Reason(entry.shown), when);
     }
-    if (lines.size() == 1 && lastCheck_.isValid())
+    if (noAccount_) lines << QStringLiteral("アカウントが設定されていません（右クリック →「プロパティ」）");
+    else if (lines.size() == 1 && lastCheck_.isValid())
         lines << QStringLiteral("最終確認 ") + lastCheck_.toString(QStringLiteral("HH:mm:ss"));
     return lines.join(u'\n');
 }
 
 bool AccountStatusBoard::Warning() const
 {
+    if (offline_) return false;
     for (const auto& [number, entry] : entries_)
         if (entry.failing) return true;
     return false;

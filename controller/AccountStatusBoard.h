@@ -12,8 +12,12 @@
 // failing, and the lines for the log. No widgets; the tray side shows what it produces.
 //
 // Waiting (a back-off or the server's LOGIN-DELAY) and Cancelled change nothing by themselves:
-// a waiting account that worked still works, one that failed still fails. A server that
-// asks for a pause between logins is therefore never reported as failing.
+// a waiting account that worked still works, one that failed still fails, and its tooltip
+// keeps the reason and adds when it is tried again. A server that asks for a pause between
+// logins is therefore never reported as failing.
+//
+// When the first check of a start finds no account configured, the user is told once how to
+// add one; the tooltip says so for as long as it lasts.
 class AccountStatusBoard {
 public:
     struct Check {
@@ -42,16 +46,24 @@ public:
     // True while any configured account fails.
     bool Warning() const;
 
+    // While the machine has no network, an account that cannot connect or times out has not
+    // failed: it changes nothing and is not notified, and the tooltip says so once, for all.
+    void SetOffline(bool offline) { offline_ = offline; }
+    bool Offline() const { return offline_; }
+
 private:
     struct Entry {
         QString name;
         bool failing = false;
         QDateTime since;
-        maillib::AccountStatus shown;
+        maillib::AccountStatus shown;               // the failure, never Waiting
+        QDateTime nextTry;                          // when a waiting account is tried again; invalid: unknown
         QList<maillib::AccountStatus::Kind> logged; // kinds already logged in this failure
     };
 
     QString programName_;
     std::map<int, Entry> entries_;
     QDateTime lastCheck_;
+    bool offline_ = false;
+    bool noAccount_ = false;
 };

@@ -14,8 +14,9 @@ public:
     // Adds the tray icon; does nothing when it is already there.
     virtual void RegisterTrayIcon() = 0;
     virtual void RemoveTrayIcon() = 0;
-    // Starts both one-second timers.
+    // Starts both one-second timers, or starts them again after StopTimers.
     virtual void StartTimers() = 0;
+    virtual void StopTimers() = 0;
     // The desktop's default mail program, looked up once at start-up; empty when none.
     virtual QString FindMailClient() = 0;
     virtual bool StartMailClient(const QString& client, QString* error) = 0;

@@ -1,6 +1,7 @@
 #pragma once
 #include "maillib/MailLib.h"
 
+#include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>
@@ -10,28 +11,14 @@
 class MailLibrary {
 public:
     virtual ~MailLibrary() = default;
+
+    // Checks one account into `folder`; `status` says how the account fared. The list has an
+    // entry per mail, newest first; entries past the newest `placeFirst` may be empty (no file
+    // was made for them). A mail's file keeps its name from check to check and is no other
+    // mail's.
     virtual maillib::MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
-                                      std::string& folder) = 0;
+                                      std::string& folder, maillib::AccountStatus& status, std::size_t placeFirst) = 0;
     virtual maillib::MailList ReadMail(std::string& mailRef, std::string& fieldList, std::string& folder) = 0;
-
-    // RcvMail that also says how the account fared. A library without statuses reports
-    // only whether a list came back.
-    virtual maillib::MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
-                                      std::string& folder, maillib::AccountStatus& status)
-    {
-        maillib::MailList list = RcvMail(server, user, password, mode, folder);
-        status = {};
-        status.kind = list ? maillib::AccountStatus::Kind::Ok : maillib::AccountStatus::Kind::ServerError;
-        return list;
-    }
-
-    // RcvMail for a caller that reads only the first `placeFirst` mails: the list still has an
-    // entry per mail, but entries past `placeFirst` may be empty (no file was made for them).
-    virtual maillib::MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
-                                      std::string& folder, maillib::AccountStatus& status, std::size_t /*placeFirst*/)
-    {
-        return RcvMail(server, user, password, mode, folder, status);
-    }
 
     // Removes the cached mails of every account but `accounts` ((server, user) pairs) from the
     // receive folder's cache; called at start, before the first check.
@@ -42,4 +29,11 @@ public:
 
     // Aborts every RcvMail in flight, for ending the program; later calls fail at once.
     virtual void Cancel() {}
+
+    // The network came back or changed: accounts backing off because they could not connect
+    // or timed out are tried at their next check. Returns how many accounts that frees.
+    virtual std::size_t RetryUnreachable() { return 0; }
+    // The machine woke from sleep: the connections open now are dead; what runs on them fails
+    // at once.
+    virtual void DropOpenConnections() {}
 };

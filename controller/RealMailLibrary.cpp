@@ -1,19 +1,9 @@
 #include "controller/RealMailLibrary.h"
 
+#include "maillib/NetworkEvents.h"
+
 // What the checks share is set up here, before any worker thread can start one.
 RealMailLibrary::RealMailLibrary() { maillib::Initialise(); }
-
-maillib::MailList RealMailLibrary::RcvMail(std::string& server, std::string& user, std::string& password,
-                                           std::string& mode, std::string& folder)
-{
-    return maillib::RcvMail(server, user, password, mode, folder);
-}
-
-maillib::MailList RealMailLibrary::RcvMail(std::string& server, std::string& user, std::string& password,
-                                           std::string& mode, std::string& folder, maillib::AccountStatus& status)
-{
-    return maillib::RcvMail(server, user, password, mode, folder, status);
-}
 
 maillib::MailList RealMailLibrary::RcvMail(std::string& server, std::string& user, std::string& password,
                                            std::string& mode, std::string& folder, maillib::AccountStatus& status,
@@ -34,3 +24,7 @@ void RealMailLibrary::KeepCachedMailsOnlyOf(const std::string& folder,
 }
 
 void RealMailLibrary::Cancel() { maillib::CancelChecks(); }
+
+std::size_t RealMailLibrary::RetryUnreachable() { return maillib::RetryUnreachableAccounts(); }
+
+void RealMailLibrary::DropOpenConnections() { maillib::DropOpenConnections(); }

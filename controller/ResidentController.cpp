@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFile>
 #include <QHash>
 #include <QStringList>
 #include <QThread>
@@ -25,6 +26,7 @@
 namespace {
 
 const QString kFieldList = QStringLiteral("subject:from:date:nofile:");
+// The library lists an account's mails newest first: these are the newest of each account.
 constexpr int kMailsPerAccount = 100;
 
 void warn(const QString& message) { Diagnostics::Warn(message); }
@@ -38,17 +40,16 @@ void assertGuiThread()
     Q_ASSERT(!QCoreApplication::instance() || QThread::currentThread() == QCoreApplication::instance()->thread());
 }
 
-// Removes a mail file the tables will never read: only a regular file named directly in the
-// receive folder, as the library names them.
-void dropUnreadMail(const std::string& ref, std::string folder)
+// A mail's key in the day log: its time line, for a reader of the log, then the name the
+// library gave its file, which stands for the account and the server's id of the mail, so
+// that two mails of one second are told apart and one mail keeps its key from check to check.
+QString dayLogKey(const QString& timeLine, const QString& mailRef)
 {
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    if (ref.size() <= folder.size() + 1 || ref.compare(0, folder.size(), folder) != 0 || ref[folder.size()] != '/')
-        return;
-    const std::string name = ref.substr(folder.size() + 1);
-    if (name.find('/') != std::string::npos || name == "." || name == "..") return;
-    struct stat st {};
-    if (::lstat(ref.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(ref.c_str());
+    QString name = mailRef.mid(mailRef.lastIndexOf(u'/') + 1);
+    if (name.endsWith(QStringLiteral(".txt"))) name.chop(4);
+    // One line per mail, whatever a name holds.
+    name.removeIf([](QChar c) { return c.unicode() <= u' ' || c.unicode() == 0x7f; });
+    return timeLine + u' ' + name;
 }
 
 } // namespace
@@ -74,13 +75,13 @@ void ResidentController::Form_Load(const QString& programFolder)
     if (!repaired) warn(error);
     if (!WorkFolders::StartDayLog(&error)) warn(error);
 
-    mReadINI::ReadMainSettings(accounts_[1].server, accounts_[1].user, accounts_[1].password, mReadINI::AccountName[1],
+    mReadINI::ReadMainSettings(accounts_[1].server, accounts_[1].user, accounts_[1].password, mM_CHKER::AccountName[1],
                                receiveFolder_, revTimerMin_, unloadTimerSec_);
     mReadINI::ReadDisplayFlags(unloadFlag_);
     mailClient_ = host_.FindMailClient();
     for (int k = 2; k <= 5; ++k)
         mReadINI::ReadAccountSettings(accounts_[k].server, accounts_[k].user, accounts_[k].password,
-                                      mReadINI::AccountName[k], QString::number(k));
+                                      mM_CHKER::AccountName[k], QString::number(k));
     // Nothing of an account no longer configured stays on disk.
     std::vector<std::pair<std::string, std::string>> configured;
     for (int k = 1; k <= 5; ++k) configured.emplace_back(utf8(accounts_[k].server), utf8(accounts_[k].user));
@@ -98,30 +99,6 @@ void ResidentController::endCheckCycle()
     WorkFolders::PurgeReceiveFolder();
     tickCount_ = 0;
     mM_CHKER::SetCloseTimeFromNow(unloadTimerSec_);
-}
-
-void ResidentController::Timer1_Timer()
-{
-    // A tick that falls due during a check does not start another; the count starts again
-    // when the check ends.
-    if (checkInFlight_) return;
-    // Counted in int so that a limit of 32767 cannot wrap the count past it.
-    const int next = tickCount_ + 1;
-    if (next >= revTimerMin_) {
-        CheckMail([this] { endCheckCycle(); });
-    } else {
-        tickCount_ = static_cast<qint16>(next);
-    }
-}
-
-void ResidentController::Timer2_Timer()
-{
-    if (unloadFlag_ == 0) return;
-    if (!forms_.IsVisible(FormId::fMail_Checker)) return;
-    if (mM_CHKER::CloseTimeReached()) {
-        CloseNotifyWindows();
-        forms_.Unload(FormId::fMail_Checker);
-    }
 }
 
 void ResidentController::setMenuEnabled(bool enabled)
@@ -158,7 +135,7 @@ void ResidentController::CheckMail(std::function<void()> then)
         tasks.push_back([this, slot, cache, server, user, password, folder]() mutable {
             std::string mode = "SAVEALL";
             std::string receive = folder;
-            // Only the mails the tables read get a file.
+            // Only the newest mails, which the tables read, get a file.
             slot->mails = mail_.RcvMail(server, user, password, mode, receive, slot->status, kMailsPerAccount);
             // Reading only opens files, so it is done here too; the files stay until applied.
             readFields(mail_, *slot, *cache, receive);
@@ -166,7 +143,8 @@ void ResidentController::CheckMail(std::function<void()> then)
             // removing it here spares the GUI thread's purge thousands of deletions.
             if (slot->mails)
                 for (std::size_t i = kMailsPerAccount; i < slot->mails->size(); ++i)
-                    dropUnreadMail((*slot->mails)[i], receive);
+                    if (!(*slot->mails)[i].empty())
+                        FileOps::DeleteFileInFolder(fromUtf8((*slot->mails)[i]), fromUtf8(receive));
         });
     }
     runner_.Run(std::move(tasks), [this] { ApplyCheck(); });
@@ -181,6 +159,10 @@ void ResidentController::readFields(MailLibrary& mail, AccountResult& result, Re
         result.fields.reserve(last);
         for (std::size_t i = 0; i < last; ++i) {
             const std::string& ref = (*result.mails)[i];
+            if (ref.empty()) {
+                result.fields.emplace_back(); // no file: a mail the library did not fetch
+                continue;
+            }
             struct stat st {};
             const bool known = ::stat(ref.c_str(), &st) == 0 && S_ISREG(st.st_mode);
             ReadCacheEntry entry{static_cast<unsigned long long>(st.st_dev),
@@ -226,7 +208,8 @@ void ResidentController::ApplyCheck()
         if (const auto& mails = results_[static_cast<std::size_t>(k)].mails)
             total += static_cast<qint64>(mails->size());
     mM_CHKER::MailCount = static_cast<qint32>(qMin<qint64>(total, std::numeric_limits<qint32>::max()));
-    mReadINI::SeenCount = 0;
+    seenCount_ = 0;
+    announced_ = 0;
 
     holdReceiveFolder(true);
     for (int k = 1; k <= 5; ++k) {
@@ -238,6 +221,7 @@ void ResidentController::ApplyCheck()
         applyingFields_ = &result.fields;
         for (int i = 0; i < last; ++i) {
             const QString mailRef = fromUtf8((*result.mails)[static_cast<std::size_t>(i)]);
+            if (mailRef.isEmpty()) continue; // not fetched: nothing to read or delete
             StoreMailHeader(mailRef, i, label);
             DeleteMailFile(mailRef);
         }
@@ -248,7 +232,8 @@ void ResidentController::ApplyCheck()
     mM_CHKER::ExtraCount = mM_CHKER::MailCount > 5 ? mM_CHKER::MailCount - 5 : 0;
     mM_CHKER::PageOffset = 0;
     mM_CHKER::MailIndex = 0;
-    newCount_ = mM_CHKER::MailCount - mReadINI::SeenCount;
+    // New is what was read and not announced before: never a mail beyond those read.
+    newCount_ = announced_;
     showAccountStatus();
     if (newCount_ > 0) forms_.Show(FormId::fMail_Checker);
     setMenuEnabled(true);
@@ -261,7 +246,7 @@ void ResidentController::showAccountStatus()
     QList<AccountStatusBoard::Check> checks;
     for (int k = 1; k <= 5; ++k)
         checks.append(
-            {k, mReadINI::AccountName[static_cast<std::size_t>(k)], results_[static_cast<std::size_t>(k)].status});
+            {k, mM_CHKER::AccountName[static_cast<std::size_t>(k)], results_[static_cast<std::size_t>(k)].status});
     const AccountStatusBoard::Changes changes = board_.Record(checks, Clock::current().now());
     for (const QString& line : changes.logLines) AppLog::Append(line);
     for (const AccountStatusBoard::Notification& n : changes.notifications)
@@ -299,15 +284,9 @@ QString ResidentController::parseMailTime(const QString& value)
 void ResidentController::StoreMailHeader(const QString& mailRef, int position, const QString& label)
 {
     assertGuiThread();
-    maillib::MailList result;
-    if (applyingFields_ && position >= 0 && static_cast<std::size_t>(position) < applyingFields_->size()) {
-        result = (*applyingFields_)[static_cast<std::size_t>(position)];
-    } else {
-        std::string ref = utf8(mailRef);
-        std::string fields = utf8(kFieldList);
-        std::string folder = utf8(TextUtil::TrimSpaces(receiveFolder_));
-        result = mail_.ReadMail(ref, fields, folder);
-    }
+    // ReadMail's answer, read on the account's worker with its other mails.
+    if (!applyingFields_ || position < 0 || static_cast<std::size_t>(position) >= applyingFields_->size()) return;
+    const maillib::MailList& result = (*applyingFields_)[static_cast<std::size_t>(position)];
     if (!result) return;
 
     auto valueOf = [&](std::size_t c) {
@@ -319,10 +298,7 @@ void ResidentController::StoreMailHeader(const QString& mailRef, int position, c
     if (mM_CHKER::MailIndex >= mM_CHKER::kLastSlot) {
         // The tables are full. The mail still counts, and its key is still looked up, so
         // that it is not announced as new at every check.
-        if (result->size() > 2) {
-            const QString key = QStringLiteral("Time: ") + formatMailTime(valueOf(2));
-            if (WorkFolders::LookUpOrAppend(key)) ++mReadINI::SeenCount;
-        }
+        if (result->size() > 2) lookUpDayLog(dayLogKey(QStringLiteral("Time: ") + formatMailTime(valueOf(2)), mailRef));
         return;
     }
 
@@ -353,89 +329,27 @@ void ResidentController::StoreMailHeader(const QString& mailRef, int position, c
         }
     }
 
-    if (WorkFolders::LookUpOrAppend(mM_CHKER::MailTime[s])) ++mReadINI::SeenCount;
+    lookUpDayLog(dayLogKey(mM_CHKER::MailTime[s], mailRef));
+}
+
+void ResidentController::lookUpDayLog(const QString& key)
+{
+    if (WorkFolders::LookUpOrAppend(key)) ++seenCount_;
+    else ++announced_;
 }
 
 void ResidentController::DeleteMailFile(const QString& mailRef)
 {
     // Exactly the named file, and only inside the receive folder. While a check is applied the
-    // folder is held open, and a name the library made directly in it is removed relative to
-    // it, without resolving the whole path again for every mail.
-    if (receiveDirFd_ >= 0) {
-        const std::string ref = utf8(mailRef);
-        if (ref.size() > receiveDirPrefix_.size() && ref.compare(0, receiveDirPrefix_.size(), receiveDirPrefix_) == 0) {
-            const std::string name = ref.substr(receiveDirPrefix_.size());
-            if (name.find('/') != std::string::npos || name == "." || name == "..") return;
-            struct stat st {};
-            if (::fstatat(receiveDirFd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
-                ::unlinkat(receiveDirFd_, name.c_str(), 0);
-            return;
-        }
-    }
-    FileOps::DeleteFileInFolder(mailRef, TextUtil::TrimSpaces(receiveFolder_));
+    // folder is held open, so that it is not opened again for every mail.
+    FileOps::DeleteFileInFolder(mailRef, TextUtil::TrimSpaces(receiveFolder_), receiveDirFd_);
 }
 
 void ResidentController::holdReceiveFolder(bool hold)
 {
     if (receiveDirFd_ >= 0) ::close(receiveDirFd_);
     receiveDirFd_ = -1;
-    receiveDirPrefix_.clear();
-    if (!hold) return;
-    std::string folder = utf8(TextUtil::TrimSpaces(receiveFolder_));
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    if (folder.empty()) return;
-    receiveDirFd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    receiveDirPrefix_ = folder + '/';
-}
-
-void ResidentController::CloseNotifyWindows()
-{
-    for (FormId form : {FormId::fMail_1, FormId::fMail_2, FormId::fMail_3, FormId::fMail_4, FormId::fMail_5,
-                        FormId::fMail_Top, FormId::fMail_Bot, FormId::fMail_Body})
-        forms_.Unload(form);
-}
-
-void ResidentController::mnuMail_Click()
-{
-    QString error;
-    if (!host_.StartMailClient(mailClient_, &error)) warn(QStringLiteral("cannot start the mail program: ") + error);
-    forms_.Unload(FormId::fMail_Checker);
-    host_.HideController();
-}
-
-void ResidentController::mnuPropaty_Click() { forms_.ShowSettingsModal(); }
-
-void ResidentController::mnuRev_Click()
-{
-    if (checkInFlight_) return;
-    tickCount_ = revTimerMin_;
-    Timer1_Timer();
-}
-
-void ResidentController::mnuOpen_Click()
-{
-    mM_CHKER::SetCloseTimeFromNow(unloadTimerSec_);
-    mM_CHKER::PageOffset = 0;
-    forms_.Show(FormId::fMail_Checker);
-}
-
-void ResidentController::mnuEnd_Click()
-{
-    if (quitRequested_) return;
-    if (checkInFlight_) {
-        // The check is cancelled; the program ends as soon as its workers have returned.
-        quitRequested_ = true;
-        mail_.Cancel();
-        return;
-    }
-    endProgram();
-}
-
-void ResidentController::endProgram()
-{
-    quitRequested_ = true;
-    CloseNotifyWindows();
-    forms_.Unload(FormId::fMail_Checker);
-    host_.RemoveTrayIcon();
-    host_.Quit();
+    const QString folder = TextUtil::TrimSpaces(receiveFolder_);
+    if (hold && !folder.isEmpty())
+        receiveDirFd_ = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }

@@ -23,8 +23,20 @@ public:
     // Start-up; `programFolder` holds maildata/. The first check starts once the event loop runs.
     void Form_Load(const QString& programFolder);
 
+    // Both do nothing while the detail window is loaded; the settings dialog stops them.
     void Timer1_Timer();
     void Timer2_Timer();
+
+    // The machine's network went (false) or came back (true). Back, the accounts that could
+    // not connect are tried at the next tick; gone, no account is reported failing for it.
+    void SetNetworkAvailable(bool available);
+    // Forgets, at the next tick, the back-off of accounts that could not connect, and checks
+    // then when that freed any, or in any case with `checkAnyway` (a wake from sleep).
+    void RetryUnreachableAtNextTick(bool checkAnyway)
+    {
+        retryUnreachable_ = true;
+        checkAtNextTick_ = checkAtNextTick_ || checkAnyway;
+    }
 
     void mnuMail_Click();
     void mnuPropaty_Click();
@@ -39,13 +51,14 @@ public:
     bool CheckInFlight() const { return checkInFlight_; }
     // Told when a check starts (true) and when its results have been applied (false).
     void SetCheckObserver(std::function<void(bool inFlight)> observer) { checkObserver_ = std::move(observer); }
-    void StoreMailHeader(const QString& mailRef, int position, const QString& label);
     void DeleteMailFile(const QString& mailRef);
     void CloseNotifyWindows();
 
     // Read-only views for the tray side and tests.
     qint16 TickCount() const { return tickCount_; }
     qint32 NewCount() const { return newCount_; }
+    // Mails of the last check whose key was already in the day log.
+    qint16 SeenCount() const { return seenCount_; }
     qint16 RevTimerMin() const { return revTimerMin_; }
     qint16 UnloadTimerSec() const { return unloadTimerSec_; }
     qint16 UnloadFlag() const { return unloadFlag_; }
@@ -87,12 +100,18 @@ private:
     using ReadCache = std::unordered_map<std::string, ReadCacheEntry>;
     static void readFields(MailLibrary& mail, AccountResult& result, ReadCache& cache, const std::string& folder);
 
+    void countTick();
     void setMenuEnabled(bool enabled);
     void ApplyCheck();
+    // Stores the fields of one mail of the check being applied in the tables (slot by slot)
+    // and looks its key up in the day log.
+    void StoreMailHeader(const QString& mailRef, int position, const QString& label);
     void showAccountStatus();
     void endCheckCycle();
     void endProgram();
     void holdReceiveFolder(bool hold);
+    // Counts the mail as seen when its key is in the day log; otherwise logs it as announced.
+    void lookUpDayLog(const QString& key);
     static QString formatMailTime(const QString& value);
     static QString parseMailTime(const QString& value);
 
@@ -110,9 +129,13 @@ private:
     QString mailClient_;
     qint16 tickCount_ = 0;
     qint32 newCount_ = 0;
+    qint16 seenCount_ = 0;
+    qint32 announced_ = 0; // mails of the check being applied that were not in the day log
 
     bool checkInFlight_ = false;
     bool quitRequested_ = false;
+    bool retryUnreachable_ = false;
+    bool checkAtNextTick_ = false;
     std::function<void()> afterCheck_;
     std::function<void(bool)> checkObserver_;
     std::array<AccountResult, 6> results_{};
@@ -122,6 +145,5 @@ private:
     AccountStatusBoard board_{kProgramName};
     // Fields ReadMail gave on a worker for each file of the check being applied.
     const std::vector<maillib::MailList>* applyingFields_ = nullptr;
-    int receiveDirFd_ = -1;
-    std::string receiveDirPrefix_;
+    int receiveDirFd_ = -1; // the receive folder, held open while a check is applied
 };

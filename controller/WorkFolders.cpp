@@ -4,11 +4,10 @@
 #include "platform/FileOps.h"
 #include "platform/ProfileIni.h"
 #include "platform/TextUtil.h"
+#include "settings/ProgramFolder.h"
 #include "settings/mReadINI.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QSet>
 
 #include <cerrno>
@@ -71,18 +70,23 @@ void takeLines(DayLog& log, const QByteArray& bytes)
 // shorter is read again from the start.
 void refreshDayLog(DayLog& log)
 {
+    // Never through a link, never a FIFO: only the regular file of ours is read.
+    const int fd = FileOps::OpenRegularFile(log.path, O_RDONLY, FileOps::Links::Refuse).fd;
     struct stat st {};
-    const QByteArray name = QFile::encodeName(log.path);
-    if (log.path.isEmpty() || ::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        if (fd >= 0) ::close(fd);
+        return;
+    }
     if (st.st_dev != log.device || st.st_ino != log.inode || st.st_size < log.readUpTo) {
         log.device = st.st_dev;
         log.inode = st.st_ino;
         log.readUpTo = 0;
     }
     log.size = st.st_size;
-    if (st.st_size == log.readUpTo) return;
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return;
+    if (st.st_size == log.readUpTo) {
+        ::close(fd);
+        return;
+    }
     QByteArray tail(st.st_size - log.readUpTo, Qt::Uninitialized);
     qint64 got = 0;
     while (got < tail.size()) {
@@ -107,18 +111,9 @@ bool isMailFileName(const char* name)
 
 } // namespace
 
-QString ProgramFolder(const QString& executableFolder)
-{
-    if (QFileInfo(executableFolder + QStringLiteral("/maildata")).isDir()) return executableFolder;
-    QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
-    if (dataHome.isEmpty() || !QDir::isAbsolutePath(dataHome))
-        dataHome = QDir::homePath() + QStringLiteral("/.local/share");
-    return dataHome + QStringLiteral("/ferrowick");
-}
-
 void SetPaths(const QString& programFolder, const QDate& startDate)
 {
-    mReadINI::IniPath = programFolder + QStringLiteral("/maildata/INI/maildata.ini");
+    mReadINI::IniPath = ProgramFolder::SettingsFile(programFolder);
     mReadINI::DummySource = programFolder + QStringLiteral("/maildata/Dummy/Dummy.txt");
     mReadINI::DummyPath = programFolder + QStringLiteral("/maildata/Dummy.txt");
     mReadINI::MailDir = programFolder + QStringLiteral("/maildata");

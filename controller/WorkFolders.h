@@ -2,12 +2,8 @@
 #include <QDate>
 #include <QString>
 
-// The program folder and the work folders inside it.
+// The work folders inside the program folder (settings/ProgramFolder.h finds that).
 namespace WorkFolders {
-
-// The executable's folder when a `maildata` folder stands beside it (a portable copy),
-// otherwise the per-user data folder $XDG_DATA_HOME/ferrowick (~/.local/share/ferrowick).
-QString ProgramFolder(const QString& executableFolder);
 
 // Sets the shared work paths from the program folder and the start date.
 void SetPaths(const QString& programFolder, const QDate& startDate);

@@ -1,6 +1,7 @@
 #include "controller/fMail_Task.h"
 
 #include "platform/MailtoHandler.h"
+#include "controller/DesktopNotification.h"
 #include "controller/TrayWarningIcon.h"
 #include "controller/mM_CHKER.h"
 
@@ -67,12 +68,10 @@ void fMail_Task::setUp()
 
     connect(&timer1_, &QTimer::timeout, this, [this] { logic_.Timer1_Timer(); });
     connect(&timer2_, &QTimer::timeout, this, [this] { logic_.Timer2_Timer(); });
-    ResidentTimers::install(this);
 }
 
 fMail_Task::~fMail_Task()
 {
-    if (ResidentTimers::current() == this) ResidentTimers::install(nullptr);
     tray_.setContextMenu(nullptr);
     delete mnuMain_;
 }
@@ -98,7 +97,10 @@ void fMail_Task::ShowTrayStatus(const QString& tip, bool warning)
 
 void fMail_Task::ShowNotification(const QString& title, const QString& text, bool warning)
 {
-    tray_.showMessage(title, text, warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
+    // The tray's balloon needs a tray; without one (stock GNOME, say) the desktop shows it.
+    if (QSystemTrayIcon::isSystemTrayAvailable() && tray_.isVisible())
+        tray_.showMessage(title, text, warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
+    else DesktopNotification::Send(title, text, warning);
 }
 
 void fMail_Task::StartTimers()
@@ -109,20 +111,14 @@ void fMail_Task::StartTimers()
     timer2_.start();
 }
 
+void fMail_Task::StopTimers()
+{
+    timer1_.stop();
+    timer2_.stop();
+}
+
 QString fMail_Task::FindMailClient() { return MailtoHandler::Find(); }
 
 bool fMail_Task::StartMailClient(const QString& client, QString* error) { return MailtoHandler::Launch(client, error); }
 
 void fMail_Task::Quit() { QCoreApplication::exit(0); }
-
-void fMail_Task::SetTimer1Enabled(bool enabled)
-{
-    if (enabled) timer1_.start();
-    else timer1_.stop();
-}
-
-void fMail_Task::SetTimer2Enabled(bool enabled)
-{
-    if (enabled) timer2_.start();
-    else timer2_.stop();
-}

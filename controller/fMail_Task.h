@@ -1,7 +1,6 @@
 #pragma once
 #include "controller/ControllerHost.h"
 #include "controller/ResidentController.h"
-#include "platform/ResidentTimers.h"
 
 #include <QObject>
 #include <QSystemTrayIcon>
@@ -13,7 +12,7 @@ class QMenu;
 
 // The hidden resident object: owns the tray icon, its popup menu and the two one-second
 // timers, and hands every event to ResidentController.
-class fMail_Task final : public QObject, public ControllerHost, public ResidentTimers {
+class fMail_Task final : public QObject, public ControllerHost {
     Q_OBJECT
 public:
     // Without a runner, checks run on the GUI thread (tests); the program passes a pool.
@@ -35,16 +34,13 @@ public:
     void RegisterTrayIcon() override;
     void RemoveTrayIcon() override;
     void StartTimers() override;
+    void StopTimers() override;
     QString FindMailClient() override;
     bool StartMailClient(const QString& client, QString* error) override;
     void Quit() override;
     void ShowTrayStatus(const QString& tip, bool warning) override;
     void ShowNotification(const QString& title, const QString& text, bool warning) override;
     bool ShowsWarningIcon() const { return warningShown_; }
-
-    // ResidentTimers
-    void SetTimer1Enabled(bool enabled) override;
-    void SetTimer2Enabled(bool enabled) override;
 
 private:
     void setUp();

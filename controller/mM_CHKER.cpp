@@ -29,7 +29,8 @@ void ResetForTests()
 {
     for (MailTable* t : {&MailSubject, &MailFrom, &MailTime, &MailAccount, &MailBody}) t->fill(QString());
     MailIndex = MailCount = ExtraCount = PageOffset = 0;
-    StackTop.clear();
+    AccountName.fill(QString());
+    StackTop.reset();
     CloseTime = QDateTime();
     TrayIcon = NotifyIconData();
 }

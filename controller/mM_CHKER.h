@@ -3,6 +3,7 @@
 #include <QIcon>
 #include <QString>
 #include <array>
+#include <optional>
 
 // State shared by the controller and the notification windows: the tables of the last mail
 // check, the counters, the header's position and the close time.
@@ -22,8 +23,11 @@ inline qint32 MailCount = 0;  // mails all accounts returned in the last check
 inline qint32 ExtraCount = 0; // mails beyond the five cards
 inline qint32 PageOffset = 0; // card k shows slot PageOffset + k
 
-// The header strip's top in twips as decimal text; empty when unset.
-inline QString StackTop;
+// Display names of accounts 1..5 (index 0 unused), as the controller read them at start.
+inline std::array<QString, 6> AccountName;
+
+// The header strip's top in whole twips; unset until a stack is first opened.
+inline std::optional<qint64> StackTop;
 
 // When the notification windows close by themselves. Kept as a date-time so that a close
 // time past midnight is not taken as already reached; CloseTimeText() gives "hh:mm:ss".
@@ -31,13 +35,9 @@ inline QDateTime CloseTime;
 
 // The notification-area icon record, filled at every check.
 struct NotifyIconData {
-    quint32 size = 88;
-    quintptr window = 0;
-    quint32 id = 1;
-    quint32 flags = 7;             // callback message, icon and tip are valid
-    quint32 callbackMessage = 512; // mouse actions arrive as mouse moves
+    quintptr window = 0; // the resident object that owns the icon
     QIcon icon;
-    QString tip; // "Ferrowick"
+    QString tip; // "Ferrowick", then the accounts' state
 };
 inline NotifyIconData TrayIcon;
 

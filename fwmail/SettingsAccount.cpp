@@ -1,27 +1,21 @@
 #include "fwmail/SettingsAccount.h"
 
+#include "settings/ProgramFolder.h"
 #include "settings/mReadINI.h"
 
-#include <QDir>
 #include <QFileInfo>
 
 namespace fwmail {
 
 std::string ProgramFolderFor(const std::string& executableFolder)
 {
-    // The resident's own rule (controller/WorkFolders.cpp); kept in step with it.
-    const QString exe = QString::fromStdString(executableFolder);
-    if (QFileInfo(exe + QStringLiteral("/maildata")).isDir()) return executableFolder;
-    QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
-    if (dataHome.isEmpty() || !QDir::isAbsolutePath(dataHome))
-        dataHome = QDir::homePath() + QStringLiteral("/.local/share");
-    return (dataHome + QStringLiteral("/ferrowick")).toStdString();
+    return ProgramFolder::Find(QString::fromStdString(executableFolder)).toStdString();
 }
 
 bool ReadSettingsAccount(const std::string& programFolder, int account, SettingsAccount& out, std::string& error)
 {
     const QString base = QString::fromStdString(programFolder) + QStringLiteral("/maildata");
-    mReadINI::IniPath = base + QStringLiteral("/INI/maildata.ini");
+    mReadINI::IniPath = ProgramFolder::SettingsFile(QString::fromStdString(programFolder));
     if (!QFileInfo(mReadINI::IniPath).isFile()) {
         error = "no settings file " + mReadINI::IniPath.toStdString();
         return false;

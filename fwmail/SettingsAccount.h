@@ -10,8 +10,7 @@ struct SettingsAccount {
     std::string caFile; // maildata/INI/cacert.pem when it exists
 };
 
-// The program folder the resident uses: the executable's folder when it holds maildata/,
-// else $XDG_DATA_HOME/ferrowick (~/.local/share/ferrowick).
+// The program folder found from fwmail's own folder as the resident finds it from its own.
 std::string ProgramFolderFor(const std::string& executableFolder);
 
 // Account 1..5 of maildata/INI/maildata.ini in the program folder. False, with a reason that

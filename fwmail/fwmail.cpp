@@ -2,6 +2,7 @@
 // Ferrowick does. Exit codes: 0 success, 1 account or file error, 2 usage.
 #include "maillib/Charset.h"
 #include "maillib/MailLib.h"
+#include "fwmail/Interruption.h"
 #include "fwmail/SettingsAccount.h"
 #include "fwmail/SignInCommands.h"
 
@@ -23,14 +24,19 @@ namespace {
 
 constexpr const char* kFieldList = "subject:from:date:nofile:";
 
+void PrintUsage(FILE* out)
+{
+    std::fprintf(out, "usage: fwmail check [--json] [--cafile FILE] [--password-stdin] SERVER USER\n"
+                      "       fwmail check [--json] [--cafile FILE] --account N [--folder DIR]\n"
+                      "       fwmail read [--json] FILE...\n"
+                      "       fwmail password --account N [--folder DIR]   (the password on stdin)\n"
+                      "       fwmail login --account N [--folder DIR]\n");
+}
+
 int Usage(const char* why = nullptr)
 {
     if (why) std::fprintf(stderr, "fwmail: %s\n", maillib::charset::StripDisplayControls(why, "").c_str());
-    std::fprintf(stderr, "usage: fwmail check [--json] [--cafile FILE] [--password-stdin] SERVER USER\n"
-                         "       fwmail check [--json] [--cafile FILE] --account N [--folder DIR]\n"
-                         "       fwmail read [--json] FILE...\n"
-                         "       fwmail password --account N [--folder DIR]   (the password on stdin)\n"
-                         "       fwmail login --account N [--folder DIR]\n");
+    PrintUsage(stderr);
     return 2;
 }
 
@@ -182,6 +188,8 @@ int Check(const std::vector<std::string>& args)
         }
     }
 
+    // From here on an interruption waits until the temporary folder is gone.
+    fwmail::WatchInterruptions();
     std::string tmpl =
         (std::getenv("TMPDIR") ? std::string(std::getenv("TMPDIR")) : std::string("/tmp")) + "/fwmail-XXXXXX";
     std::vector<char> buf(tmpl.begin(), tmpl.end());
@@ -212,7 +220,7 @@ int Check(const std::vector<std::string>& args)
     auto refs = maillib::RcvMail(server, user, password, mode, folder);
     if (!refs) {
         // The library has said why; the server text is not repeated, it may hold a password.
-        std::fprintf(stderr, "fwmail: the check failed\n");
+        std::fprintf(stderr, fwmail::InterruptingSignal() ? "fwmail: interrupted\n" : "fwmail: the check failed\n");
         return 1;
     }
     if (json) std::printf("[");
@@ -277,13 +285,17 @@ int main(int argc, char** argv)
     if (argc < 2) return Usage();
     std::string cmd = argv[1];
     std::vector<std::string> args(argv + 2, argv + argc);
-    if (cmd == "check") return Check(args);
+    if (cmd == "check") {
+        const int rc = Check(args);
+        fwmail::EndIfInterrupted();
+        return rc;
+    }
     if (cmd == "read") return ReadFiles(args);
     if (cmd == "password") return fwmail::PasswordCommand(args, ExecutableFolder());
     if (cmd == "login") return fwmail::LoginCommand(args, ExecutableFolder());
     if (cmd == "--version") return std::printf("fwmail %s\n", FW_VERSION) < 0;
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
-        Usage();
+        PrintUsage(stdout);
         return 0;
     }
     return Usage(("unknown command " + cmd).c_str());

@@ -1,5 +1,6 @@
-// One check of one account: the POP3 dialogue, the account's cache of mails, and the rules
-// that hold between checks (back-off, the server's login delay, the steady-check shortcut).
+// One check of one account: the account's cache of mails and the rules that hold between
+// checks (back-off, the server's login delay, the steady-check shortcut, placing files, the
+// status), around a MailboxSession that speaks the server's protocol.
 #pragma once
 
 #include "maillib/MailLib.h"
@@ -13,7 +14,7 @@ namespace maillib {
 // What the library knows an account by: the server as written out, and the user.
 std::string AccountKey(const ServerAddress& address, const std::string& user);
 
-// Checks the account into `folder` (an existing folder), placing the first `placeFirst` mails
+// Checks the account into `folder` (an existing folder), placing the newest `placeFirst` mails
 // as files; `status` says how it went, its text without the account's label.
 MailList CheckAccount(const ServerAddress& address, const std::string& user, const std::string& password,
                       const std::string& folder, AccountStatus& status, size_t placeFirst);

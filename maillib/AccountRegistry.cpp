@@ -6,10 +6,9 @@ namespace maillib {
 namespace {
 
 struct Registry {
-    std::mutex mutex; // guards the map and the settings, never held during a check
+    std::mutex mutex; // guards the map and the limits, never held during a check
     std::map<std::string, std::shared_ptr<AccountState>> accounts;
     internal::Limits limits;
-    SessionFactory factory;
 };
 
 Registry& Reg()
@@ -41,10 +40,12 @@ std::shared_ptr<AccountState> FindAccount(const std::string& key)
     return it == Reg().accounts.end() ? nullptr : it->second;
 }
 
-SharedSettings Settings()
+std::vector<std::shared_ptr<AccountState>> AllAccounts()
 {
     std::lock_guard lock(Reg().mutex);
-    return SharedSettings{Reg().limits, Reg().factory};
+    std::vector<std::shared_ptr<AccountState>> all;
+    for (const auto& [key, st] : Reg().accounts) all.push_back(st);
+    return all;
 }
 
 void ForgetAccounts(bool dropCopies)
@@ -75,12 +76,6 @@ void SetLimits(const Limits& limits)
 {
     std::lock_guard lock(Reg().mutex);
     Reg().limits = limits;
-}
-
-void SetSessionFactory(SessionFactory factory)
-{
-    std::lock_guard lock(Reg().mutex);
-    Reg().factory = std::move(factory);
 }
 
 } // namespace internal

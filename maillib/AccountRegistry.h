@@ -3,9 +3,10 @@
 // checks of different accounts run side by side.
 #pragma once
 
+#include "maillib/Backoff.h"
 #include "maillib/MailLibInternal.h"
-#include "maillib/Pop3Listing.h"
-#include "maillib/Pop3Session.h"
+#include "maillib/MailboxSession.h"
+#include "maillib/UidList.h"
 
 #include <chrono>
 #include <map>
@@ -17,7 +18,6 @@
 
 namespace maillib {
 
-using Clock = std::chrono::steady_clock;
 
 struct Cached {
     std::string content;
@@ -33,25 +33,26 @@ void DropShadow(Cached& mail);
 
 struct AccountState {
     std::mutex mutex;                                 // held while this account is checked
-    std::map<std::string, Cached, std::less<>> mails; // by UIDL (or header identity)
+    std::map<std::string, Cached, std::less<>> mails; // the newest mails, by the session's id
     size_t cachedBytes = 0;
-    UidList lastListing; // ids of the last good check, server order
+    // The last good check's listing: the ids of the newest mails (as many as it placed at
+    // most), newest first, and what the session said of the mailbox, which its summary at
+    // the next check is held against.
+    UidList lastListing;
+    MailboxState lastState;
+    size_t lastWindow = 0; // how many of the newest mails that check was asked to place
     bool haveLastOrder = false;
-    // What a check needs to tell, from STAT and UIDL of the last message alone, that the
-    // mailbox is as the last full UIDL listing left it.
-    bool tailKnown = false; // lastListing came from UIDL and numbers 1..count
-    std::string tailId;     // the id the listing gave the last message
     Clock::time_point fullListingAt{};
-    Clock::time_point shortcutRefusedAt{}; // STAT or UIDL n refused: full listings for a while
+    Clock::time_point shortcutRefusedAt{}; // the summary was refused: full listings for a while
     bool shortcutRefused = false;
     bool listingComplete = false; // every mail of lastListing is in `mails`
-    int failures = 0;
-    std::chrono::milliseconds backoff{0};
-    Clock::time_point retryAt{};
+    // The back-off of each set of credentials sent, by their fingerprint: two account slots
+    // with the same server and user share the mails, but a wrong password of one is not sent
+    // again because the other logged in. A few at the most (kMaxBackoffs).
+    std::map<std::string, Backoff, std::less<>> backoffs;
+    std::string lastFingerprint; // the credentials of the last check
     Clock::time_point loginAllowedAt{};
-    bool loginDelayRefused = false; // the wait is the server's refusal, not its announced pause
-    std::string passwordFingerprint;
-    std::string lastFailure;                       // reason of the failure being backed off from
+    bool loginDelayRefused = false;                // the wait is the server's refusal, not its announced pause
     std::set<std::string, std::less<>> skipWarned; // mails already reported as skipped
     size_t skipSummary = 0;                        // mails skipped when that was last said as one line
     std::set<std::string, std::less<>> askLast;    // mails that ended a check early: fetched after the others
@@ -69,13 +70,10 @@ struct AccountState {
 std::shared_ptr<AccountState> AccountFor(const std::string& key);
 std::shared_ptr<AccountState> FindAccount(const std::string& key);
 
-struct SharedSettings {
-    internal::Limits limits;
-    SessionFactory factory;
-};
-SharedSettings Settings();
-
 // Forgets every account; `dropCopies` removes their copies on disk as well.
 void ForgetAccounts(bool dropCopies);
+
+// Every account known now, for a look at each (the registry's lock is not held meanwhile).
+std::vector<std::shared_ptr<AccountState>> AllAccounts();
 
 } // namespace maillib

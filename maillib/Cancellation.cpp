@@ -32,11 +32,16 @@ void CancelChecks()
 {
     g_cancelled.store(true);
     // curl sleeps up to a second between its progress calls; a shut-down socket wakes it now.
-    std::lock_guard lock(Live().mutex);
-    for (curl_socket_t s : Live().open) ::shutdown(s, SHUT_RDWR);
+    internal::ShutDownOpenSockets();
 }
 
 namespace internal {
+
+void ShutDownOpenSockets()
+{
+    std::lock_guard lock(Live().mutex);
+    for (curl_socket_t s : Live().open) ::shutdown(s, SHUT_RDWR);
+}
 
 bool Cancelled() { return g_cancelled.load(); }
 

@@ -9,6 +9,10 @@ namespace maillib::internal {
 bool Cancelled();
 void ClearCancel(); // tests only
 
+// Shuts down every socket curl has open now, so that the transfers on them fail at once;
+// later transfers are not affected.
+void ShutDownOpenSockets();
+
 // curl's open/close socket callbacks (CURLOPT_OPENSOCKETFUNCTION, CURLOPT_CLOSESOCKETFUNCTION)
 // and its transfer-info callback (CURLOPT_XFERINFOFUNCTION), which aborts once cancelled.
 curl_socket_t OpenSocket(void* clientp, curlsocktype purpose, curl_sockaddr* address);

@@ -1,5 +1,6 @@
 #include "maillib/Charset.h"
 
+#include "base/HiddenControls.h"
 #include "base/IconvConverter.h"
 
 #include <glib.h>
@@ -139,15 +140,15 @@ std::string StripDisplayControls(std::string_view s, std::string_view keep)
     const std::string valid = MakeValidUtf8(s);
     std::string out;
     out.reserve(valid.size());
-    for (size_t i = 0; i < valid.size(); ++i) {
-        auto u = static_cast<unsigned char>(valid[i]);
-        // In valid UTF-8, U+0080..U+009F are exactly C2 80..C2 9F.
-        if (u == 0xC2 && i + 1 < valid.size() && static_cast<unsigned char>(valid[i + 1]) <= 0x9F) {
-            ++i;
-            continue;
-        }
-        if ((u < 0x20 || u == 0x7F) && keep.find(valid[i]) == std::string_view::npos) continue;
-        out.push_back(valid[i]);
+    for (size_t i = 0; i < valid.size();) {
+        const auto lead = static_cast<unsigned char>(valid[i]);
+        const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+        for (size_t k = 1; k < length && i + k < valid.size(); ++k)
+            c = (c << 6) | (static_cast<unsigned char>(valid[i + k]) & 0x3F);
+        const bool kept = length == 1 && keep.find(valid[i]) != std::string_view::npos;
+        if (kept || !fw::IsHiddenControl(c)) out.append(valid, i, length);
+        i += length;
     }
     return out;
 }

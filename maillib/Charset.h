@@ -31,8 +31,9 @@ std::string MakeValidUtf8(std::string_view s);
 // Drops NUL and C0/DEL controls except the ones kept (e.g. "\n\t").
 std::string StripControls(std::string_view s, std::string_view keep);
 
-// For text shown to a person: makes it valid UTF-8 and drops C0 controls, DEL and the
-// C1 controls U+0080..U+009F (U+009B starts a terminal escape), except the ones kept.
+// For text shown to a person: makes it valid UTF-8 and drops C0 controls, DEL, the C1
+// controls, the line separators and the invisible bidi and format characters
+// (fw::IsHiddenControl), except the ASCII ones in `keep`.
 std::string StripDisplayControls(std::string_view s, std::string_view keep);
 
 std::string Trim(std::string_view s);

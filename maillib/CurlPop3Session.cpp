@@ -1,5 +1,7 @@
 #include "maillib/Cancellation.h"
 #include "maillib/Charset.h"
+#include "maillib/CurlTransport.h"
+#include "maillib/PasswordMask.h"
 #include "maillib/Pop3Capability.h"
 #include "maillib/Pop3Listing.h"
 #include "maillib/Pop3Session.h"
@@ -51,14 +53,6 @@ std::string Sanitise(std::string_view s)
     return t;
 }
 
-// A server may echo what it was sent; its words never carry the password on.
-std::string WithoutPassword(std::string text, const std::string& password)
-{
-    if (!password.empty())
-        for (size_t at; (at = text.find(password)) != std::string::npos;) text.replace(at, password.size(), "****");
-    return text;
-}
-
 class CurlPop3Session final : public Pop3Session {
 public:
     explicit CurlPop3Session(const SessionOptions& o) : opts_(o)
@@ -66,35 +60,11 @@ public:
         InitCurlOnce();
         curl_ = curl_easy_init();
         if (!curl_) return;
-        curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(curl_, CURLOPT_URL, opts_.server.Url().c_str());
-        curl_easy_setopt(curl_, CURLOPT_PROTOCOLS_STR, "pop3,pop3s");
-        curl_easy_setopt(curl_, CURLOPT_USERNAME, opts_.user.c_str());
-        curl_easy_setopt(curl_, CURLOPT_PASSWORD, opts_.password.c_str());
-        curl_easy_setopt(curl_, CURLOPT_USE_SSL,
-                         opts_.server.security == ServerAddress::Security::Plain ? static_cast<long>(CURLUSESSL_NONE)
-                                                                                 : static_cast<long>(CURLUSESSL_ALL));
-        curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYPEER, 1L);
-        curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYHOST, 2L);
-        if (!opts_.caFile.empty()) {
-            // CAINFO replaces the default bundle; the system's hashed directory
-            // (curl's default CAPATH) keeps the public CAs trusted alongside.
-            curl_easy_setopt(curl_, CURLOPT_CAINFO, opts_.caFile.c_str());
-            char* capath = nullptr;
-            curl_easy_getinfo(curl_, CURLINFO_CAPATH, &capath);
-            curl_easy_setopt(curl_, CURLOPT_CAPATH, capath ? capath : "/etc/ssl/certs");
-        }
-        curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, errbuf_);
+        SetTransportOptions(curl_, opts_, "pop3,pop3s", errbuf_);
         curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, &WriteCallback);
         curl_easy_setopt(curl_, CURLOPT_VERBOSE, 1L);
         curl_easy_setopt(curl_, CURLOPT_DEBUGFUNCTION, &DebugCallback);
         curl_easy_setopt(curl_, CURLOPT_DEBUGDATA, this);
-        // Cancellation: the flag is looked at in every progress call, and CancelChecks shuts
-        // down the sockets so that a transfer waiting on a silent server wakes at once.
-        curl_easy_setopt(curl_, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, &internal::TransferInfo);
-        curl_easy_setopt(curl_, CURLOPT_OPENSOCKETFUNCTION, &internal::OpenSocket);
-        curl_easy_setopt(curl_, CURLOPT_CLOSESOCKETFUNCTION, &internal::CloseSocket);
     }
 
     ~CurlPop3Session() override { Quit(); }
@@ -274,7 +244,8 @@ private:
             reply.failure = K::Waiting;
         }
         std::string server =
-            errReply ? " (server said: " + Sanitise(WithoutPassword(errReply_, opts_.password)) + ")" : std::string();
+            errReply ? " (server said: " + Sanitise(MaskPassword(errReply_, opts_.user, opts_.password)) + ")"
+                     : std::string();
         switch (rc) {
         case CURLE_WEIRD_SERVER_REPLY:
             if (errReply && (cmd == "uidl" || cmd == "top" || cmd == "list" || cmd == "stat")) {
@@ -336,7 +307,7 @@ private:
                 std::string(curl_easy_strerror(rc)) + (errbuf_[0] ? std::string(": ") + errbuf_ : "") + server;
             break;
         }
-        reply.reason = WithoutPassword(Sanitise(reply.reason), opts_.password);
+        reply.reason = MaskPassword(Sanitise(reply.reason), opts_.user, opts_.password);
         return reply;
     }
 

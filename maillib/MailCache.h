@@ -8,7 +8,7 @@
 #pragma once
 
 #include "maillib/AccountRegistry.h"
-#include "maillib/Pop3Listing.h"
+#include "maillib/UidList.h"
 
 #include <string>
 #include <utility>

@@ -31,6 +31,7 @@ struct AccountStatus {
         NoStls,      // STLS is required and the server does not offer or refuses it
         Waiting,     // backing off, or the server's LOGIN-DELAY; see waitUntil
         Cancelled,   // CancelChecks() stopped it
+        DiskFull,    // the mails could not be placed: no space left in the receive folder
     };
     Kind kind = Kind::NotConfigured;
     // One line, safe to show: never a password, no control characters.
@@ -40,14 +41,17 @@ struct AccountStatus {
 };
 
 // All texts UTF-8. The in-out references are left unchanged by the library.
+// The list has one entry per mail, newest first (the server's highest message number first):
+// the path of a file placed in the folder. A mail's file keeps its name from check to check,
+// and no other mail of any account gets that name.
 MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode, std::string& folder);
 // The same check; `status` says how it went.
 MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode, std::string& folder,
                  AccountStatus& status);
-// The same check for a caller that reads only the first `placeFirst` mails: the list still
-// has one entry per mail, in server order (its size is the mail count), but only the first
-// `placeFirst` entries are paths of files placed in the folder; the others are empty strings
-// and no file is made for them. The overloads above place every mail.
+// The same check for a caller that reads only the newest `placeFirst` mails: only they are
+// fetched and placed, and only they are kept in the cache. The list still has one entry per
+// mail (its size is the mail count), but past the placed files come empty strings: nothing
+// is asked of the server or made for those mails. The overloads above place every mail.
 MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode, std::string& folder,
                  AccountStatus& status, std::size_t placeFirst);
 MailList ReadMail(std::string& mailRef, std::string& fieldList, std::string& folder);
@@ -57,6 +61,11 @@ MailList ReadMail(std::string& mailRef, std::string& fieldList, std::string& fol
 // `accounts` ((server, user) as given to RcvMail), e.g. of accounts no longer configured.
 // Call it before the checks of `folder` start.
 void KeepCachedMailsOnlyOf(const std::string& folder, const std::vector<std::pair<std::string, std::string>>& accounts);
+
+// Ends the wait the account (server and user as given to RcvMail) is in, the back-off after a
+// failure or the server's login delay, so that its next check asks the server at once. For a
+// check the user asked for; a check that then succeeds ends the wait for later checks as well.
+void RetryNow(const std::string& server, const std::string& user);
 
 // Sets up what all checks share (curl, GMime). Idempotent; call before the first worker.
 void Initialise();

@@ -1,10 +1,9 @@
 // Knobs and hooks for tests, the benchmark and the command-line tool.
 #pragma once
 
-#include "maillib/Pop3Session.h"
-
 #include <chrono>
 #include <cstddef>
+#include <string>
 
 namespace maillib::internal {
 
@@ -31,13 +30,10 @@ void ResetState();
 // Forgets what this process knows, as a new process would start; the copies on disk stay.
 void ForgetProcessState();
 
-// Replaces the curl transport (nullptr restores it).
-void SetSessionFactory(SessionFactory factory);
-
 struct AccountStats {
     size_t cachedMails = 0;
     size_t cachedBytes = 0;
-    int failures = 0; // consecutive
+    int failures = 0; // consecutive, of the credentials last sent
 };
 AccountStats StatsFor(const std::string& server, const std::string& user);
 

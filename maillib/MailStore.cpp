@@ -44,8 +44,10 @@ bool SaveFile(const std::string& folder, const std::string& name, const std::str
     bool ok = WriteWhole(fd, data);
     ok = (::close(fd) == 0) && ok;
     if (ok && ::rename(buf.data(), finalPath.c_str()) == 0) return true;
-    error = std::string("cannot save a mail file: ") + std::strerror(errno);
+    const int code = errno;
+    error = std::string("cannot save a mail file: ") + std::strerror(code);
     ::unlink(buf.data());
+    errno = code; // for the caller to tell a full disk
     return false;
 }
 
@@ -139,8 +141,9 @@ std::string CaFileFor(const std::string& folder)
 }
 
 MailList WriteFiles(const std::string& folder, const std::string& accountKey, const UidList& order, AccountState& st,
-                    const UncachedMails& uncached, size_t placeFirst, bool allCached, std::string& error)
+                    const UncachedMails& uncached, std::string& error, int* errorNumber)
 {
+    if (errorNumber) *errorNumber = 0;
     CacheRoot(folder); // clears what a dead process left half-written before the first save
     std::vector<std::string> refs;
     refs.reserve(order.size());
@@ -151,10 +154,6 @@ MailList WriteFiles(const std::string& folder, const std::string& accountKey, co
             error = "cancelled";
             return std::nullopt;
         }
-        if (allCached && refs.size() >= placeFirst) {
-            refs.resize(order.size()); // one empty entry for each mail left
-            break;
-        }
         Cached* cached = nullptr;
         const std::string* content = nullptr;
         if (auto it = st.mails.find(id); it != st.mails.end()) {
@@ -164,10 +163,6 @@ MailList WriteFiles(const std::string& folder, const std::string& accountKey, co
             content = &u->second;
         }
         if (!content) continue;
-        if (refs.size() >= placeFirst) {
-            refs.emplace_back();
-            continue;
-        }
         std::string name;
         if (cached && !cached->fileName.empty()) {
             name = cached->fileName;
@@ -176,6 +171,7 @@ MailList WriteFiles(const std::string& folder, const std::string& accountKey, co
             if (cached) cached->fileName = name;
         }
         if (!PlaceFile(folder, name, cached, *content, error)) {
+            if (errorNumber) *errorNumber = errno;
             RemoveFiles(refs);
             return std::nullopt;
         }

@@ -4,7 +4,7 @@
 
 #include "maillib/AccountRegistry.h"
 #include "maillib/MailLib.h"
-#include "maillib/Pop3Listing.h"
+#include "maillib/UidList.h"
 
 #include <map>
 #include <string>
@@ -24,13 +24,12 @@ std::string CacheRoot(const std::string& folder);
 // INI/cacert.pem in the folder when it is a regular file, else empty.
 std::string CaFileFor(const std::string& folder);
 
-// One entry per id, in order, for the ids in the account's cache or in `uncached` (others
-// are left out); the first `placeFirst` entries are files put in the folder, the rest empty.
-// On failure (or cancellation) every file this call wrote is removed again and nullopt
-// returned; `error` then says why.
-// `allCached` says every id is in the account's cache, which spares looking up the unplaced.
+// One file put in the folder per id, in order, for the ids in the account's cache or in
+// `uncached` (others are left out). On failure (or cancellation) every file this call wrote
+// is removed again and nullopt returned; `error` then says why, and `errorNumber` (when given)
+// holds the system's error code (ENOSPC for a full disk), or 0.
 MailList WriteFiles(const std::string& folder, const std::string& accountKey, const UidList& order, AccountState& st,
-                    const UncachedMails& uncached, size_t placeFirst, bool allCached, std::string& error);
+                    const UncachedMails& uncached, std::string& error, int* errorNumber = nullptr);
 
 // Removes files written by a check that is then abandoned (empty entries are skipped).
 void RemoveFiles(const std::vector<std::string>& paths);

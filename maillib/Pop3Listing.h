@@ -1,6 +1,7 @@
-// POP3 listings (UIDL, LIST) as they stream in. A mailbox may list hundreds of thousands
-// of mails, so ids are kept in large shared chunks rather than one string each.
+// POP3 listings (UIDL, LIST) as they stream in.
 #pragma once
+
+#include "maillib/UidList.h"
 
 #include <cstdint>
 #include <functional>
@@ -14,6 +15,9 @@ namespace maillib {
 // "NUMBER REST" with NUMBER a message number (1..999999999) and REST not empty; blanks
 // around both are ignored. False for anything else, which a listing skips.
 bool ParseListingLine(std::string_view line, unsigned long& number, std::string_view& rest);
+
+// The count that begins a STAT reply ("count size"): 0..999999999; false for anything else.
+bool ParseLeadingCount(std::string_view text, unsigned long& count);
 
 // UIDs longer than this are kept by a hash of themselves.
 constexpr size_t kMaxUidLength = 512;
@@ -30,34 +34,9 @@ private:
     std::string pending_;
 };
 
-// The unique ids of a UIDL listing, in server order.
-class UidList {
-public:
-    void AddLine(std::string_view line);
-    void Add(unsigned long number, std::string_view id);
-    // After the last Add: a message number listed again is dropped (the first stays), and
-    // an id listed again gets a suffix ("\x1f2", "\x1f3", ...): no two mails share an id.
-    void Finish();
-
-    size_t size() const { return entries_.size(); }
-    unsigned long Number(size_t i) const { return entries_[i].number; }
-    std::string_view Id(size_t i) const;
-    bool Contains(std::string_view id) const; // after Finish
-
-private:
-    struct Entry {
-        uint32_t number;
-        uint32_t chunk;
-        uint32_t offset;
-        uint32_t length;
-    };
-    Entry Store(unsigned long number, std::string_view id);
-    bool RenameRepeats(bool dropInstead); // one round; true when it renamed any
-
-    std::vector<std::string> chunks_;
-    std::vector<Entry> entries_;
-    std::vector<std::pair<uint64_t, uint32_t>> byHash_; // (hash of id, entry), sorted
-};
+// Adds a UIDL listing line ("n id") to `list`; an id longer than kMaxUidLength goes in as
+// a hash of itself. Other lines are skipped.
+void AddUidlLine(UidList& list, std::string_view line);
 
 // The sizes of a LIST listing.
 class SizeList {

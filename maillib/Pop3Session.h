@@ -1,8 +1,9 @@
-// The POP3 dialogue of one check, behind a seam: the receiver asks for UIDL,
-// LIST and TOP; the session owns the connection and closes it with QUIT.
+// The POP3 commands of one check: Pop3Mailbox asks for UIDL, LIST, STAT and TOP; the
+// session owns the connection and closes it with QUIT. CurlPop3Session speaks them over libcurl.
 #pragma once
 
 #include "maillib/MailLib.h"
+#include "maillib/MailboxSession.h"
 #include "maillib/ServerAddress.h"
 
 #include <chrono>
@@ -29,15 +30,6 @@ struct Pop3Reply {
     bool ok() const { return kind == Kind::Ok; }
 };
 
-struct SessionOptions {
-    ServerAddress server;
-    std::string user;
-    std::string password;
-    std::string caFile;                             // extra trusted certificates, or empty
-    std::chrono::steady_clock::time_point deadline; // real time, as curl counts it
-    std::chrono::milliseconds connectBound{10000};
-};
-
 class Pop3Session {
 public:
     virtual ~Pop3Session() = default;
@@ -58,8 +50,6 @@ public:
     // The LOGIN-DELAY the server announced, in seconds.
     virtual std::optional<long> LoginDelaySeconds() const = 0;
 };
-
-using SessionFactory = std::function<std::unique_ptr<Pop3Session>(const SessionOptions&)>;
 
 std::unique_ptr<Pop3Session> MakeCurlSession(const SessionOptions& options);
 

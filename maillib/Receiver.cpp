@@ -10,6 +10,7 @@
 #include "maillib/MailCache.h"
 #include "maillib/MailReader.h"
 #include "maillib/MailStore.h"
+#include "maillib/PasswordMask.h"
 #include "maillib/Pop3Session.h"
 #include "maillib/ServerAddress.h"
 
@@ -43,17 +44,11 @@ bool HasLineBreakOrNul(const std::string& text)
 }
 
 // The one line a status may show: no controls, no password, a bounded length.
-std::string WithoutPassword(std::string text, const std::string& password)
-{
-    if (!password.empty())
-        for (size_t at; (at = text.find(password)) != std::string::npos;) text.replace(at, password.size(), "****");
-    return text;
-}
-
-std::string SafeText(const std::string& text, const std::string& password)
+std::string SafeText(const std::string& text, const std::string& user, const std::string& password)
 {
     // Controls go first: they could split a password that a server echoed back.
-    std::string shown = WithoutPassword(charset::StripDisplayControls(WithoutPassword(text, password), ""), password);
+    std::string shown =
+        MaskPassword(charset::StripDisplayControls(MaskPassword(text, user, password), ""), user, password);
     if (shown.size() > 300) shown = charset::MakeValidUtf8(shown.substr(0, 300)) + "...";
     return shown;
 }
@@ -141,7 +136,9 @@ AccountStats StatsFor(const std::string& server, const std::string& user)
     std::lock_guard lock(st->mutex);
     stats.cachedMails = st->mails.size();
     stats.cachedBytes = st->cachedBytes;
-    stats.failures = st->failures;
+    // Those of the credentials last sent.
+    if (auto bo = st->backoffs.find(st->lastFingerprint); bo != st->backoffs.end())
+        stats.failures = bo->second.failures;
     return stats;
 }
 
@@ -179,13 +176,13 @@ MailList RcvMail(std::string& server, std::string& user, std::string& password, 
     try {
         Initialise();
         MailList refs = CheckInputsThenAccount(server, user, password, mode, folder, status, placeFirst);
-        status.text = SafeText(status.text, password);
+        status.text = SafeText(status.text, charset::Trim(user), password);
         return refs;
     } catch (const std::exception& e) {
         internal::LogLine(std::string("maillib: check failed: ") + e.what());
         status = AccountStatus{};
         status.kind = Kind::ServerError;
-        status.text = SafeText(std::string("check failed: ") + e.what(), password);
+        status.text = SafeText(std::string("check failed: ") + e.what(), charset::Trim(user), password);
         return std::nullopt;
     }
 }

@@ -8,45 +8,34 @@
 #include "notify/fMail_Top.h"
 
 #include <algorithm>
-#include <cassert>
 
 namespace notify {
 namespace {
 
-Forms* registry = nullptr;
-
-NotifyForm* create(FormId form)
+NotifyForm* create(Forms& forms, FormId form)
 {
     switch (form) {
     case FormId::fMail_Checker:
-        return new fMail_Checker;
+        return new fMail_Checker(forms);
     case FormId::fMail_Top:
-        return new fMail_Top;
+        return new fMail_Top(forms);
     case FormId::fMail_Bot:
-        return new fMail_Bot;
+        return new fMail_Bot(forms);
     case FormId::fMail_1:
-        return new fMail_Card(1);
     case FormId::fMail_2:
-        return new fMail_Card(2);
     case FormId::fMail_3:
-        return new fMail_Card(3);
     case FormId::fMail_4:
-        return new fMail_Card(4);
     case FormId::fMail_5:
-        return new fMail_Card(5);
+        return new fMail_Card(forms, static_cast<int>(form) - static_cast<int>(FormId::fMail_1) + 1);
     case FormId::fMail_Body:
-        return new fMail_Body;
+        return new fMail_Body(forms);
     }
     return nullptr;
 }
 
 } // namespace
 
-Forms::Forms()
-{
-    assert(!registry && "one window registry per program");
-    registry = this;
-}
+Forms::Forms() = default;
 
 Forms::~Forms()
 {
@@ -55,13 +44,6 @@ Forms::~Forms()
         form = nullptr;
     }
     for (const QPointer<NotifyForm>& form : unloaded_) delete form.data();
-    if (registry == this) registry = nullptr;
-}
-
-Forms& Forms::current()
-{
-    assert(registry && "the window registry is created at start-up");
-    return *registry;
 }
 
 NotifyForm& Forms::Load(FormId form)
@@ -69,7 +51,7 @@ NotifyForm& Forms::Load(FormId form)
     NotifyForm*& slot = loaded_[index(form)];
     if (!slot) {
         // Registered before Form_Load, so that the window counts as loaded while it loads.
-        slot = create(form);
+        slot = create(*this, form);
         slot->Form_Load();
     }
     return *slot;

@@ -13,8 +13,8 @@ class NotifyForm;
 
 // The notification windows as single program-wide instances: a window is created and its
 // Form_Load run on first use, and unloading runs its Form_Unload and destroys it. The
-// application creates one registry (before any window is used) and hands it to the controller
-// as its FormHost; the windows reach each other through Forms::current().
+// application creates one registry and hands it to the controller as its FormHost; each window
+// gets the registry that made it, and reaches the others through it.
 class Forms final : public QObject, public FormHost {
     Q_OBJECT
 public:
@@ -23,8 +23,6 @@ public:
     ~Forms() override;
     Forms(const Forms&) = delete;
     Forms& operator=(const Forms&) = delete;
-
-    static Forms& current();
 
     void Show(FormId form) override;
     void Unload(FormId form) override;

@@ -30,7 +30,7 @@ StackLayout StackLayoutFor(qint32 mailCount)
     return layout;
 }
 
-QString StackTopText(double topTwips) { return QString::number(std::llround(topTwips)); }
+qint64 StackTopTwips(double topTwips) { return std::llround(topTwips); }
 
 QString HeaderCaption(qint32 mailCount)
 {

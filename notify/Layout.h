@@ -34,8 +34,8 @@ StackLayout StackLayoutFor(qint32 mailCount);
 // The header's distance from the bottom whenever the footer is shown.
 constexpr int kFullStackHeaderDistance = 5865 + 400;
 
-// StackTop's decimal text for a top position in twips.
-QString StackTopText(double topTwips);
+// StackTop for a top position in twips: whole twips.
+qint64 StackTopTwips(double topTwips);
 
 QString HeaderCaption(qint32 mailCount);
 QString FooterCaption(qint64 remaining);

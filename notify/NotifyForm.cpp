@@ -7,8 +7,8 @@
 
 namespace notify {
 
-NotifyForm::NotifyForm(FormId id, double clientWidthTwips, double clientHeightTwips, bool takesFocus)
-    : QWidget(nullptr), id_(id)
+NotifyForm::NotifyForm(Forms& forms, FormId id, double clientWidthTwips, double clientHeightTwips, bool takesFocus)
+    : QWidget(nullptr), forms_(forms), id_(id)
 {
     SetRgn::ApplyNotifyWindowFlags(*this, takesFocus ? SetRgn::Activation::OnRequest : SetRgn::Activation::Never);
     setFixedSize(ScreenMetrics::TwipsToPixelsX(clientWidthTwips), ScreenMetrics::TwipsToPixelsY(clientHeightTwips));
@@ -37,13 +37,7 @@ Control* NotifyForm::AddCaption(const QString& name, double left, double top, do
     return c;
 }
 
-qint16 NotifyForm::ReadDisplaySeconds()
-{
-    QString server, user, password, name, folder;
-    qint16 interval = 0, displaySeconds = 0;
-    mReadINI::ReadMainSettings(server, user, password, name, folder, interval, displaySeconds);
-    return displaySeconds;
-}
+qint16 NotifyForm::ReadDisplaySeconds() { return mReadINI::ReadDisplaySeconds(); }
 
 void NotifyForm::PlaceAt(double leftTwips, double topTwips)
 {

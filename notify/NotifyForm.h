@@ -7,10 +7,12 @@
 namespace notify {
 
 class Control;
+class Forms;
 
 // A notification window: frameless, always on top, cut to its controls. Its controls are built
 // in the constructor at their design rectangles (twips); Form_Load runs when the registry loads
-// it, Form_Unload when the registry unloads it.
+// it, Form_Unload when the registry unloads it. The registry that made it is its way to the
+// other windows.
 class NotifyForm : public QWidget {
     Q_OBJECT
 public:
@@ -20,7 +22,9 @@ public:
     virtual void Form_Unload() {}
 
 protected:
-    NotifyForm(FormId id, double clientWidthTwips, double clientHeightTwips, bool takesFocus);
+    NotifyForm(Forms& forms, FormId id, double clientWidthTwips, double clientHeightTwips, bool takesFocus);
+
+    Forms& forms() const { return forms_; }
 
     // A control at a design rectangle in twips inside the client area.
     Control* AddControl(const QString& name, double left, double top, double width, double height);
@@ -29,8 +33,7 @@ protected:
     Control* AddCaption(const QString& name, double left, double top, double width, double height, const QFont& font,
                         const QColor& color, Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignTop);
 
-    // The display time in seconds (UNLOAD_TIMER_SEC), read from the settings file now. Nothing
-    // else is changed: the shared display names stay as the controller read them.
+    // The display time in seconds (UNLOAD_TIMER_SEC), read from the settings file now.
     static qint16 ReadDisplaySeconds();
 
     // Moves the window's outer upper-left corner to a screen position in twips.
@@ -39,6 +42,7 @@ protected:
     double OuterHeightTwips() const;
 
 private:
+    Forms& forms_;
     FormId id_;
 };
 

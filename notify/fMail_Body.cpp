@@ -5,7 +5,6 @@
 #include "notify/Forms.h"
 #include "platform/JapaneseFont.h"
 #include "notify/Layout.h"
-#include "platform/ResidentTimers.h"
 #include "platform/ScreenMetrics.h"
 #include "notify/SetRgn.h"
 #include "controller/mM_CHKER.h"
@@ -14,7 +13,7 @@
 
 namespace notify {
 
-fMail_Body::fMail_Body() : NotifyForm(FormId::fMail_Body, 4695, 4635, true)
+fMail_Body::fMail_Body(Forms& forms) : NotifyForm(forms, FormId::fMail_Body, 4695, 4635, true)
 {
     // The panel first, so that everything else lies on top of it.
     image1_ = AddPicture(QStringLiteral("Image1"), -30, -30, 4950, 4665, Assets::WoodPanel);
@@ -50,30 +49,22 @@ void fMail_Body::Form_Load()
 {
     unloadTimerSec_ = ReadDisplaySeconds();
     SetRgn::ShapeWindow(*this);
-    if (ResidentTimers* timers = ResidentTimers::current()) {
-        timers->SetTimer1Enabled(false);
-        timers->SetTimer2Enabled(false);
-    }
     const auto corner = layout::BodyCorner(ScreenMetrics::ScreenWidthTwips(), ScreenMetrics::ScreenHeightTwips(),
                                            OuterWidthTwips(), OuterHeightTwips());
     PlaceAt(corner.left, corner.top);
     SetRgn::MakeTopmost(*this);
     // Asking for the notifier loads it (hidden) if needed, so that showing it later while this
     // window is open still finds it disabled.
-    Forms::current().Load(FormId::fMail_Checker).setEnabled(false);
+    forms().Load(FormId::fMail_Checker).setEnabled(false);
 }
 
 void fMail_Body::Form_Unload()
 {
     // Only a loaded notifier is enabled again: unloading must not bring a closed one back.
-    if (NotifyForm* notifier = Forms::current().Loaded(FormId::fMail_Checker)) notifier->setEnabled(true);
-    // Before the auto-close timer runs again, which would otherwise judge the time set by the
+    if (NotifyForm* notifier = forms().Loaded(FormId::fMail_Checker)) notifier->setEnabled(true);
+    // Before the auto-close timer works again, which would otherwise judge the time set by the
     // card click, long past after a long read.
     mM_CHKER::SetCloseTimeFromNow(unloadTimerSec_);
-    if (ResidentTimers* timers = ResidentTimers::current()) {
-        timers->SetTimer1Enabled(true);
-        timers->SetTimer2Enabled(true);
-    }
 }
 
 void fMail_Body::Label2_Click(int index)
@@ -81,6 +72,6 @@ void fMail_Body::Label2_Click(int index)
     if (index == 0) CloseDetailWindow();
 }
 
-void fMail_Body::CloseDetailWindow() { Forms::current().Unload(FormId::fMail_Body); }
+void fMail_Body::CloseDetailWindow() { forms().Unload(FormId::fMail_Body); }
 
 } // namespace notify

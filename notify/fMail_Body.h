@@ -6,13 +6,13 @@ class QPlainTextEdit;
 namespace notify {
 
 // The detail window of one mail, filled by the card that opened it. While it is loaded the
-// controller's mail-check and auto-close timers are stopped and the notifier takes no clicks.
+// controller's mail-check and auto-close timers do nothing and the notifier takes no clicks.
 // Closing it gives the stack the display time anew, so the stack never vanishes the moment a
 // long read ends.
 class fMail_Body final : public NotifyForm {
     Q_OBJECT
 public:
-    fMail_Body();
+    explicit fMail_Body(Forms& forms);
 
     void Form_Load() override;
     void Form_Unload() override;

@@ -11,7 +11,7 @@
 
 namespace notify {
 
-fMail_Bot::fMail_Bot() : NotifyForm(FormId::fMail_Bot, 2340, 645, false)
+fMail_Bot::fMail_Bot(Forms& forms) : NotifyForm(forms, FormId::fMail_Bot, 2340, 645, false)
 {
     image3_ = AddPicture(QStringLiteral("Image3"), 1560, 120, 390, 375, Assets::ScrollButton);
     image1_ = AddPicture(QStringLiteral("Image1"), 180, 120, 1350, 375, Assets::StripFooter);
@@ -41,13 +41,13 @@ void fMail_Bot::ScrollCards()
     CloseCards();
     mM_CHKER::PageOffset = step.pageOffset;
     lblDate_->setCaption(step.caption);
-    mM_CHKER::StackTop = layout::StackTopText(ScreenMetrics::ScreenHeightTwips() - layout::kFullStackHeaderDistance);
-    for (int k = 1; k <= 5; ++k) Forms::current().Show(CardForm(k));
+    mM_CHKER::StackTop = layout::StackTopTwips(ScreenMetrics::ScreenHeightTwips() - layout::kFullStackHeaderDistance);
+    for (int k = 1; k <= 5; ++k) forms().Show(CardForm(k));
 }
 
 void fMail_Bot::CloseCards()
 {
-    for (int k = 1; k <= 5; ++k) Forms::current().Unload(CardForm(k));
+    for (int k = 1; k <= 5; ++k) forms().Unload(CardForm(k));
 }
 
 } // namespace notify

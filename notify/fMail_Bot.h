@@ -8,7 +8,7 @@ namespace notify {
 class fMail_Bot final : public NotifyForm {
     Q_OBJECT
 public:
-    fMail_Bot();
+    explicit fMail_Bot(Forms& forms);
 
     void Form_Load() override;
     void Image3_Click();

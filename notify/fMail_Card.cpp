@@ -10,7 +10,6 @@
 #include "platform/TextUtil.h"
 #include "notify/fMail_Body.h"
 #include "controller/mM_CHKER.h"
-#include "settings/mReadINI.h"
 
 #include <QPlainTextEdit>
 
@@ -31,8 +30,8 @@ const QColor kTitleColour = layout::ColorFromBgr(0x00FF00);
 
 } // namespace
 
-fMail_Card::fMail_Card(int k)
-    : NotifyForm(CardForm(k), kDesigns[k - 1].clientWidth, kDesigns[k - 1].clientHeight, false), k_(k)
+fMail_Card::fMail_Card(Forms& forms, int k)
+    : NotifyForm(forms, CardForm(k), kDesigns[k - 1].clientWidth, kDesigns[k - 1].clientHeight, false), k_(k)
 {
     const CardDesign& d = kDesigns[k - 1];
     const QFont small = JapaneseUiFont(8.25);
@@ -64,7 +63,7 @@ void fMail_Card::Form_Load()
     const qint64 s = slot();
     lblNo_->setCaption(QString::number(s));
     if (const int account = layout::AccountNumber(mM_CHKER::SlotText(mM_CHKER::MailAccount, s))) {
-        lblAcount_->setCaption(QStringLiteral("【") + mReadINI::AccountName[std::size_t(account)] +
+        lblAcount_->setCaption(QStringLiteral("【") + mM_CHKER::AccountName[std::size_t(account)] +
                                QStringLiteral("】"));
         lblAcount_->setTextColor(layout::AccountColor(account));
     }
@@ -78,15 +77,14 @@ void fMail_Card::Form_Load()
 
 void fMail_Card::Image1_Click()
 {
-    Forms& forms = Forms::current();
-    auto& body = forms.Load<fMail_Body>(FormId::fMail_Body);
+    auto& body = forms().Load<fMail_Body>(FormId::fMail_Body);
     if (body.isVisible()) return;
 
     // The display time is added, like the notifier and the footer do; closing the detail window
     // starts it anew.
     mM_CHKER::SetCloseTimeFromNow(ReadDisplaySeconds());
 
-    forms.Show(FormId::fMail_Body);
+    forms().Show(FormId::fMail_Body);
     SetRgn::SetActiveWindow(body);
 
     body.Label1()->setCaption(lblAcount_->caption());

@@ -8,7 +8,7 @@ namespace notify {
 class fMail_Card final : public NotifyForm {
     Q_OBJECT
 public:
-    explicit fMail_Card(int k);
+    fMail_Card(Forms& forms, int k);
 
     int k() const { return k_; }
     void Form_Load() override;

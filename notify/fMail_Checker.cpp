@@ -10,7 +10,7 @@
 
 namespace notify {
 
-fMail_Checker::fMail_Checker() : NotifyForm(FormId::fMail_Checker, 1725, 1920, true)
+fMail_Checker::fMail_Checker(Forms& forms) : NotifyForm(forms, FormId::fMail_Checker, 1725, 1920, true)
 {
     image1_ = AddPicture(QStringLiteral("Image1"), 480, 870, 570, 720, Assets::PostBox);
     image2_ = AddPicture(QStringLiteral("Image2"), 720, 1590, 105, 270, Assets::Post);
@@ -30,10 +30,9 @@ void fMail_Checker::Form_Load()
 
 void fMail_Checker::Image1_Click()
 {
-    Forms& forms = Forms::current();
-    if (forms.IsVisible(FormId::fMail_Top)) {
+    if (forms().IsVisible(FormId::fMail_Top)) {
         CloseStack();
-        forms.Unload(FormId::fMail_Checker);
+        forms().Unload(FormId::fMail_Checker);
         return;
     }
     mM_CHKER::SetCloseTimeFromNow(unloadTimerSec_);
@@ -43,18 +42,17 @@ void fMail_Checker::Image1_Click()
 
 void fMail_Checker::CloseStack()
 {
-    Forms& forms = Forms::current();
-    for (int k = 1; k <= 5; ++k) forms.Unload(CardForm(k));
-    forms.Unload(FormId::fMail_Top);
-    forms.Unload(FormId::fMail_Bot);
+    for (int k = 1; k <= 5; ++k) forms().Unload(CardForm(k));
+    forms().Unload(FormId::fMail_Top);
+    forms().Unload(FormId::fMail_Bot);
 }
 
 void fMail_Checker::ShowStack()
 {
     CloseStack();
     const layout::StackLayout stack = layout::StackLayoutFor(mM_CHKER::MailCount);
-    mM_CHKER::StackTop = layout::StackTopText(ScreenMetrics::ScreenHeightTwips() - stack.headerDistance);
-    for (FormId form : stack.windows) Forms::current().Show(form);
+    mM_CHKER::StackTop = layout::StackTopTwips(ScreenMetrics::ScreenHeightTwips() - stack.headerDistance);
+    for (FormId form : stack.windows) forms().Show(form);
 }
 
 } // namespace notify

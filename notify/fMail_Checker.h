@@ -8,7 +8,7 @@ namespace notify {
 class fMail_Checker final : public NotifyForm {
     Q_OBJECT
 public:
-    fMail_Checker();
+    explicit fMail_Checker(Forms& forms);
 
     void Form_Load() override;
     void Image1_Click();

@@ -10,7 +10,7 @@
 
 namespace notify {
 
-fMail_Top::fMail_Top() : NotifyForm(FormId::fMail_Top, 2340, 615, false)
+fMail_Top::fMail_Top(Forms& forms) : NotifyForm(forms, FormId::fMail_Top, 2340, 615, false)
 {
     image1_ = AddPicture(QStringLiteral("Image1"), 180, 120, 1950, 375, Assets::StripHeader);
     lblDate_ = AddCaption(QStringLiteral("lblDate"), 210, 210, 1905, 195, JapaneseUiFont(9.75), Qt::white,
@@ -21,10 +21,7 @@ fMail_Top::fMail_Top() : NotifyForm(FormId::fMail_Top, 2340, 615, false)
 void fMail_Top::Form_Load()
 {
     SetRgn::ShapeWindow(*this);
-    double top = y() * ScreenMetrics::TwipsPerPixelY();
-    bool ok = false;
-    const qint64 stackTop = mM_CHKER::StackTop.toLongLong(&ok);
-    if (ok) top = double(stackTop);
+    const double top = mM_CHKER::StackTop ? double(*mM_CHKER::StackTop) : y() * ScreenMetrics::TwipsPerPixelY();
     PlaceAt(layout::StackLeft(ScreenMetrics::ScreenWidthTwips()), top);
     lblDate_->setCaption(layout::HeaderCaption(mM_CHKER::MailCount));
     SetRgn::MakeTopmost(*this);

@@ -7,7 +7,7 @@ namespace notify {
 class fMail_Top final : public NotifyForm {
     Q_OBJECT
 public:
-    fMail_Top();
+    explicit fMail_Top(Forms& forms);
 
     void Form_Load() override;
 

@@ -1,5 +1,8 @@
 #include "platform/AppLog.h"
 
+#include "platform/FileOps.h"
+#include "platform/TextUtil.h"
+
 #include <QDateTime>
 #include <QFile>
 
@@ -18,16 +21,6 @@ std::mutex mutex;
 QString logPath;          // guarded by mutex
 bool failureSaid = false; // guarded by mutex
 
-QString oneLine(const QString& text)
-{
-    QString out = text;
-    for (QChar& c : out) {
-        const char16_t u = c.unicode();
-        if (u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029) c = u' ';
-    }
-    return out;
-}
-
 bool writeAll(int fd, const QByteArray& data)
 {
     qsizetype done = 0;
@@ -40,32 +33,41 @@ bool writeAll(int fd, const QByteArray& data)
     return true;
 }
 
-int openLog(const QByteArray& path)
+// Only a regular file of ours: a FIFO nobody reads must not stall the checks, and a link
+// must not lead the lines, or the mode below, to another file.
+FileOps::OpenResult openLog(const QString& path)
 {
-    return ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
+    return FileOps::OpenRegularFile(path, O_WRONLY | O_APPEND | O_CREAT, FileOps::Links::Refuse, 0600);
+}
+
+QString whyNot(const FileOps::OpenResult& log)
+{
+    return log.status == FileOps::ReadStatus::NotRegular
+               ? QStringLiteral("it ") + log.reason + QStringLiteral(", left alone")
+               : log.reason;
 }
 
 // Appends under the lock. Returns an empty string on success, otherwise the reason.
 QString appendLocked(const QByteArray& data)
 {
-    const QByteArray path = QFile::encodeName(logPath);
-    int fd = openLog(path);
-    if (fd < 0) return QString::fromLocal8Bit(std::strerror(errno));
+    FileOps::OpenResult log = openLog(logPath);
+    if (log.fd < 0) return whyNot(log);
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    if (::fstat(log.fd, &st) == 0) {
         // A file made by hand or an older version keeps no looser mode than ours.
-        if ((st.st_mode & 07777) != 0600) ::fchmod(fd, 0600);
+        if ((st.st_mode & 07777) != 0600) ::fchmod(log.fd, 0600);
         if (st.st_size > 0 && st.st_size + data.size() > kMaxBytes) {
-            ::close(fd);
+            ::close(log.fd);
+            const QByteArray path = QFile::encodeName(logPath);
             const QByteArray older = path + ".1";
             if (::rename(path.constData(), older.constData()) != 0) return QString::fromLocal8Bit(std::strerror(errno));
-            fd = openLog(path);
-            if (fd < 0) return QString::fromLocal8Bit(std::strerror(errno));
+            log = openLog(logPath);
+            if (log.fd < 0) return whyNot(log);
         }
     }
-    const bool written = writeAll(fd, data);
+    const bool written = writeAll(log.fd, data);
     const int writeErrno = errno;
-    if (::close(fd) != 0 && written) return QString::fromLocal8Bit(std::strerror(errno));
+    if (::close(log.fd) != 0 && written) return QString::fromLocal8Bit(std::strerror(errno));
     return written ? QString() : QString::fromLocal8Bit(std::strerror(writeErrno));
 }
 
@@ -87,7 +89,7 @@ QString Path()
 void Append(const QString& line)
 {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss "));
-    const QByteArray data = (stamp + oneLine(line)).toUtf8() + '\n';
+    const QByteArray data = (stamp + TextUtil::OneLine(line)).toUtf8() + '\n';
     std::lock_guard lock(mutex);
     if (logPath.isEmpty()) return;
     const QString failure = appendLocked(data);
@@ -100,8 +102,9 @@ void Append(const QString& line)
 
 void Warn(const std::string& line)
 {
-    std::fprintf(stderr, "%s\n", line.c_str());
-    Append(QString::fromStdString(line));
+    const QString text = QString::fromStdString(line);
+    std::fprintf(stderr, "%s\n", TextUtil::OneLine(text).toUtf8().constData());
+    Append(text);
 }
 
 } // namespace AppLog

@@ -15,12 +15,11 @@ constexpr qint64 kMaxBytes = 1024 * 1024;
 void SetPath(const QString& path);
 QString Path();
 
-// Appends "yyyy-MM-dd HH:mm:ss <line>". Line breaks and other control characters in `line`
-// become spaces, so one call is one line.
+// Appends "yyyy-MM-dd HH:mm:ss <line>", with `line` made one line (TextUtil::OneLine).
 void Append(const QString& line);
 
-// For warnings that also belong on stderr: prints the line there as given, then appends it.
-// Fits maillib::SetLogSink.
+// For warnings that also belong on stderr: prints the line there (made one line as well),
+// then appends it. Fits maillib::SetLogSink.
 void Warn(const std::string& line);
 
 } // namespace AppLog

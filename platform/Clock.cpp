@@ -8,3 +8,8 @@ const Clock* installed = nullptr;
 const Clock& Clock::current() { return installed ? *installed : systemClock; }
 
 void Clock::install(const Clock* clock) { installed = clock; }
+
+void Clock::uninstall(const Clock* clock)
+{
+    if (installed == clock) installed = nullptr;
+}

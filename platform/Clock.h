@@ -12,6 +12,8 @@ public:
     static const Clock& current();
     // Installs `clock` (not owned); nullptr restores the system clock.
     static void install(const Clock* clock);
+    // Restores the system clock if `clock` is the one installed (a later one stays).
+    static void uninstall(const Clock* clock);
 };
 
 class SystemClock final : public Clock {

@@ -1,6 +1,7 @@
 #include "platform/Diagnostics.h"
 
 #include "platform/AppLog.h"
+#include "platform/TextUtil.h"
 
 #include <cerrno>
 #include <unistd.h>
@@ -9,9 +10,7 @@ namespace Diagnostics {
 
 void Warn(const QString& message)
 {
-    QByteArray line = "ferrowick: " + message.toUtf8() + '\n';
-    for (qsizetype i = 0; i + 1 < line.size(); ++i)
-        if (line[i] == '\n' || line[i] == '\r') line[i] = ' ';
+    const QByteArray line = "ferrowick: " + TextUtil::OneLine(message).toUtf8() + '\n';
     // One write(2) per line, so lines of different threads never interleave.
     const char* p = line.constData();
     size_t left = static_cast<size_t>(line.size());

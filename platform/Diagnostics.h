@@ -6,8 +6,8 @@
 namespace Diagnostics {
 
 // Writes "ferrowick: <message>" as one line to stderr, and appends it to the user's log
-// (AppLog) once its path is set. Line breaks in the message become spaces, so one call is
-// always one line.
+// (AppLog) once its path is set. The message is made one line (TextUtil::OneLine), so one
+// call is always one line and nothing in it steers the terminal.
 void Warn(const QString& message);
 
 } // namespace Diagnostics

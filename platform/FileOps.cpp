@@ -94,6 +94,13 @@ int removeTemporariesOf(const QByteArray& target)
 
 } // namespace
 
+QString OpenResult::Describe(const QString& path, const QString& verb) const
+{
+    if (status == ReadStatus::NotRegular) return path + u' ' + reason;
+    return QStringLiteral("cannot %1 %2: %3")
+        .arg(verb, path, status == ReadStatus::Missing ? systemError(ENOENT) : reason);
+}
+
 bool Exists(const QString& path) { return QFileInfo(path).isFile(); }
 
 bool CopyReplace(const QString& from, const QString& to, QString* error)
@@ -119,13 +126,29 @@ bool CopyReplace(const QString& from, const QString& to, QString* error)
     return true;
 }
 
-bool DeleteFileInFolder(const QString& path, const QString& folder)
+bool DeleteFileInFolder(const QString& path, const QString& folder, int folderFd)
 {
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.isFile() || info.isSymLink()) return false;
-    const QString parent = QFileInfo(info.absolutePath()).canonicalFilePath();
-    if (parent.isEmpty() || parent != QFileInfo(folder).canonicalFilePath()) return false;
-    return QFile::remove(info.absoluteFilePath());
+    const qsizetype slash = path.lastIndexOf(u'/');
+    const QByteArray name = QFile::encodeName(path.mid(slash + 1));
+    if (name.isEmpty() || name == "." || name == "..") return false;
+    const QString parent = slash < 0 ? QStringLiteral(".") : slash == 0 ? QStringLiteral("/") : path.left(slash);
+    QString base = folder;
+    while (base.size() > 1 && base.endsWith(u'/')) base.chop(1);
+    const int held = folderFd;
+    if (folderFd < 0) folderFd = ::open(QFile::encodeName(base).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0) return false;
+    // The folder as written, or the same folder reached another way (a link, "..").
+    bool inFolder = parent == base;
+    struct stat dir {
+    }, named{};
+    if (!inFolder && ::fstat(folderFd, &dir) == 0 && ::stat(QFile::encodeName(parent).constData(), &named) == 0)
+        inFolder = dir.st_dev == named.st_dev && dir.st_ino == named.st_ino;
+    // Relative to the folder, never through a link.
+    struct stat file {};
+    const bool deleted = inFolder && ::fstatat(folderFd, name.constData(), &file, AT_SYMLINK_NOFOLLOW) == 0 &&
+                         S_ISREG(file.st_mode) && ::unlinkat(folderFd, name.constData(), 0) == 0;
+    if (held < 0) ::close(folderFd);
+    return deleted;
 }
 
 int DeleteTxtFiles(const QString& folder)
@@ -145,35 +168,63 @@ int DeleteTxtFiles(const QString& folder)
 
 bool EnsureFolder(const QString& folder) { return QDir().mkpath(folder); }
 
+OpenResult OpenRegularFile(const QString& path, int flags, Links links, mode_t createMode)
+{
+    OpenResult result;
+    const QByteArray name = QFile::encodeName(path);
+    const auto refuse = [&](ReadStatus status, const QString& why) {
+        if (result.fd >= 0) ::close(result.fd);
+        result.fd = -1;
+        result.status = status;
+        result.reason = why;
+        return result;
+    };
+    const auto refuseKind = [&](const struct stat& st) {
+        if (S_ISLNK(st.st_mode)) return refuse(ReadStatus::NotRegular, QStringLiteral("is a link"));
+        if (S_ISDIR(st.st_mode)) return refuse(ReadStatus::NotRegular, QStringLiteral("is a folder, not a file"));
+        if (!S_ISREG(st.st_mode)) return refuse(ReadStatus::NotRegular, QStringLiteral("is not a regular file"));
+        return refuse(ReadStatus::NotRegular, QStringLiteral("belongs to another user"));
+    };
+    const bool own = links == Links::Refuse;
+    const auto acceptable = [own](const struct stat& st) {
+        return S_ISREG(st.st_mode) && (!own || st.st_uid == ::geteuid());
+    };
+    if (path.isEmpty()) return result;
+    // Looked at before opening: opening a device or FIFO can have effects of its own.
+    struct stat st {};
+    if ((own ? ::lstat(name.constData(), &st) : ::stat(name.constData(), &st)) == 0) {
+        if (!acceptable(st)) return refuseKind(st);
+    } else if (errno != ENOENT || !(flags & O_CREAT)) {
+        if (errno == ENOENT) return result;
+        return refuse(ReadStatus::Unreadable, systemError(errno));
+    }
+    const int openFlags = (flags & ~O_TRUNC) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (own ? O_NOFOLLOW : 0);
+    result.fd = ::open(name.constData(), openFlags, createMode);
+    if (result.fd < 0) {
+        const int code = errno;
+        if (code == ENOENT && !(flags & O_CREAT)) return refuse(ReadStatus::Missing, QString());
+        // What took the name's place since: a link, or a FIFO that nobody reads.
+        if (code == ELOOP) return refuse(ReadStatus::NotRegular, QStringLiteral("is a link"));
+        if (code == ENXIO) return refuse(ReadStatus::NotRegular, QStringLiteral("is not a regular file"));
+        return refuse(ReadStatus::Unreadable, systemError(code));
+    }
+    if (::fstat(result.fd, &st) != 0) return refuse(ReadStatus::Unreadable, systemError(errno));
+    if (!acceptable(st)) return refuseKind(st);
+    if ((flags & O_TRUNC) && ::ftruncate(result.fd, 0) != 0) return refuse(ReadStatus::Unreadable, systemError(errno));
+    result.status = ReadStatus::Ok;
+    return result;
+}
+
 ReadResult ReadRegularFile(const QString& path, qint64 maxBytes)
 {
     ReadResult result;
-    const QByteArray name = QFile::encodeName(path);
-    struct stat st {};
-    if (path.isEmpty() || ::stat(name.constData(), &st) != 0) {
-        if (path.isEmpty() || errno == ENOENT) return result;
-        result.status = ReadStatus::Unreadable;
-        result.error = QStringLiteral("cannot read %1: %2").arg(path, systemError(errno));
+    const OpenResult opened = OpenRegularFile(path, O_RDONLY, Links::Follow);
+    result.status = opened.status;
+    if (opened.status != ReadStatus::Ok) {
+        if (opened.status != ReadStatus::Missing) result.error = opened.Describe(path, QStringLiteral("read"));
         return result;
     }
-    const auto notRegular = [&](const struct stat& s) {
-        result.status = ReadStatus::NotRegular;
-        result.error = S_ISDIR(s.st_mode) ? QStringLiteral("%1 is a folder, not a file").arg(path)
-                                          : QStringLiteral("%1 is not a regular file").arg(path);
-        return result;
-    };
-    if (!S_ISREG(st.st_mode)) return notRegular(st);
-    // Non-blocking, so that a FIFO put in its place after the check cannot hang us.
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        result.status = ReadStatus::Unreadable;
-        result.error = QStringLiteral("cannot read %1: %2").arg(path, systemError(errno));
-        return result;
-    }
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return notRegular(st);
-    }
+    const int fd = opened.fd;
     QByteArray bytes;
     char buf[65536];
     for (;;) {
@@ -245,16 +296,16 @@ bool ReplaceFile(const QString& path, const QByteArray& bytes, bool durable, QSt
 
 bool WriteFile(const QString& path, const QByteArray& bytes, QString* error)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return fail(error, QStringLiteral("cannot write %1: %2").arg(path, systemError(errno)));
-    return writeAndClose(fd, bytes, path, error);
+    const OpenResult opened = OpenRegularFile(path, O_WRONLY | O_CREAT | O_TRUNC, Links::Refuse, 0644);
+    if (opened.fd < 0) return fail(error, opened.Describe(path, QStringLiteral("write")));
+    return writeAndClose(opened.fd, bytes, path, error);
 }
 
 bool AppendToFile(const QString& path, const QByteArray& bytes, QString* error)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return fail(error, QStringLiteral("cannot write %1: %2").arg(path, systemError(errno)));
-    return writeAndClose(fd, bytes, path, error);
+    const OpenResult opened = OpenRegularFile(path, O_WRONLY | O_CREAT | O_APPEND, Links::Refuse, 0644);
+    if (opened.fd < 0) return fail(error, opened.Describe(path, QStringLiteral("write")));
+    return writeAndClose(opened.fd, bytes, path, error);
 }
 
 int RemoveStaleTemporaries(const QString& path)

@@ -13,4 +13,9 @@ QString LeftChars(const QString& text, int count);
 // Number of characters (code points).
 int CharCount(const QString& text);
 
+// `text` as one line for a log or a terminal: line breaks, other controls and the line
+// separators become spaces, and the invisible bidi and format characters go
+// (fw::IsHiddenControl).
+QString OneLine(const QString& text);
+
 } // namespace TextUtil

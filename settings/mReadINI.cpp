@@ -36,6 +36,14 @@ QString readNumberText(Id id)
     return stored.isEmpty() ? SettingsKeys::DefaultText(id) : stored;
 }
 
+void giveAccount(const AccountSettings& a, QString& server, QString& user, QString& password, QString& displayName)
+{
+    server = a.server;
+    user = a.user;
+    password = a.password;
+    displayName = a.displayName;
+}
+
 } // namespace
 
 AccountSettings ReadAccount(const QString& accountLabel)
@@ -76,10 +84,7 @@ void ReadMainSettings(QString& server, QString& user, QString& password, QString
                       qint16& interval, qint16& displaySeconds)
 {
     const MainSettings m = ReadMain();
-    server = m.account.server;
-    user = m.account.user;
-    password = m.account.password;
-    displayName = m.account.displayName;
+    giveAccount(m.account, server, user, password, displayName);
     receiveFolder = m.receiveFolder;
     interval = m.interval;
     displaySeconds = m.displaySeconds;
@@ -88,11 +93,7 @@ void ReadMainSettings(QString& server, QString& user, QString& password, QString
 void ReadAccountSettings(QString& server, QString& user, QString& password, QString& displayName,
                          const QString& accountLabel)
 {
-    const AccountSettings a = ReadAccount(accountLabel);
-    server = a.server;
-    user = a.user;
-    password = a.password;
-    displayName = a.displayName;
+    giveAccount(ReadAccount(accountLabel), server, user, password, displayName);
 }
 
 void ReadDisplayFlags(qint16& autoClose) { autoClose = ReadAutoClose(); }
@@ -101,10 +102,7 @@ void ReadDialogSettings(QString& server, QString& user, QString& password, QStri
                         QString& displayText, QString& autoCloseText)
 {
     const DialogSettings d = ReadDialog();
-    server = d.account.server;
-    user = d.account.user;
-    password = d.account.password;
-    displayName = d.account.displayName;
+    giveAccount(d.account, server, user, password, displayName);
     intervalText = d.intervalText;
     displayText = d.displayText;
     autoCloseText = d.autoCloseText;
@@ -144,8 +142,6 @@ void ResetForTests()
     LogPath.clear();
     DummySource.clear();
     DummyPath.clear();
-    SeenCount = 0;
-    AccountName.fill(QString());
 }
 
 } // namespace mReadINI

@@ -2,7 +2,6 @@
 #include "settings/SettingsKeys.h"
 
 #include <QString>
-#include <array>
 
 // The settings file maildata.ini and the program-wide work paths. Every read and write of
 // the settings goes through these routines; they keep no cache, so a read sees the last write.
@@ -15,10 +14,6 @@ inline QString LogPath;     // the day log of this run
 inline QString DummySource; // placeholder delivered with the program, never changed
 inline QString DummyPath;   // its working copy inside the receive folder
 
-// Mails of the last check whose key was already in the day log.
-inline qint16 SeenCount = 0;
-// Display names of accounts 1..5 (index 0 unused).
-inline std::array<QString, 6> AccountName;
 
 constexpr qint16 kDefaultInterval = SettingsKeys::Get(SettingsKeys::Id::Interval).defaultNumber;
 constexpr qint16 kDefaultDisplaySeconds = SettingsKeys::Get(SettingsKeys::Id::DisplaySeconds).defaultNumber;

@@ -1,6 +1,7 @@
 #include "settings/ui/ConnectionTest.h"
 
-#include "settings/AccountStatusText.h"
+#include "controller/AccountStatusText.h"
+#include "maillib/ServerAddress.h"
 #include "platform/TextUtil.h"
 
 #include <QDir>
@@ -18,6 +19,8 @@ Result Run(const QString& server, const QString& user, const QString& password, 
     std::string serverText = TrimSpaces(server).toStdString();
     std::string userText = TrimSpaces(user).toStdString();
     std::string passwordText = TrimSpaces(password).toStdString();
+    result.server = TrimSpaces(server);
+    result.caFile = caFile;
     if (serverText.empty() || userText.empty()) {
         result.status.kind = maillib::AccountStatus::Kind::NotConfigured;
         return result;
@@ -35,6 +38,7 @@ Result Run(const QString& server, const QString& user, const QString& password, 
 
     std::string mode = "SAVEALL";
     std::string folderText = folder.path().toStdString();
+    maillib::RetryNow(serverText, userText);
     const maillib::MailList mails =
         maillib::RcvMail(serverText, userText, passwordText, mode, folderText, result.status);
     if (mails) result.mails = static_cast<int>(mails->size());
@@ -42,9 +46,36 @@ Result Run(const QString& server, const QString& user, const QString& password, 
     return result;
 }
 
+namespace {
+
+using Kind = maillib::AccountStatus::Kind;
+
+// A server that waits for the other side to begin, or answers a TLS greeting in plain text,
+// is often one asked in the wrong form for its port: POP3 that starts plain (STLS, usually
+// port 110) against POP3S that starts with TLS (usually 995).
+QString otherFormHint(const Result& result)
+{
+    const auto address = maillib::ParseServer(result.server.toStdString());
+    if (!address) return {};
+    const bool tls = address->security == maillib::ServerAddress::Security::ImplicitTls;
+    const bool plainReply = result.status.kind == Kind::CannotConnect && tls &&
+                            result.status.text.find("SSL connect error") != std::string::npos;
+    if (result.status.kind != Kind::TimedOut && !plainReply) return {};
+    QString host = QString::fromStdString(address->host);
+    if (host.contains(u':')) host = u'[' + host + u']';
+    const QString port = QString::number(address->port);
+    return tls ? QStringLiteral("\nポート %1 が暗号化なしで始まる POP3（STLS、普通は 110 番）なら、POPサーバ欄を"
+                                "「pop3://%2:%1」にしてお試し下さい。")
+                     .arg(port, host)
+               : QStringLiteral("\nポート %1 が TLS で始まる POP3S（普通は 995 番）なら、POPサーバ欄を"
+                                "「pop3s://%2:%1」にしてお試し下さい。")
+                     .arg(port, host);
+}
+
+} // namespace
+
 QString Message(const Result& result)
 {
-    using Kind = maillib::AccountStatus::Kind;
     switch (result.status.kind) {
     case Kind::Ok:
         return QStringLiteral("接続できました（メール %1 通）").arg(result.mails);
@@ -53,11 +84,16 @@ QString Message(const Result& result)
     case Kind::Cancelled:
         return QStringLiteral("接続テストを中止しました");
     case Kind::Waiting:
-        // The same account failed a moment ago (in the resident's check or an earlier test).
+        // The server itself asks for a pause between logins (LOGIN-DELAY).
         return AccountStatusText::Reason(result.status) +
-               QStringLiteral("\n同じ設定での接続は、直前に失敗したため再試行の時刻まで控えています");
+               QStringLiteral("\nサーバーが、続けてのログインを再試行の時刻まで断っています");
+    case Kind::CertificateNotTrusted:
+        return AccountStatusText::Reason(result.status) +
+               QStringLiteral("\n自己署名などの証明書を使うサーバーなら、その CA 証明書（PEM 形式）を %1 に置いて"
+                              "から、もう一度お試し下さい。")
+                   .arg(result.caFile.isEmpty() ? QStringLiteral("maildata/INI/cacert.pem") : result.caFile);
     default:
-        return AccountStatusText::Reason(result.status);
+        return AccountStatusText::Reason(result.status) + otherFormHint(result);
     }
 }
 
@@ -66,12 +102,6 @@ QString Message(const Result& result)
 ConnectionTester::ConnectionTester(QObject* parent) : QObject(parent)
 {
     connect(&watcher_, &QFutureWatcherBase::finished, this, [this] { Q_EMIT Finished(watcher_.result()); });
-}
-
-ConnectionTester::~ConnectionTester()
-{
-    // Nothing waits for the worker: it owns copies of everything it uses.
-    watcher_.disconnect(this);
 }
 
 void ConnectionTester::Start(const QString& server, const QString& user, const QString& password, const QString& caFile)

@@ -1,12 +1,12 @@
 #include "settings/ui/SignInControls.h"
 
 #include "platform/BrowserOpener.h"
-#include "platform/JapaneseFont.h"
 #include "platform/Keyring.h"
 #include "platform/TextUtil.h"
 #include "settings/mReadINI.h"
+#include "settings/ui/ClickLabel.h"
+#include "settings/ui/DialogMessages.h"
 #include "settings/ui/SettingsDialogLayout.h"
-#include "settings/ui/fM_PALAM.h"
 #include "signin/AccountSecrets.h"
 #include "signin/SignIn.h"
 
@@ -15,7 +15,6 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPointer>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -177,12 +176,7 @@ void SignInControls::Login()
     if (!provider || !loginLabel_->isEnabled()) return;
     const signin::OAuthProvider chosen = *provider;
     const signin::AccountId id{Server(), User()};
-    auto inform = [this](const QString& text) {
-        // As the dialog's own messages: no icon, the Japanese font.
-        QMessageBox box(QMessageBox::NoIcon, fM_PALAM::kMessageTitle, text, QMessageBox::Ok, dialog_);
-        box.setFont(JapaneseUiFont(9));
-        box.exec();
-    };
+    auto inform = [this](const QString& text) { DialogMessages::Inform(dialog_, DialogMessages::kTitle, text); };
     if (chosen.clientId.isEmpty()) {
         signin::SignInResult none;
         none.kind = signin::SignInResult::Kind::NoClientId;

@@ -1,10 +1,10 @@
 #include "settings/ui/fM_PALAM.h"
 
 #include "assets/Assets.h"
-#include "settings/ui/ConnectionTest.h"
 #include "platform/JapaneseFont.h"
-#include "platform/ResidentTimers.h"
 #include "platform/ScreenMetrics.h"
+#include "settings/ui/ConnectionTestLink.h"
+#include "settings/ui/DialogMessages.h"
 #include "settings/ui/SettingsDialogLayout.h"
 #include "settings/ui/SignInControls.h"
 #include "settings/SettingsValidation.h"
@@ -15,14 +15,10 @@
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QGraphicsDropShadowEffect>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QMessageBox>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
-#include <QPushButton>
 
 #include <algorithm>
 
@@ -50,27 +46,6 @@ void fitCaption(QWidget* w, const QString& caption)
     w->resize(std::min(width, ScreenMetrics::TwipsToPixelsX(kClientWidth) - w->x()), height);
 }
 
-// Message boxes carry no icon; their buttons speak Japanese like the rest of the dialog.
-QMessageBox::StandardButton showMessage(QWidget* parent, const QString& title, const QString& text,
-                                        QMessageBox::StandardButtons buttons)
-{
-    QMessageBox box(QMessageBox::NoIcon, title, text, buttons, parent);
-    box.setFont(JapaneseUiFont(9));
-    if (auto* b = box.button(QMessageBox::Yes)) b->setText(QStringLiteral("はい"));
-    if (auto* b = box.button(QMessageBox::No)) b->setText(QStringLiteral("いいえ"));
-    return static_cast<QMessageBox::StandardButton>(box.exec());
-}
-
-void inform(QWidget* parent, const QString& title, const QString& text)
-{
-    showMessage(parent, title, text, QMessageBox::Ok);
-}
-
-bool confirm(QWidget* parent, const QString& text)
-{
-    return showMessage(parent, fM_PALAM::kMessageTitle, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
-}
-
 // A stored number is shown whole, however long its text, so that applying never writes back a
 // value the user did not change.
 void showNumber(QLineEdit* box, const QString& text)
@@ -85,22 +60,6 @@ QString withReason(const QString& what, const QString& reason)
 }
 
 } // namespace
-
-void ClickLabel::mousePressEvent(QMouseEvent* event)
-{
-    if (event->button() == Qt::LeftButton) event->accept();
-    else QLabel::mousePressEvent(event);
-}
-
-void ClickLabel::mouseReleaseEvent(QMouseEvent* event)
-{
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
-        event->accept();
-        Q_EMIT clicked();
-        return;
-    }
-    QLabel::mouseReleaseEvent(event);
-}
 
 void fM_PALAM::ShowModal(QWidget* parent)
 {
@@ -119,12 +78,6 @@ fM_PALAM::fM_PALAM(QWidget* parent)
     background_ = Assets::Picture(Assets::WoodPanel, devicePixelRatioF());
     buildControls();
     Form_Load();
-}
-
-fM_PALAM::~fM_PALAM()
-{
-    // Destroyed without being closed (its parent went first): the timers still come back.
-    Form_Unload();
 }
 
 void fM_PALAM::buildControls()
@@ -198,12 +151,12 @@ void fM_PALAM::buildControls()
         setColor(TestLabel, QPalette::WindowText, kLink);
         TestLabel->setCursor(Qt::PointingHandCursor);
         fitCaption(TestLabel, caption);
-        connect(TestLabel, &ClickLabel::clicked, this, [this] { TestConnection(); });
-        tester_ = new ConnectionTester(this);
-        connect(tester_, &ConnectionTester::Finished, this, [this](const ConnectionTest::Result& result) {
-            TestLabel->setEnabled(true);
-            inform(this, kMessageTitle, ConnectionTest::Message(result));
-        });
+        new ConnectionTestLink(
+            TestLabel,
+            [this] {
+                return ConnectionTestLink::Typed{popServer[0]->text(), popServer[1]->text(), popServer[2]->text()};
+            },
+            this);
     }
 
     signIn_ = new SignInControls(this, popServer[0], popServer[1], popServer[2]);
@@ -226,7 +179,6 @@ void fM_PALAM::buildControls()
 void fM_PALAM::Form_Load()
 {
     Combo1->setCurrentIndex(0);
-    ResidentTimers::setBoth(false);
     CenterOnScreen(this);
     ListReady = true;
     for (QLineEdit* box : popServer) box->clear();
@@ -249,19 +201,6 @@ void fM_PALAM::Form_Activate()
                 autoCloseText_);
     Text1->setFocus();
     ApplyDeleteLabelRule();
-}
-
-void fM_PALAM::Form_Unload()
-{
-    if (unloaded_) return;
-    unloaded_ = true;
-    ResidentTimers::setBoth(true);
-}
-
-void fM_PALAM::done(int result)
-{
-    Form_Unload();
-    QDialog::done(result);
 }
 
 void fM_PALAM::showEvent(QShowEvent* event)
@@ -390,8 +329,6 @@ void fM_PALAM::Label2_Click(int index)
     }
 }
 
-QString fM_PALAM::DefaultMessageTitle() { return QGuiApplication::applicationDisplayName(); }
-
 QString fM_PALAM::selectedLabel() const { return QString::number(Combo1->currentIndex() + 1); }
 
 void fM_PALAM::ApplySettings()
@@ -401,7 +338,7 @@ void fM_PALAM::ApplySettings()
         SettingsValidation::Check({popServer[0]->text(), popServer[1]->text(), popServer[2]->text(),
                                    popServer[kInterval]->text(), popServer[kDisplayTime]->text(), Check1->isChecked()});
     if (checked.verdict != Verdict::Ok) {
-        inform(this, DefaultMessageTitle(), SettingsValidation::Message(checked.verdict));
+        DialogMessages::Inform(this, DialogMessages::ProgramTitle(), SettingsValidation::Message(checked.verdict));
         switch (checked.verdict) {
         case Verdict::IntervalTooShort:
         case Verdict::IntervalTooLong:
@@ -420,7 +357,7 @@ void fM_PALAM::ApplySettings()
     // The capped display time stays in the box even if the user then declines.
     if (checked.display != popServer[kDisplayTime]->text()) showNumber(popServer[kDisplayTime], checked.display);
 
-    if (!confirm(this, QStringLiteral("設定を変更しますか？"))) {
+    if (!DialogMessages::Confirm(this, QStringLiteral("設定を変更しますか？"))) {
         Text1->setFocus();
         return;
     }
@@ -434,35 +371,29 @@ void fM_PALAM::ApplySettings()
                                                  popServer[kDisplayTime]->text(), selectedLabel(), &error);
     if (!written) {
         // The edits stay in the boxes so the user can retry once the cause is fixed.
-        inform(this, kMessageTitle, withReason(QStringLiteral("設定を保存できませんでした。"), error));
+        DialogMessages::Inform(this, DialogMessages::kTitle,
+                               withReason(QStringLiteral("設定を保存できませんでした。"), error));
         return;
     }
     signIn_->AfterApply();
     const QString applied = QStringLiteral("変更内容は次回起動時から有効になります");
-    inform(this, kMessageTitle, note.isEmpty() ? applied : note + u'\n' + applied);
+    DialogMessages::Inform(this, DialogMessages::kTitle, note.isEmpty() ? applied : note + u'\n' + applied);
     accept();
 }
 
 void fM_PALAM::DeleteAccount()
 {
     const QString entry = Combo1->currentText();
-    if (!confirm(this, entry + QStringLiteral("を削除しますか？"))) return;
+    if (!DialogMessages::Confirm(this, entry + QStringLiteral("を削除しますか？"))) return;
 
     QString error;
     if (!mReadINI::ClearAccountSettings(selectedLabel(), &error)) {
-        inform(this, kMessageTitle, withReason(entry + QStringLiteral("の削除を保存できませんでした。"), error));
+        DialogMessages::Inform(this, DialogMessages::kTitle,
+                               withReason(entry + QStringLiteral("の削除を保存できませんでした。"), error));
         return;
     }
-    inform(this, kMessageTitle, entry + QStringLiteral("を削除しました"));
+    DialogMessages::Inform(this, DialogMessages::kTitle, entry + QStringLiteral("を削除しました"));
     accept();
-}
-
-void fM_PALAM::TestConnection()
-{
-    if (tester_->IsRunning()) return;
-    TestLabel->setEnabled(false);
-    tester_->Start(popServer[0]->text(), popServer[1]->text(), popServer[2]->text(),
-                   TextUtil::TrimSpaces(mReadINI::MailDir) + QStringLiteral("/INI/cacert.pem"));
 }
 
 void fM_PALAM::CenterOnScreen(QWidget* form)

@@ -1,4 +1,6 @@
 #pragma once
+#include "settings/ui/ClickLabel.h"
+
 #include <QDialog>
 #include <QLabel>
 #include <QLine>
@@ -6,30 +8,15 @@
 #include <QString>
 #include <array>
 
-class ConnectionTester;
 class SignInControls;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
 
-// A caption that acts as a button: clicked on release of the left button over it.
-class ClickLabel : public QLabel {
-    Q_OBJECT
-public:
-    using QLabel::QLabel;
-
-Q_SIGNALS:
-    void clicked();
-
-protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-};
-
 // The settings dialog: one set of boxes for the account chosen in Combo1 plus the three
 // global timings. Applying writes that one account and the globals; applying and deleting
-// both close the dialog, so one opening changes at most one account. While it is open the
-// controller's two timers are off.
+// both close the dialog, so one opening changes at most one account. The controller keeps its
+// timers off while the dialog is open.
 class fM_PALAM : public QDialog {
     Q_OBJECT
 public:
@@ -37,15 +24,6 @@ public:
     static void ShowModal(QWidget* parent = nullptr);
 
     explicit fM_PALAM(QWidget* parent = nullptr);
-    ~fM_PALAM() override;
-
-    void done(int result) override;
-
-    // Questions, confirmations and write errors carry this title.
-    static inline const QString kMessageTitle = QStringLiteral("Ferrowick");
-    // The validation messages carry the program's own title instead. An explicit title gets the
-    // display name appended by Qt ("ferrowick — Ferrowick"), so this is the display name itself.
-    static QString DefaultMessageTitle();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -61,7 +39,6 @@ private:
     void buildControls();
     void Form_Load();
     void Form_Activate();
-    void Form_Unload();
     void Combo1_Click();
     void Check1_Click();
     void popServer_KeyPress(int index);
@@ -71,7 +48,6 @@ private:
     void ApplyDeleteLabelRule();
     void ApplySettings();
     void DeleteAccount();
-    void TestConnection();
     static void CenterOnScreen(QWidget* form);
     // The account number the list selects: its position + 1, as text.
     QString selectedLabel() const;
@@ -84,7 +60,6 @@ private:
     std::array<QLine, 4> Line1{};
     QCheckBox* Check1 = nullptr;
     ClickLabel* TestLabel = nullptr;
-    ConnectionTester* tester_ = nullptr;
     SignInControls* signIn_ = nullptr;
     QPixmap background_;
 
@@ -96,5 +71,4 @@ private:
 
     bool ListReady = false;
     bool activated_ = false;
-    bool unloaded_ = false;
 };

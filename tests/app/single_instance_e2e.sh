@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The real program on an X display without a tray, with a private D-Bus session bus:
-# the command line's exit codes, one instance per folder, hand-over of each request, --quit,
-# a start after SIGKILL, --settings with none running, the demo's title, and the one notice
-# about the missing tray.
+# the command line's exit codes (without a display too), one instance per folder, hand-over of
+# each request, --quit, a start after SIGKILL, --settings with none running, the demo's title,
+# and the one notice each about the missing tray and the missing account.
 #   single_instance_e2e.sh FERROWICK WORK_DIR
 set -euo pipefail
 exe=$1 work=$2
@@ -13,7 +13,7 @@ done
 rm -rf "$work"; mkdir -p "$work/prog" "$work/runtime"
 chmod 700 "$work/runtime"
 export XDG_RUNTIME_DIR="$work/runtime" LC_ALL=C.UTF-8
-unset QT_QPA_PLATFORM
+unset QT_QPA_PLATFORM DISPLAY WAYLAND_DISPLAY
 pids=()
 app=""
 cleanup() {
@@ -30,9 +30,9 @@ fail() {
 }
 
 # ---- the command line alone: no display needed ---------------------------------------
-expect_exit() { # code, what, args...
+expect_exit() { # code, what, args... (DISPLAY may be given in the environment)
   local want=$1 what=$2 rc=0; shift 2
-  DISPLAY= "$exe" "$@" >"$work/out.txt" 2>"$work/err.txt" || rc=$?
+  DISPLAY=${DISPLAY:-} WAYLAND_DISPLAY= "$exe" "$@" >"$work/out.txt" 2>"$work/err.txt" || rc=$?
   [ "$rc" -eq "$want" ] || fail "$what: exit $rc, expected $want ($(cat "$work/err.txt"))"
 }
 expect_exit 0 "--help" --help
@@ -44,6 +44,13 @@ grep -q 'frobnicate' "$work/err.txt" && grep -q '^Usage: ferrowick' "$work/err.t
 expect_exit 2 "a missing folder" --folder "$work/nowhere"
 expect_exit 1 "--quit with none running" --quit --folder "$work/prog"
 [ "$(wc -l <"$work/err.txt")" -eq 1 ] && grep -q 'no instance is running' "$work/err.txt" || fail "--quit with none running says '$(cat "$work/err.txt")'"
+# No display to run on, or one that cannot be opened: one line, exit 1, no lock left behind.
+for display in "" ":4095"; do
+  DISPLAY=$display expect_exit 1 "a start on display '$display'" --folder "$work/prog"
+  [ "$(wc -l <"$work/err.txt")" -eq 1 ] && grep -q "^ferrowick: .*display.*desktop session" "$work/err.txt" ||
+    fail "a start on display '$display' says '$(cat "$work/err.txt")'"
+  [ ! -e "$work/prog/maildata/ferrowick.lock" ] || fail "a start on display '$display' left its lock"
+done
 
 # ---- a display without a tray, and a session bus that records notifications ----------
 display=:$((200 + RANDOM % 50))
@@ -101,7 +108,11 @@ sleep 0.5
 # The missing tray: one line on the terminal, one desktop notification.
 for _ in $(seq 1 100); do grep -q 'no notification area' "$work/first.log" && break; sleep 0.1; done
 [ "$(grep -c 'no notification area' "$work/first.log")" -eq 1 ] || fail "the missing tray was not reported exactly once"
-[ "$(grep -c 'member=Notify' "$work/notifications.log")" -eq 1 ] || fail "expected one desktop notification"
+# No account is configured either: one more notice says how to add one.
+[ "$(grep -c 'member=Notify' "$work/notifications.log")" -eq 2 ] &&
+  [ "$(grep -c '通知領域がないため' "$work/notifications.log")" -eq 1 ] &&
+  [ "$(grep -c 'アカウントが設定されていません' "$work/notifications.log")" -eq 1 ] ||
+  fail "expected one desktop notification about the missing tray and one about the missing account"
 
 later "has ended" --quit
 rc=0; wait "$first" || rc=$?

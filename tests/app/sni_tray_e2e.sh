@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The tray icon through D-Bus (StatusNotifierItem), the way KDE Plasma and GNOME with the
 # AppIndicator extension show it: with a watcher on a private session bus and no X tray, the
-# icon registers with its pictures and the full menu, and the menu's 終了 ends the program.
+# icon registers with its pictures and the full menu, carries the notice that no account is
+# configured, and the menu's 終了 ends the program.
 #   sni_tray_e2e.sh FERROWICK SNI_WATCHER WORK_DIR
 set -euo pipefail
 exe=$1 watcher=$2 work=$3
@@ -42,9 +43,22 @@ for _ in $(seq 1 100); do grep -q '^item ' "$work/watcher.log" && break; sleep 0
 item=$(awk '/^item /{print $2; exit}' "$work/watcher.log")
 [ -n "$item" ] || fail "no StatusNotifierItem registered"
 
-props=$(gdbus call --session --dest "$item" --object-path /StatusNotifierItem \
-  --method org.freedesktop.DBus.Properties.GetAll org.kde.StatusNotifierItem)
-grep -q "'Status': <'Active'>" <<<"$props" || fail "the item is not active: $props"
+item_props() {
+  gdbus call --session --dest "$item" --object-path /StatusNotifierItem \
+    --method org.freedesktop.DBus.Properties.GetAll org.kde.StatusNotifierItem
+}
+wait_status() { # status, tenths of a second; leaves the last answer in $props
+  for _ in $(seq 1 "$2"); do
+    props=$(item_props)
+    grep -q "'Status': <'$1'>" <<<"$props" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+# No account is configured: the notice that says so holds the item's attention for a while.
+wait_status NeedsAttention 50 && grep -q "アカウントが設定されていません" <<<"$props" ||
+  fail "the item does not carry the no-account notice: $props"
+wait_status Active 150 || fail "the item is not active: $props"
 grep -q "'IconPixmap': <\[(32, 32, " <<<"$props" || fail "the item has no 32x32 picture"
 # The title is the program's name, with the accounts' state on the lines below it.
 grep -qE "'ToolTip': <\('', @a\(iiay\) \[\], 'Ferrowick(\\\\n[^']*)?'" <<<"$props" || fail "the tooltip does not name Ferrowick"

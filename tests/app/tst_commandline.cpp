@@ -89,6 +89,10 @@ void TestCommandLine::usageNamesTheProblemAndListsTheOptions()
     QVERIFY(cl.message.contains(QStringLiteral("frobnicate")));
     for (const char* option : {"--folder", "--open", "--check", "--settings", "--quit", "--help", "--version"})
         QVERIFY2(cl.message.contains(QLatin1String(option)), option);
+    // The demo's option is scripts/run's business, not the user's.
+    QVERIFY(!cl.message.contains(QLatin1String("--demo")));
+    QVERIFY(!ParseCommandLine({QStringLiteral("ferrowick"), QStringLiteral("--help")})
+                 .message.contains(QLatin1String("--demo")));
     // The help names the program, not whatever argv[0] an application object would supply.
     QVERIFY(ParseCommandLine({QStringLiteral("x"), QStringLiteral("-h")})
                 .message.startsWith(QStringLiteral("Usage: ferrowick")));

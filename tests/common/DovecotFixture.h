@@ -23,16 +23,36 @@ inline QMap<QString, QString> Env()
     return env;
 }
 
+// Delivers the mail files to `user`, in this order; true when the fixture says so.
+inline bool Deliver(const QString& user, const QStringList& files)
+{
+    QProcess p;
+    p.start(qEnvironmentVariable("FW_DOVECOT_FIXTURE"),
+            QStringList{QStringLiteral("deliver"), qEnvironmentVariable("FW_DOVECOT_STATE"), user} + files);
+    return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
 // Delivers the first `count` demo mails (by name) to `user`; true when the fixture says so.
 inline bool DeliverDemoMails(const QString& user, int count)
 {
-    QStringList args{QStringLiteral("deliver"), qEnvironmentVariable("FW_DOVECOT_STATE"), user};
     const QDir mails(qEnvironmentVariable("FW_DEMO_MAILS"));
+    QStringList files;
     for (const QString& f : mails.entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name).mid(0, count))
-        args << mails.filePath(f);
-    QProcess p;
-    p.start(qEnvironmentVariable("FW_DOVECOT_FIXTURE"), args);
-    return p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        files << mails.filePath(f);
+    return Deliver(user, files);
+}
+
+// What dovecot logged at the end of each of `user`'s POP3 sessions so far ("in=... top=...").
+inline QStringList Logouts(const QString& user)
+{
+    QStringList out;
+    QFile f(Env().value(QStringLiteral("LOG_FILE")));
+    if (!f.open(QIODevice::ReadOnly)) return out;
+    const QString marker = QStringLiteral("pop3(") + user + QStringLiteral(")");
+    for (const QString& line : QString::fromUtf8(f.readAll()).split(u'\n'))
+        if (line.contains(marker) && line.contains(QStringLiteral("Logged out in=")))
+            out << line.mid(line.indexOf(QStringLiteral("in=")));
+    return out;
 }
 
 } // namespace DovecotFixture

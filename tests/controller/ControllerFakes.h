@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QStringList>
 #include <functional>
+#include <utility>
 
 // One journal for every fake, so tests can assert the order of what a check did.
 struct Journal {
@@ -36,6 +37,7 @@ public:
         trayShown = false;
     }
     void StartTimers() override { journal_.add(QStringLiteral("timers")); }
+    void StopTimers() override { journal_.add(QStringLiteral("timers-off")); }
     QString FindMailClient() override { return mailClient; }
     bool StartMailClient(const QString& client, QString* error) override
     {
@@ -102,7 +104,12 @@ public:
     }
     bool IsLoaded(FormId f) const override { return visible_.contains(f); }
     bool IsVisible(FormId f) const override { return visible_.contains(f); }
-    void ShowSettingsModal() override { journal_.add(QStringLiteral("settings")); }
+    void ShowSettingsModal() override
+    {
+        journal_.add(QStringLiteral("settings"));
+        if (whileSettingsOpen) whileSettingsOpen();
+    }
+    std::function<void()> whileSettingsOpen;
 
 private:
     Journal& journal_;
@@ -130,7 +137,7 @@ public:
     void clear() { mailbox_.clear(); }
 
     maillib::MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
-                              std::string& folder) override
+                              std::string& folder)
     {
         journal_.add(QStringLiteral("rcv:%1|%2|%3|%4")
                          .arg(QString::fromStdString(server), QString::fromStdString(user),
@@ -157,7 +164,7 @@ public:
 
     // The status an account (by server text) reports; unset: Ok, or NotConfigured when blank.
     maillib::MailList RcvMail(std::string& server, std::string& user, std::string& password, std::string& mode,
-                              std::string& folder, maillib::AccountStatus& status) override
+                              std::string& folder, maillib::AccountStatus& status, std::size_t) override
     {
         maillib::MailList list = RcvMail(server, user, password, mode, folder);
         const QString key = QString::fromStdString(server).trimmed();
@@ -178,7 +185,17 @@ public:
             keptAccounts << QString::fromStdString(server) + u'|' + QString::fromStdString(user);
     }
 
+    std::size_t RetryUnreachable() override
+    {
+        ++retries;
+        return std::exchange(unreachable, 0);
+    }
+    void DropOpenConnections() override { ++drops; }
+
     QMap<QString, maillib::AccountStatus> statuses;
+    std::size_t unreachable = 0; // accounts RetryUnreachable frees, once
+    int retries = 0;             // RetryUnreachable calls
+    int drops = 0;               // DropOpenConnections calls
     QString keptFolder;
     QStringList keptAccounts; // server|user, as the start-up handed them to KeepCachedMailsOnlyOf
     std::function<void()> onRcv;

@@ -34,13 +34,14 @@ wait_for_keys() { # count
 
 wait_for_keys 3
 head -n 1 "$log" | grep -q $'^--- Write Start ---\r$' || fail "day log does not start with its start line"
-grep -q $'^Time: [0-9][0-9]/[0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9]\r$' "$log" || fail "malformed key in day log"
+# The key: the mail's time line, then the name of its file (account and server id hashed).
+grep -qE $'^Time: [0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} fw-[0-9a-f]{32}\r$' "$log" || fail "malformed key in day log"
 
 # A new mail with its own date is logged by a later check; the first three are not logged twice.
 { printf 'Date: Tue, 01 Dec 2026 08:09:10 +0900\r\nMessage-ID: <e2e-new@ferrowick.invalid>\r\n'; grep -viE '^(Date|Message-ID):' "$mails"/05-*.eml; } >"$work/new.eml"
 "$fixture" deliver "$work/dovecot" user1 "$work/new.eml"
 wait_for_keys 4
-grep -q $'^Time: 12/01 08:09:10\r$' "$log" || fail "the new mail's key is missing: $(cat "$log")"
+grep -qE $'^Time: 12/01 08:09:10 fw-[0-9a-f]{32}\r$' "$log" || fail "the new mail's key is missing: $(cat "$log")"
 sleep 2.5
 [ "$(grep -c '^Time: ' "$log")" -eq 4 ] || fail "keys were logged twice: $(cat "$log")"
 left=$(find "$work/prog/maildata" -maxdepth 1 -name '*.txt' | wc -l)

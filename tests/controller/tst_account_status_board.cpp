@@ -21,6 +21,7 @@ const QMap<QString, Kind> kKinds{
     {"NoStls", Kind::NoStls},
     {"Waiting", Kind::Waiting},
     {"Cancelled", Kind::Cancelled},
+    {"DiskFull", Kind::DiskFull},
 };
 
 // Account 1 is named, the others are not.
@@ -60,13 +61,15 @@ void TestAccountStatusBoard::checksOverTime_data()
 {
     QTest::addColumn<QStringList>("steps");    // one check each, 5 minutes apart from 10:00
     QTest::addColumn<QString>("tooltip");      // after the last step, below "Ferrowick"
-    QTest::addColumn<QStringList>("notified"); // every notification: "!" failure, "+" recovery
+    QTest::addColumn<QStringList>("notified"); // every notification: "!" failure, "+" anything else
     QTest::addColumn<int>("logLines");
 
     const QString login = QStringLiteral("ログインできません（ユーザー名かパスワードが違います）");
     QTest::newRow("all work") << QStringList{"1:Ok 2:NotConfigured"} << "最終確認 10:00:00" << QStringList{} << 0;
     QTest::newRow("failure at the first check") << QStringList{"1:LoginRefused"} << "仕事: " + login + "（10:00 から）"
                                                 << QStringList{"!仕事: 受信できません"} << 1;
+    QTest::newRow("full disk") << QStringList{"1:DiskFull"} << "仕事: ディスクに空きがありません（10:00 から）"
+                               << QStringList{"!仕事: 受信できません"} << 1;
     QTest::newRow("failing on: one notification, one log line")
         << QStringList{"1:CannotConnect", "1:CannotConnect", "1:CannotConnect"}
         << "仕事: サーバーに接続できません（10:00 から）" << QStringList{"!仕事: 受信できません"} << 1;
@@ -76,19 +79,25 @@ void TestAccountStatusBoard::checksOverTime_data()
     QTest::newRow("another reason while failing is logged, not notified")
         << QStringList{"1:CannotConnect", "1:TimedOut", "1:CannotConnect", "1:TimedOut"}
         << "仕事: サーバーが応答しません（10:00 から）" << QStringList{"!仕事: 受信できません"} << 2;
-    QTest::newRow("back-off after a failure")
-        << QStringList{"1:LoginRefused", "1:Waiting+20"} << "仕事: 待機中（10:25 に再試行）（10:00 から）"
+    QTest::newRow("back-off after a failure keeps the reason")
+        << QStringList{"1:LoginRefused", "1:Waiting+20"} << "仕事: " + login + "（10:00 から、10:25:00 に再試行）"
         << QStringList{"!仕事: 受信できません"} << 2;
+    QTest::newRow("failing again after the back-off: the old retry time goes")
+        << QStringList{"1:LoginRefused", "1:Waiting+20", "1:TimedOut"} << "仕事: サーバーが応答しません（10:00 から）"
+        << QStringList{"!仕事: 受信できません"} << 3;
     QTest::newRow("pause between logins is no failure")
         << QStringList{"1:Ok", "1:Waiting+30", "1:Waiting+25", "1:Ok"} << "最終確認 10:15:00" << QStringList{} << 0;
     QTest::newRow("waiting at the first check is no failure")
         << QStringList{"1:Waiting+5"} << "最終確認 10:00:00" << QStringList{} << 0;
-    QTest::newRow("not configured is never reported")
-        << QStringList{"1:NotConfigured 2:NotConfigured", "1:NotConfigured"} << "最終確認 10:05:00" << QStringList{}
-        << 0;
+    const QString noAccount = QStringLiteral("アカウントが設定されていません（右クリック →「プロパティ」）");
+    QTest::newRow("no account: said in the tooltip, notified once")
+        << QStringList{"1:NotConfigured 2:NotConfigured", "1:NotConfigured"} << noAccount
+        << QStringList{"+アカウントが設定されていません"} << 0;
+    QTest::newRow("no account after a cancelled first check: notified once")
+        << QStringList{"1:Cancelled", "1:NotConfigured", "1:NotConfigured"} << noAccount
+        << QStringList{"+アカウントが設定されていません"} << 0;
     QTest::newRow("removed while failing is dropped without a notification")
-        << QStringList{"1:ServerError", "1:NotConfigured"} << "最終確認 10:05:00"
-        << QStringList{"!仕事: 受信できません"} << 1;
+        << QStringList{"1:ServerError", "1:NotConfigured"} << noAccount << QStringList{"!仕事: 受信できません"} << 1;
     QTest::newRow("cancelled keeps the failure")
         << QStringList{"1:NoStls", "1:Cancelled"} << "仕事: 暗号化（STLS）に対応していないサーバーです（10:00 から）"
         << QStringList{"!仕事: 受信できません"} << 1;
@@ -128,7 +137,7 @@ void TestAccountStatusBoard::checksOverTime()
         logged += static_cast<int>(changes.logLines.size());
     }
     QCOMPARE(board.ToolTip(), QStringLiteral("Ferrowick\n") + tooltip);
-    QCOMPARE(board.Warning(), !tooltip.startsWith(QStringLiteral("最終確認")));
+    QCOMPARE(board.Warning(), tooltip.contains(QStringLiteral(" から")));
     QCOMPARE(seen, notified);
     QCOMPARE(logged, logLines);
 }

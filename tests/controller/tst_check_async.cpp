@@ -1,21 +1,14 @@
 // The check as the program runs it: accounts asked on pool threads while the GUI thread
 // goes on, results applied on the GUI thread in account order, "終了" cancelling a check.
-#include "tests/controller/ControllerFakes.h"
-#include "controller/ResidentController.h"
-#include "tests/common/TestClock.h"
-#include "controller/ThreadPoolCheckRunner.h"
-#include "controller/mM_CHKER.h"
-#include "settings/mReadINI.h"
+#include "tests/controller/ControllerFixture.h"
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <condition_variable>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <utility>
 
@@ -58,10 +51,13 @@ public:
         return calls_;
     }
 
-    maillib::MailList RcvMail(std::string& server, std::string&, std::string&, std::string&, std::string&) override
+    maillib::MailList RcvMail(std::string& server, std::string&, std::string&, std::string&, std::string&,
+                              maillib::AccountStatus& status, std::size_t) override
     {
         std::unique_lock lock(m_);
         ++calls_;
+        status = {};
+        status.kind = maillib::AccountStatus::Kind::ServerError;
         if (server.empty()) return std::nullopt;
         ++started_;
         cv_.wait(lock, [&] { return released_[server] || cancelled_; });
@@ -69,6 +65,7 @@ public:
         const bool answered = std::exchange(released_[server], false);
         // Like the library: a cancelled check hands back nothing, but a finished one does.
         if (!answered) return std::nullopt;
+        status.kind = maillib::AccountStatus::Kind::Ok;
         return mailbox_[server];
     }
     maillib::MailList ReadMail(std::string& mailRef, std::string&, std::string&) override
@@ -100,7 +97,7 @@ private:
 
 } // namespace
 
-class TestCheckAsync : public QObject {
+class TestCheckAsync : public QObject, private ControllerFixture<BlockingMail> {
     Q_OBJECT
 private Q_SLOTS:
     void init();
@@ -112,53 +109,25 @@ private Q_SLOTS:
     void firstCheckWaitsForEventLoop();
 
 private:
-    QString mailDir() const { return dir_->path() + QStringLiteral("/maildata"); }
     void writeSettings(const QByteArray& extra = {});
     void startAndLetFirstCheckFinish();
-
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<TestClock> clock_;
-    Journal journal_;
-    std::unique_ptr<FakeHost> host_;
-    std::unique_ptr<FakeForms> forms_;
-    std::unique_ptr<BlockingMail> mail_;
-    std::unique_ptr<ThreadPoolCheckRunner> runner_;
-    std::unique_ptr<ResidentController> ctl_;
 };
 
 void TestCheckAsync::init()
 {
-    mReadINI::ResetForTests();
-    mM_CHKER::ResetForTests();
-    dir_ = std::make_unique<QTemporaryDir>();
-    clock_ = std::make_unique<TestClock>();
-    journal_.entries.clear();
-    host_ = std::make_unique<FakeHost>(journal_);
-    forms_ = std::make_unique<FakeForms>(journal_);
-    QDir().mkpath(mailDir() + QStringLiteral("/INI"));
-    mail_ = std::make_unique<BlockingMail>(mailDir());
-    runner_ = std::make_unique<ThreadPoolCheckRunner>(5);
-    ctl_ = std::make_unique<ResidentController>(*host_, *forms_, *mail_, *runner_);
+    Options pool;
+    pool.poolThreads = 5;
+    SetUp([this] { return std::make_unique<BlockingMail>(mailDir()); }, pool);
 }
 
-void TestCheckAsync::cleanup()
-{
-    // Nothing may stay blocked behind a failed test.
-    mail_->Cancel();
-    QVERIFY(runner_->WaitForDone(5000));
-    QCoreApplication::processEvents();
-    ctl_.reset();
-    runner_.reset();
-    clock_.reset();
-}
+void TestCheckAsync::cleanup() { TearDown(); }
 
 void TestCheckAsync::writeSettings(const QByteArray& extra)
 {
-    QFile ini(mailDir() + QStringLiteral("/INI/maildata.ini"));
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write("[POP]\r\nPOP_SERVER1=s1\r\nUSER1=u1\r\nPOP_SERVER2=s2\r\nUSER2=u2\r\nPOP_SERVER3=s3\r\nUSER3=u3\r\n"
-              "[MAIL_REV]\r\nREV_TIMER_MIN=5\r\nUNLOAD_TIMER_SEC=10\r\n" +
-              extra);
+    writeSettingsFile(
+        "[POP]\r\nPOP_SERVER1=s1\r\nUSER1=u1\r\nPOP_SERVER2=s2\r\nUSER2=u2\r\nPOP_SERVER3=s3\r\nUSER3=u3\r\n"
+        "[MAIL_REV]\r\nREV_TIMER_MIN=5\r\nUNLOAD_TIMER_SEC=10\r\n" +
+        extra);
 }
 
 void TestCheckAsync::startAndLetFirstCheckFinish()

@@ -1,27 +1,12 @@
-#include "tests/controller/ControllerFakes.h"
-#include "controller/ResidentController.h"
-#include "tests/common/TestClock.h"
-#include "controller/mM_CHKER.h"
-#include "settings/mReadINI.h"
+#include "tests/common/OpenDescriptors.h"
+#include "tests/controller/ControllerFixture.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
-#include <memory>
 #include <unistd.h>
 
-namespace {
-
-QString dayLog()
-{
-    QFile f(mReadINI::LogPath);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-}
-
-} // namespace
-
-class TestCheckMail : public QObject {
+class TestCheckMail : public QObject, private ControllerFixture<ScriptedMail> {
     Q_OBJECT
 private Q_SLOTS:
     void init();
@@ -38,6 +23,7 @@ private Q_SLOTS:
     void newMailAfterSeenMailIsAnnounced();
     void unchangedMailIsNotReadAgain();
     void atMostHundredMailsPerAccount();
+    void unfetchedMailsCountButAreNotRead();
     void tablesNeverWritePastSlotHundred();
     void cutsCountCharacters_data();
     void cutsCountCharacters();
@@ -51,51 +37,29 @@ private Q_SLOTS:
     void autoClose_data();
     void autoClose();
     void autoCloseWaitsWhileNotifierHidden();
+    void settingsDialogStopsTheTimers();
+    void detailWindowHoldsTheTimers();
+    void manyChecksKeepNoFileOpen();
     void mnuEndClosesEverythingInOrder();
     void mnuMailWithoutHandler();
 
 private:
     void start(const QByteArray& extraIni = QByteArray());
-    QString mailDir() const { return dir_->path() + QStringLiteral("/maildata"); }
-
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<TestClock> clock_;
-    Journal journal_;
-    std::unique_ptr<FakeHost> host_;
-    std::unique_ptr<FakeForms> forms_;
-    std::unique_ptr<ScriptedMail> mail_;
-    std::unique_ptr<ResidentController> ctl_;
 };
 
 void TestCheckMail::init()
 {
-    mReadINI::ResetForTests();
-    mM_CHKER::ResetForTests();
-    dir_ = std::make_unique<QTemporaryDir>();
-    clock_ = std::make_unique<TestClock>(QDateTime(QDate(2026, 12, 6), QTime(12, 0, 0)));
-    journal_.entries.clear();
-    host_ = std::make_unique<FakeHost>(journal_);
-    forms_ = std::make_unique<FakeForms>(journal_);
-    mail_ = std::make_unique<ScriptedMail>(journal_);
-    ctl_ = std::make_unique<ResidentController>(*host_, *forms_, *mail_);
-    QDir().mkpath(mailDir() + QStringLiteral("/INI"));
+    SetUp([this] { return std::make_unique<ScriptedMail>(journal_); });
 }
 
-void TestCheckMail::cleanup()
-{
-    ctl_.reset();
-    clock_.reset();
-}
+void TestCheckMail::cleanup() { TearDown(); }
 
 void TestCheckMail::start(const QByteArray& extraIni)
 {
-    QFile ini(mailDir() + QStringLiteral("/INI/maildata.ini"));
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write("[POP]\r\nPOP_SERVER1= s1 \r\nUSER1= u1 \r\nPASS1= p1 \r\nNAME1=会社#\r\n"
-              "POP_SERVER2=s2\r\nUSER2=\" u2\"\r\nPASS2=p2\r\nNAME2=自宅#\r\n"
-              "POP_SERVER3=s3\r\nPOP_SERVER4=s4\r\nPOP_SERVER5=s5\r\n" +
-              extraIni);
-    ini.close();
+    writeSettingsFile("[POP]\r\nPOP_SERVER1= s1 \r\nUSER1= u1 \r\nPASS1= p1 \r\nNAME1=会社#\r\n"
+                      "POP_SERVER2=s2\r\nUSER2=\" u2\"\r\nPASS2=p2\r\nNAME2=自宅#\r\n"
+                      "POP_SERVER3=s3\r\nPOP_SERVER4=s4\r\nPOP_SERVER5=s5\r\n" +
+                      extraIni);
     ctl_->Form_Load(dir_->path());
     journal_.entries.clear();
 }
@@ -118,15 +82,15 @@ void TestCheckMail::startUpPreparesFoldersLogAndFirstCheck()
 
     QCOMPARE(mReadINI::LogPath, mailDir() + QStringLiteral("/Dat/RevMail20261206.dat"));
     // A new start forgets the keys of an earlier run the same day.
-    QCOMPARE(dayLog(), QStringLiteral("--- Write Start ---\r\nTime: 12/06 09:00:00\r\n"));
+    QCOMPARE(dayLog(), QStringLiteral("--- Write Start ---\r\nTime: 12/06 09:00:00 m1\r\n"));
     QCOMPARE(mM_CHKER::MailCount, 1);
-    QCOMPARE(mReadINI::SeenCount, qint16(0));
+    QCOMPARE(ctl_->SeenCount(), qint16(0));
     QCOMPARE(QDir(mailDir()).entryList({QStringLiteral("*.txt")}, QDir::Files), QStringList());
     QVERIFY(QDir(mailDir() + QStringLiteral("/keep.txt")).exists());
     QVERIFY(QFile::exists(mailDir() + QStringLiteral("/Dummy/Dummy.txt")));
     QCOMPARE(mM_CHKER::CloseTimeText(), QStringLiteral("12:00:12"));
-    QCOMPARE(mReadINI::AccountName[1], QStringLiteral("会社"));
-    QCOMPARE(mReadINI::AccountName[2], QStringLiteral("自宅"));
+    QCOMPARE(mM_CHKER::AccountName[1], QStringLiteral("会社"));
+    QCOMPARE(mM_CHKER::AccountName[2], QStringLiteral("自宅"));
     QCOMPARE(ctl_->RevTimerMin(), qint16(7));
     // The cached mails of accounts no longer configured go before the first check.
     QCOMPARE(mail_->keptFolder, mailDir());
@@ -208,19 +172,25 @@ void TestCheckMail::slotsAndLabelsFollowAccounts()
 void TestCheckMail::dayLogDecidesWhatIsNew_data()
 {
     QTest::addColumn<QStringList>("dates");
-    QTest::addColumn<QStringList>("alreadyLogged");
+    QTest::addColumn<QStringList>("alreadyLogged"); // lines already in the log, "m<n>" for the name of mail n
     QTest::addColumn<int>("seen");
     QTest::addColumn<int>("extra");
     QTest::addColumn<bool>("shown");
     const QStringList seven = {"2026/12/06 10:00:01", "2026/12/06 10:00:02", "2026/12/06 10:00:03",
                                "2026/12/06 10:00:04", "2026/12/06 10:00:05", "2026/12/06 10:00:06",
                                "2026/12/06 10:00:07"};
-    QTest::newRow("seven, two logged") << seven << QStringList{"Time: 12/06 10:00:02", "  Time: 12/06 10:00:06  "} << 2
-                                       << 2 << true;
-    QTest::newRow("same key twice") << QStringList{"2026/12/06 10:00:01", "2026/12/06 10:00:01"} << QStringList{} << 1
-                                    << 0 << true;
-    QTest::newRow("all logged") << QStringList{"2026/12/06 10:00:01"} << QStringList{"Time: 12/06 10:00:01"} << 1 << 0
-                                << false;
+    QTest::newRow("seven, two logged") << seven << QStringList{"Time: 12/06 10:00:02 m2", "  Time: 12/06 10:00:06 m6  "}
+                                       << 2 << 2 << true;
+    // Two mails of one second are two mails.
+    QTest::newRow("same second twice") << QStringList{"2026/12/06 10:00:01", "2026/12/06 10:00:01"} << QStringList{}
+                                       << 0 << 0 << true;
+    QTest::newRow("all logged") << QStringList{"2026/12/06 10:00:01"} << QStringList{"Time: 12/06 10:00:01 m1"} << 1
+                                << 0 << false;
+    // The time alone, as an older version logged it, is no mail's key.
+    QTest::newRow("time alone logged") << QStringList{"2026/12/06 10:00:01"} << QStringList{"Time: 12/06 10:00:01"} << 0
+                                       << 0 << true;
+    QTest::newRow("another mail of that second logged")
+        << QStringList{"2026/12/06 10:00:01"} << QStringList{"Time: 12/06 10:00:01 m9"} << 0 << 0 << true;
 }
 
 void TestCheckMail::dayLogDecidesWhatIsNew()
@@ -239,17 +209,19 @@ void TestCheckMail::dayLogDecidesWhatIsNew()
         mail_->addMail(mailDir(), QStringLiteral("s2"), mailFields(QStringLiteral("s"), QStringLiteral("f"), d));
     ctl_->CheckMail();
     QCOMPARE(mM_CHKER::MailCount, int(dates.size()));
-    QCOMPARE(int(mReadINI::SeenCount), seen);
+    QCOMPARE(int(ctl_->SeenCount()), seen);
     QCOMPARE(ctl_->NewCount(), int(dates.size()) - seen);
     QCOMPARE(mM_CHKER::ExtraCount, extra);
     QCOMPARE(journal_.entries.contains(QStringLiteral("show:fMail_Checker")), shown);
-    // Every key is in the log exactly once, each line ended by CR LF.
+    // Every key is in the log exactly once, each line ended by CR LF: the time line, then the
+    // name of the mail's file.
     const QString text = dayLog();
-    for (const QString& d : dates) {
-        const QString key =
-            QStringLiteral("Time: ") +
-            QDateTime::fromString(d, QStringLiteral("yyyy/MM/dd HH:mm:ss")).toString(QStringLiteral("MM/dd HH:mm:ss"));
-        QVERIFY2(text.contains(key), qPrintable(key));
+    for (qsizetype i = 0; i < dates.size(); ++i) {
+        const QString key = QStringLiteral("Time: ") +
+                            QDateTime::fromString(dates[i], QStringLiteral("yyyy/MM/dd HH:mm:ss"))
+                                .toString(QStringLiteral("MM/dd HH:mm:ss")) +
+                            QStringLiteral(" m%1").arg(i + 1);
+        QCOMPARE(text.count(key), 1);
     }
     QVERIFY(text.endsWith(QStringLiteral("\r\n")));
 }
@@ -266,15 +238,11 @@ void TestCheckMail::sameMailsAgainRefillTablesQuietly()
     QCOMPARE(ctl_->NewCount(), 3);
     mM_CHKER::PageOffset = 2;
     mM_CHKER::MailSubject.fill(QString());
-    mail_->clear();
     journal_.entries.clear();
-    for (int i = 0; i < 3; ++i)
-        mail_->addMail(mailDir(), QStringLiteral("s1"),
-                       mailFields(QStringLiteral("s%1").arg(i), QStringLiteral("f"),
-                                  QStringLiteral("2026/12/06 10:00:0%1").arg(i)));
+    // The library hands out the same mails again, under the same names.
     ctl_->CheckMail();
     QCOMPARE(ctl_->NewCount(), 0);
-    QCOMPARE(int(mReadINI::SeenCount), 3);
+    QCOMPARE(int(ctl_->SeenCount()), 3);
     QCOMPARE(mM_CHKER::PageOffset, 0);
     QCOMPARE(mM_CHKER::MailSubject[3], QStringLiteral("Subject: s2"));
     QVERIFY(!journal_.entries.contains(QStringLiteral("show:fMail_Checker")));
@@ -287,18 +255,14 @@ void TestCheckMail::newMailAfterSeenMailIsAnnounced()
         mailFields(QStringLiteral("old"), QStringLiteral("f"), QStringLiteral("2026/12/06 10:00:00"));
     mail_->addMail(mailDir(), QStringLiteral("s1"), old);
     ctl_->CheckMail();
-    mail_->clear();
-    mail_->addMail(mailDir(), QStringLiteral("s1"), old);
     ctl_->CheckMail();
-    QCOMPARE(int(mReadINI::SeenCount), 1);
-    mail_->clear();
+    QCOMPARE(int(ctl_->SeenCount()), 1);
     journal_.entries.clear();
     // The count of seen mails starts again at every check: one old, one new.
-    mail_->addMail(mailDir(), QStringLiteral("s1"), old);
     mail_->addMail(mailDir(), QStringLiteral("s1"),
                    mailFields(QStringLiteral("new"), QStringLiteral("f"), QStringLiteral("2026/12/06 10:05:00")));
     ctl_->CheckMail();
-    QCOMPARE(int(mReadINI::SeenCount), 1);
+    QCOMPARE(int(ctl_->SeenCount()), 1);
     QCOMPARE(ctl_->NewCount(), 1);
     QVERIFY(journal_.entries.contains(QStringLiteral("show:fMail_Checker")));
 }
@@ -349,6 +313,23 @@ void TestCheckMail::atMostHundredMailsPerAccount()
     QVERIFY(!QFile::exists(refs[100]));
     QVERIFY(!QFile::exists(refs[149]));
     QCOMPARE(mM_CHKER::ExtraCount, 145);
+    // Only the mails read can be new.
+    QCOMPARE(ctl_->NewCount(), 100);
+}
+
+void TestCheckMail::unfetchedMailsCountButAreNotRead()
+{
+    start();
+    // As the library lists mails past those it placed: an entry without a file.
+    mail_->addMail(mailDir(), QStringLiteral("s1"),
+                   mailFields(QStringLiteral("placed"), QStringLiteral("f"), QStringLiteral("2026/12/06 10:00:00")));
+    mail_->addRef(QStringLiteral("s1"), QString());
+    mail_->addRef(QStringLiteral("s1"), QString());
+    ctl_->CheckMail();
+    QCOMPARE(mM_CHKER::MailCount, 3);
+    QCOMPARE(mail_->reads.size(), 1);
+    QCOMPARE(ctl_->NewCount(), 1);
+    QCOMPARE(dayLog().count(QStringLiteral("Time:")), 1);
 }
 
 void TestCheckMail::tablesNeverWritePastSlotHundred()
@@ -365,15 +346,10 @@ void TestCheckMail::tablesNeverWritePastSlotHundred()
     QCOMPARE(mM_CHKER::MailSubject[100], QStringLiteral("Subject: k3m19"));
     QCOMPARE(mM_CHKER::MailIndex, 0);
     QCOMPARE(QDir(mailDir()).entryList({QStringLiteral("m*.txt")}, QDir::Files), QStringList());
+    QCOMPARE(ctl_->NewCount(), 120);
     // The mails beyond the tables are remembered too, so a second check announces nothing.
-    mail_->clear();
-    for (int k = 1; k <= 3; ++k)
-        for (int i = 0; i < 40; ++i)
-            mail_->addMail(mailDir(), QStringLiteral("s%1").arg(k),
-                           mailFields(QStringLiteral("k%1m%2").arg(k).arg(i), QStringLiteral("f"),
-                                      QStringLiteral("2026/12/0%1 10:00:%2").arg(k).arg(i, 2, 10, QChar(u'0'))));
     ctl_->CheckMail();
-    QCOMPARE(int(mReadINI::SeenCount), 120);
+    QCOMPARE(int(ctl_->SeenCount()), 120);
     QCOMPARE(ctl_->NewCount(), 0);
 }
 
@@ -443,7 +419,7 @@ void TestCheckMail::shortResultClearsStaleSlot()
     QCOMPARE(mM_CHKER::MailTime[1], QString());
     QCOMPARE(mM_CHKER::MailAccount[1], QString());
     // The stale key of the first check was not taken for this mail.
-    QCOMPARE(int(mReadINI::SeenCount), 0);
+    QCOMPARE(int(ctl_->SeenCount()), 0);
 }
 
 void TestCheckMail::deleteRemovesOnlyTheNamedFile()
@@ -574,6 +550,56 @@ void TestCheckMail::autoCloseWaitsWhileNotifierHidden()
     ctl_->Timer2_Timer();
     QCOMPARE(journal_.entries, QStringList());
     QVERIFY(forms_->IsLoaded(FormId::fMail_Top));
+}
+
+void TestCheckMail::settingsDialogStopsTheTimers()
+{
+    start();
+    ctl_->mnuPropaty_Click();
+    QCOMPARE(journal_.entries, (QStringList{"timers-off", "settings", "timers"}));
+}
+
+void TestCheckMail::detailWindowHoldsTheTimers()
+{
+    start("[MAIL_REV]\r\nREV_TIMER_MIN=3\r\nUNLOAD_TIMER_SEC=10\r\n[ABOUT_PALAM]\r\nUNLOAD_FLAG=1\r\n");
+    ctl_->Timer1_Timer();
+    ctl_->mnuOpen_Click();
+    forms_->Show(FormId::fMail_Body);
+    journal_.entries.clear();
+    // Long past the close time and the check interval: nothing is counted, checked or closed.
+    clock_->advance(60);
+    for (int i = 0; i < 5; ++i) {
+        ctl_->Timer1_Timer();
+        ctl_->Timer2_Timer();
+    }
+    QCOMPARE(int(ctl_->TickCount()), 1);
+    QCOMPARE(journal_.entries, QStringList());
+    // "最新メール受信" still checks at once.
+    ctl_->mnuRev_Click();
+    QVERIFY(journal_.entries.contains(QStringLiteral("hide")));
+    // Once the detail window is gone both count again.
+    forms_->Unload(FormId::fMail_Body);
+    ctl_->Timer1_Timer();
+    QCOMPARE(int(ctl_->TickCount()), 1);
+    clock_->advance(10);
+    ctl_->Timer2_Timer();
+    QVERIFY(!forms_->IsLoaded(FormId::fMail_Checker));
+}
+
+void TestCheckMail::manyChecksKeepNoFileOpen()
+{
+    start();
+    ctl_->CheckMail();
+    const int descriptors = OpenDescriptors();
+    for (int check = 0; check < 30; ++check) {
+        mail_->clear();
+        for (int i = 0; i < 3; ++i)
+            mail_->addMail(mailDir(), QStringLiteral("s%1").arg(i + 1),
+                           mailFields(QStringLiteral("m"), QStringLiteral("f"),
+                                      QStringLiteral("2026/12/06 10:%1:0%2").arg(check, 2, 10, QChar(u'0')).arg(i)));
+        ctl_->CheckMail();
+    }
+    QCOMPARE(OpenDescriptors(), descriptors);
 }
 
 void TestCheckMail::mnuEndClosesEverythingInOrder()

@@ -1,8 +1,7 @@
-#include "tests/controller/ControllerFakes.h"
+#include "tests/controller/ControllerFixture.h"
 #include "tests/common/TestClock.h"
 #include "controller/fMail_Task.h"
 #include "controller/mM_CHKER.h"
-#include "settings/mReadINI.h"
 
 #include <QAction>
 #include <QApplication>
@@ -18,7 +17,7 @@ private Q_SLOTS:
     void menuHoldsFiveCommandsInOrder();
     void trayClicksOpenNothing();
     void startUpRunsTimersAndRegistersIcon();
-    void windowsPauseTheTimers();
+    void settingsDialogPausesTheTimers();
     void menuCommandsReachTheLogic();
 
 private:
@@ -28,8 +27,7 @@ private:
 
 void TestMailTask::init()
 {
-    mReadINI::ResetForTests();
-    mM_CHKER::ResetForTests();
+    ClearModuleState();
     journal_.entries.clear();
 }
 
@@ -76,25 +74,26 @@ void TestMailTask::startUpRunsTimersAndRegistersIcon()
     QVERIFY(task.Timer1().isActive());
     QVERIFY(task.Timer2().isActive());
     QVERIFY(task.menuAction(MenuItem::mnuRev)->isEnabled());
-    // Every account works (none is configured): the name and the time of the check.
-    QVERIFY(mM_CHKER::TrayIcon.tip.startsWith(QStringLiteral("Ferrowick\n最終確認 ")));
+    // None is configured: the name, and no check time that would suggest anything was checked.
+    QCOMPARE(mM_CHKER::TrayIcon.tip,
+             QStringLiteral("Ferrowick\nアカウントが設定されていません（右クリック →「プロパティ」）"));
     QCOMPARE(task.trayIcon().toolTip(), mM_CHKER::TrayIcon.tip);
     QCOMPARE(mM_CHKER::TrayIcon.window, reinterpret_cast<quintptr>(&task));
 }
 
-void TestMailTask::windowsPauseTheTimers()
+void TestMailTask::settingsDialogPausesTheTimers()
 {
     FakeForms forms(journal_);
     ScriptedMail mail(journal_);
     fMail_Task task(forms, mail);
     task.Form_Load(dir_.path());
-    QCOMPARE(ResidentTimers::current(), static_cast<ResidentTimers*>(&task));
-    ResidentTimers::setBoth(false);
-    QVERIFY(!task.Timer1().isActive());
-    QVERIFY(!task.Timer2().isActive());
-    ResidentTimers::setBoth(true);
+    bool timerRanWhileOpen = true;
+    forms.whileSettingsOpen = [&] { timerRanWhileOpen = task.Timer1().isActive() || task.Timer2().isActive(); };
+    task.menuAction(MenuItem::mnuPropaty)->trigger();
+    QVERIFY(!timerRanWhileOpen);
     QVERIFY(task.Timer1().isActive());
     QVERIFY(task.Timer2().isActive());
+    QCOMPARE(task.Timer1().interval(), 1000);
 }
 
 void TestMailTask::menuCommandsReachTheLogic()

@@ -1,20 +1,14 @@
 // The account status end to end: the controller with the real mail library and its pool of
 // check threads against a real dovecot (tests/fixtures/dovecot-fixture); a fake host stands in
 // for the tray and captures its tooltip, picture and notifications.
-#include "platform/AppLog.h"
-#include "tests/controller/ControllerFakes.h"
-#include "tests/common/DovecotFixture.h"
-#include "maillib/MailLibInternal.h"
 #include "controller/RealMailLibrary.h"
-#include "controller/ResidentController.h"
-#include "tests/common/TestClock.h"
-#include "controller/ThreadPoolCheckRunner.h"
-#include "controller/mM_CHKER.h"
-#include "settings/mReadINI.h"
+#include "maillib/MailLibInternal.h"
+#include "platform/AppLog.h"
+#include "tests/common/DovecotFixture.h"
+#include "tests/controller/ControllerFixture.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -24,26 +18,29 @@ const QString kLogin = QStringLiteral("ログインできません（ユーザ�
 
 } // namespace
 
-class TestStatusDovecot : public QObject {
+class TestStatusDovecot : public QObject, private ControllerFixture<RealMailLibrary> {
     Q_OBJECT
 
     QMap<QString, QString> env_;
-    QTemporaryDir dir_;
+    // One program folder for both runs, as for a user who restarts the program.
+    QTemporaryDir folder_;
 
-    QString maildata() const { return dir_.filePath(QStringLiteral("maildata")); }
-    QString log() const
+    QString maildata() const { return folder_.filePath(QStringLiteral("maildata")); }
+    // The controller with the real library, its checks on a pool; the clock at `now`.
+    void startRun(const QDateTime& now)
     {
-        QFile f(maildata() + QStringLiteral("/Dat/ferrowick.log"));
-        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+        Options run;
+        run.poolThreads = 5;
+        run.now = now;
+        run.programFolder = folder_.path();
+        SetUp([] { return std::make_unique<RealMailLibrary>(); }, run);
     }
     void writeSettings(const QString& password)
     {
-        QFile ini(maildata() + QStringLiteral("/INI/maildata.ini"));
-        QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        ini.write(QStringLiteral("[POP]\nPOP_SERVER1=pop3s://127.0.0.1:%1\nUSER1=user2\nPASS1=%2\nNAME1=仕事#\n"
-                                 "[MAIL_REV]\nREV_TIMER_MIN=600\n")
-                      .arg(env_[QStringLiteral("POP3S_PORT")], password)
-                      .toUtf8());
+        writeSettingsFile(QStringLiteral("[POP]\nPOP_SERVER1=pop3s://127.0.0.1:%1\nUSER1=user2\nPASS1=%2\nNAME1=仕事#\n"
+                                         "[MAIL_REV]\nREV_TIMER_MIN=600\n")
+                              .arg(env_[QStringLiteral("POP3S_PORT")], password)
+                              .toUtf8());
     }
     // The server's own password for user2; dovecot reads the changed file at the next login.
     void setServerPassword(const QString& password)
@@ -75,6 +72,7 @@ class TestStatusDovecot : public QObject {
 private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
+    void cleanup() { TearDown(); }
     void wrongPasswordThenServerRecovers();
     void restartWithTheFixedPassword();
 };
@@ -103,18 +101,13 @@ void TestStatusDovecot::cleanupTestCase()
 
 void TestStatusDovecot::wrongPasswordThenServerRecovers()
 {
-    mReadINI::ResetForTests();
-    mM_CHKER::ResetForTests();
+    startRun(QDateTime(QDate(2026, 12, 7), QTime(10, 0, 0)));
     writeSettings(QStringLiteral("typed-wrong"));
-    TestClock clock(QDateTime(QDate(2026, 12, 7), QTime(10, 0, 0)));
-    Journal journal;
-    FakeHost host(journal);
-    FakeForms forms(journal);
-    RealMailLibrary mail;
-    ThreadPoolCheckRunner runner(5);
-    ResidentController ctl(host, forms, mail, runner);
+    TestClock& clock = *clock_;
+    FakeHost& host = *host_;
+    ResidentController& ctl = *ctl_;
 
-    ctl.Form_Load(dir_.path());
+    ctl.Form_Load(folder_.path());
     QTRY_VERIFY_WITH_TIMEOUT(!host.trayTip.isEmpty(), 40000);
     QCOMPARE(host.trayTip, QStringLiteral("Ferrowick\n仕事: ") + kLogin + QStringLiteral("（10:00 から）"));
     QVERIFY(host.warningIcon);
@@ -129,7 +122,7 @@ void TestStatusDovecot::wrongPasswordThenServerRecovers()
     QCOMPARE(ctl.LastStatus(1).kind, maillib::AccountStatus::Kind::LoginRefused);
     QCOMPARE(host.trayTip, QStringLiteral("Ferrowick\n仕事: ") + kLogin + QStringLiteral("（10:00 から）"));
     QCOMPARE(host.notifications.size(), 1);
-    QCOMPARE(log().count(QStringLiteral("アカウント 1「仕事」: ") + kLogin), 1);
+    QCOMPARE(appLog().count(QStringLiteral("アカウント 1「仕事」: ") + kLogin), 1);
 
     // The server comes to accept the password the settings hold.
     setServerPassword(QStringLiteral("typed-wrong"));
@@ -143,7 +136,7 @@ void TestStatusDovecot::wrongPasswordThenServerRecovers()
     QVERIFY(host.notifications[1].startsWith(QStringLiteral("+仕事: 受信できるようになりました|")));
     QCOMPARE(mM_CHKER::MailCount, mailsOnServer());
 
-    const QString text = log();
+    const QString text = appLog();
     QVERIFY(text.contains(QStringLiteral("アカウント 1「仕事」: 復旧しました")));
     // The library's own failure line is there too; no password anywhere.
     QVERIFY2(text.contains(QStringLiteral("user2")) && text.count(u'\n') >= 3, qPrintable(text));
@@ -154,16 +147,11 @@ void TestStatusDovecot::wrongPasswordThenServerRecovers()
 void TestStatusDovecot::restartWithTheFixedPassword()
 {
     // The file now holds the right password; a new run starts with everything working.
-    mReadINI::ResetForTests();
-    mM_CHKER::ResetForTests();
+    startRun(QDateTime(QDate(2026, 12, 7), QTime(10, 5, 0)));
     writeSettings(QStringLiteral("pass2"));
-    Journal journal;
-    FakeHost host(journal);
-    FakeForms forms(journal);
-    RealMailLibrary mail;
-    ThreadPoolCheckRunner runner(5);
-    ResidentController ctl(host, forms, mail, runner);
-    ctl.Form_Load(dir_.path());
+    FakeHost& host = *host_;
+    ResidentController& ctl = *ctl_;
+    ctl.Form_Load(folder_.path());
     QTRY_VERIFY_WITH_TIMEOUT(!host.trayTip.isEmpty(), 40000);
     QVERIFY2(host.trayTip.startsWith(QStringLiteral("Ferrowick\n最終確認 ")), qPrintable(host.trayTip));
     QVERIFY(!host.warningIcon);

@@ -1,14 +1,8 @@
 // What the tray says about the accounts after each check: tooltip, picture, notifications, log.
 #include "platform/AppLog.h"
-#include "tests/controller/ControllerFakes.h"
-#include "controller/ResidentController.h"
-#include "tests/common/TestClock.h"
-#include "controller/mM_CHKER.h"
-#include "settings/mReadINI.h"
+#include "tests/controller/ControllerFixture.h"
 
-#include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 using Kind = maillib::AccountStatus::Kind;
@@ -23,35 +17,29 @@ maillib::AccountStatus status(Kind kind, const std::string& text = {})
 }
 } // namespace
 
-class TestTrayStatus : public QObject {
+class TestTrayStatus : public QObject, private ControllerFixture<ScriptedMail> {
     Q_OBJECT
 private Q_SLOTS:
+    void cleanup() { TearDown(); }
     void failureAndRecoveryReachTheTray();
-
-private:
-    QTemporaryDir dir_;
 };
 
 void TestTrayStatus::failureAndRecoveryReachTheTray()
 {
-    mReadINI::ResetForTests();
-    mM_CHKER::ResetForTests();
-    TestClock clock(QDateTime(QDate(2026, 12, 7), QTime(9, 30, 0)));
-    Journal journal;
-    FakeHost host(journal);
-    FakeForms forms(journal);
-    ScriptedMail mail(journal);
-    ResidentController ctl(host, forms, mail);
-    const QString maildata = dir_.filePath(QStringLiteral("maildata"));
-    QVERIFY(QDir().mkpath(maildata + QStringLiteral("/INI")));
-    QFile ini(maildata + QStringLiteral("/INI/maildata.ini"));
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write("[POP]\nPOP_SERVER1=pop1\nUSER1=u1\nPASS1=secret-pw\nNAME1=仕事#\nPOP_SERVER2=pop2\nUSER2=u2\nPASS2="
-              "p2\nNAME2=#\n");
-    ini.close();
+    Options at;
+    at.now = QDateTime(QDate(2026, 12, 7), QTime(9, 30, 0));
+    SetUp([this] { return std::make_unique<ScriptedMail>(journal_); }, at);
+    TestClock& clock = *clock_;
+    FakeHost& host = *host_;
+    ScriptedMail& mail = *mail_;
+    ResidentController& ctl = *ctl_;
+    const QString maildata = mailDir();
+    writeSettingsFile(
+        "[POP]\nPOP_SERVER1=pop1\nUSER1=u1\nPASS1=secret-pw\nNAME1=仕事#\nPOP_SERVER2=pop2\nUSER2=u2\nPASS2="
+        "p2\nNAME2=#\n");
     mail.statuses[QStringLiteral("pop1")] = status(Kind::LoginRefused, "pop3s://pop1 u1: -ERR auth failed");
 
-    ctl.Form_Load(dir_.path());
+    ctl.Form_Load(programFolder());
     const QString login = QStringLiteral("ログインできません（ユーザー名かパスワードが違います）");
     QCOMPARE(host.trayTip, QStringLiteral("Ferrowick\n仕事: ") + login + QStringLiteral("（09:30 から）"));
     QCOMPARE(mM_CHKER::TrayIcon.tip, host.trayTip);

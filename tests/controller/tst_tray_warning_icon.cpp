@@ -1,8 +1,7 @@
-#include "tests/controller/ControllerFakes.h"
+#include "tests/controller/ControllerFixture.h"
 #include "controller/TrayWarningIcon.h"
 #include "controller/fMail_Task.h"
 #include "controller/mM_CHKER.h"
-#include "settings/mReadINI.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -50,8 +49,7 @@ void TestTrayWarningIcon::warningPictureDiffersFromTheNormalOne()
 
 void TestTrayWarningIcon::trayTakesTheWarningPictureWhileAnAccountFails()
 {
-    mReadINI::ResetForTests();
-    mM_CHKER::ResetForTests();
+    ClearModuleState();
     QTemporaryDir dir;
     QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("maildata/INI"))));
     QFile ini(dir.filePath(QStringLiteral("maildata/INI/maildata.ini")));

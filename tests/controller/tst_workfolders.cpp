@@ -1,6 +1,8 @@
 #include "tests/common/FileContents.h"
 #include "tests/common/ChildRun.h"
 #include "tests/common/DiskFaults.h"
+#include "tests/common/OpenDescriptors.h"
+#include "tests/common/StrangeFiles.h"
 #include "controller/WorkFolders.h"
 #include "settings/mReadINI.h"
 
@@ -24,6 +26,8 @@ private Q_SLOTS:
     void staleSettingsCopiesGoAtStart();
     void unwritableDayLogStillRemembersKeys();
     void dayLogFollowsTheFile();
+    void strangerAsDayLogIsLeftAlone_data() { AddStrangerRows(); }
+    void strangerAsDayLogIsLeftAlone();
     void oldMailCopiesRemovedAtStart_data();
     void oldMailCopiesRemovedAtStart();
 
@@ -137,6 +141,30 @@ void TestWorkFolders::dayLogFollowsTheFile()
     QVERIFY(!WorkFolders::LookUpOrAppend(QStringLiteral("k1")));
 }
 
+void TestWorkFolders::strangerAsDayLogIsLeftAlone()
+{
+    QFETCH(Stranger, stranger);
+    QVERIFY(WorkFolders::RepairInstallation(dir_->path()));
+    const PlantedStranger planted(mReadINI::LogPath, stranger);
+    if (!planted.planted()) QSKIP("cannot plant it here (another user's file needs root)");
+    const ChildResult child = RunInChild(
+        [] {
+            QString error;
+            int wrong = WorkFolders::StartDayLog(&error) ? 1 : 0;
+            if (!error.contains(mReadINI::LogPath)) wrong |= 2;
+            // Announced once all the same: the keys live on in memory.
+            if (WorkFolders::LookUpOrAppend(QStringLiteral("Time: 12/06 10:00:01"))) wrong |= 4;
+            if (!WorkFolders::LookUpOrAppend(QStringLiteral("Time: 12/06 10:00:01"))) wrong |= 8;
+            if (WorkFolders::LookUpOrAppend(QStringLiteral("Time: 12/06 10:00:02"))) wrong |= 16;
+            return wrong;
+        },
+        5);
+    QVERIFY2(child.exited, "the day log hung the start");
+    QCOMPARE(child.code, 0);
+    QVERIFY(planted.untouched());
+    QCOMPARE(child.stderrText.count('\n'), 1);
+}
+
 void TestWorkFolders::oldMailCopiesRemovedAtStart_data()
 {
     QTest::addColumn<QString>("cache");
@@ -169,7 +197,11 @@ void TestWorkFolders::oldMailCopiesRemovedAtStart()
     QVERIFY(QDir().mkpath(account));
     writeAll(account + QStringLiteral("/fw-0123456789abcdef0123456789abcdef.txt"), "mail");
 
+    const int descriptors = OpenDescriptors();
     QVERIFY(WorkFolders::RepairInstallation(dir_->path()));
+    // Every start looks at the folder again, and leaves it closed.
+    for (int start = 0; start < 20; ++start) QVERIFY(WorkFolders::RepairInstallation(dir_->path()));
+    QCOMPARE(OpenDescriptors(), descriptors);
     QStringList expected = others;
     if (!emptied) expected << mail << "fw-00000000000000000000000000000000.txt";
     expected.sort();

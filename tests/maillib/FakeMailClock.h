@@ -1,4 +1,5 @@
-// A clock for the mail library that stands still until a test moves it.
+// A clock for the mail library that stands still until a test moves it. Installed while it
+// lives; going, it uninstalls only itself, as the program's test clock does.
 #pragma once
 
 #include "maillib/MailClock.h"

@@ -1,97 +1,14 @@
 #include "tests/maillib/FakePop3Server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-FakePop3Server::~FakePop3Server() { stop(); }
-
 void FakePop3Server::setMails(std::vector<FakeMail> mails)
 {
     std::lock_guard lock(mutex_);
     mails_ = std::move(mails);
-}
-
-bool FakePop3Server::start()
-{
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listenFd_ < 0) return false;
-    int one = 1;
-    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listenFd_, 8) != 0)
-        return false;
-    socklen_t len = sizeof addr;
-    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-    thread_ = std::thread([this] { run(); });
-    return true;
-}
-
-void FakePop3Server::stop()
-{
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-    if (listenFd_ >= 0) ::close(listenFd_);
-    listenFd_ = -1;
-}
-
-std::vector<std::vector<std::string>> FakePop3Server::transcripts() const
-{
-    std::lock_guard lock(mutex_);
-    return transcripts_;
-}
-
-std::vector<std::string> FakePop3Server::lastTranscript() const
-{
-    std::lock_guard lock(mutex_);
-    return transcripts_.empty() ? std::vector<std::string>{} : transcripts_.back();
-}
-
-int FakePop3Server::connections() const
-{
-    std::lock_guard lock(mutex_);
-    return static_cast<int>(transcripts_.size());
-}
-
-void FakePop3Server::run()
-{
-    while (!stop_) {
-        pollfd p{listenFd_, POLLIN, 0};
-        if (::poll(&p, 1, 20) <= 0) continue;
-        int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
-        int connection;
-        {
-            std::lock_guard lock(mutex_);
-            transcripts_.emplace_back();
-            connection = static_cast<int>(transcripts_.size()) - 1;
-        }
-        serve(fd, connection);
-        ::close(fd);
-    }
-}
-
-bool FakePop3Server::send(int fd, const std::string& data)
-{
-    size_t step = byteAtATime ? 1 : 64 * 1024;
-    for (size_t off = 0; off < data.size(); off += step) {
-        size_t n = std::min(step, data.size() - off);
-        ssize_t done = ::send(fd, data.data() + off, n, MSG_NOSIGNAL);
-        if (done > 0) sent_ += done;
-        if (done != static_cast<ssize_t>(n)) return false;
-    }
-    return true;
 }
 
 namespace {
@@ -177,27 +94,15 @@ std::string FakePop3Server::defaultReply(const std::string& command, bool& close
     return "-ERR unknown command\r\n";
 }
 
-void FakePop3Server::serve(int fd, int connection)
+void FakePop3Server::serve(Channel& channel, int connection)
 {
-    if (!silent && !send(fd, greeting + "\r\n")) return;
+    if (!silent && !send(channel, greeting + "\r\n")) return;
     std::string buffer;
     bool stalled = silent;
-    while (!stop_) {
-        pollfd p{fd, POLLIN, 0};
-        int rc = ::poll(&p, 1, 20);
-        if (rc <= 0) continue;
-        char buf[4096];
-        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n <= 0) return;
-        buffer.append(buf, static_cast<size_t>(n));
-        size_t eol;
-        while ((eol = buffer.find("\r\n")) != std::string::npos) {
-            std::string command = buffer.substr(0, eol);
-            buffer.erase(0, eol + 2);
-            {
-                std::lock_guard lock(mutex_);
-                transcripts_[static_cast<size_t>(connection)].push_back(command);
-            }
+    while (!stopping()) {
+        if (!receive(channel, buffer)) return;
+        while (auto line = takeLine(buffer, connection)) {
+            const std::string& command = *line;
             if (stalled) continue;
             bool close = false;
             std::string text;
@@ -209,18 +114,16 @@ void FakePop3Server::serve(int fd, int connection)
             } else {
                 text = defaultReply(command, close);
             }
-            if (!send(fd, text) || close) return;
+            if (!send(channel, text) || close) return;
         }
         if (buffer.size() > 65536) {
             // Not a command stream (a TLS handshake, say): record it once.
-            std::lock_guard lock(mutex_);
-            transcripts_[static_cast<size_t>(connection)].push_back("<binary>");
+            record(connection, "<binary>");
             buffer.clear();
         }
         if (!buffer.empty() && buffer.find('\n') == std::string::npos &&
             std::any_of(buffer.begin(), buffer.end(), [](char c) { return c == 0x16 || c == 0; })) {
-            std::lock_guard lock(mutex_);
-            transcripts_[static_cast<size_t>(connection)].push_back("<binary>");
+            record(connection, "<binary>");
             return;
         }
     }

@@ -30,14 +30,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     maillib::SizeList sizes;
     {
         maillib::LineSplitter lines([&](std::string_view l) {
-            whole.AddLine(l);
+            maillib::AddUidlLine(whole, l);
             sizes.AddLine(l);
         });
         lines.Feed(bytes);
         lines.Finish();
     }
     {
-        maillib::LineSplitter lines([&](std::string_view l) { pieces.AddLine(l); });
+        maillib::LineSplitter lines([&](std::string_view l) { maillib::AddUidlLine(pieces, l); });
         lines.Feed(bytes.substr(0, cut));
         lines.Feed(bytes.substr(std::min(cut, bytes.size())));
         lines.Finish();

@@ -17,13 +17,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
     if (address->host.empty() || address->port < 1 || address->port > 65535) std::abort();
-    // Nothing typed before an '@' or around a blank reaches a URL or a message.
-    for (const std::string& s : {address->Url(), address->Label()})
-        for (unsigned char c : s)
-            if (c <= ' ' || c == '@' || c >= 0x7F) std::abort();
+    // Nothing typed before an '@' or around a blank reaches a URL or a message; only a
+    // mailbox name in the label may be more than ASCII.
+    for (unsigned char c : address->Url())
+        if (c <= ' ' || c == '@' || c >= 0x7F) std::abort();
+    for (unsigned char c : address->Label())
+        if (c <= ' ' || c == '@' || c == 0x7F) std::abort();
+    if (address->protocol == maillib::ServerAddress::Protocol::Imap && address->mailbox.empty()) std::abort();
     // The label means the same server.
     auto again = maillib::ParseServer(address->Label());
-    if (!again || again->host != address->host || again->port != address->port || again->security != address->security)
+    if (!again || again->host != address->host || again->port != address->port ||
+        again->security != address->security || again->protocol != address->protocol ||
+        again->mailbox != address->mailbox)
         std::abort();
     return 0;
 }

@@ -73,7 +73,7 @@ private Q_SLOTS:
         QVERIFY(s.start());
         QVERIFY(check(s));
         QCOMPARE(LastDialogue(s),
-                 Dialogue({"UIDL", "LIST", "TOP 1 1000000", "TOP 2 1000000", "TOP 3 1000000", "QUIT"}));
+                 Dialogue({"UIDL", "LIST", "TOP 3 1000000", "TOP 2 1000000", "TOP 1 1000000", "QUIT"}));
         QCOMPARE(copies().size(), 3);
         for (const QString& copy : copies()) {
             QCOMPARE(ModeOf(copy), 0600u);
@@ -85,14 +85,14 @@ private Q_SLOTS:
         auto refs = check(s);
         QVERIFY(refs);
         QCOMPARE(LastDialogue(s), Dialogue({"UIDL", "QUIT"}));
-        QCOMPARE(contents(*refs), (std::vector<std::string>{MailFor("a"), MailFor("b"), MailFor("c")}));
+        QCOMPARE(contents(*refs), (std::vector<std::string>{MailFor("c"), MailFor("b"), MailFor("a")}));
 
         // Deleted while the program was not running: its copy goes at the first check.
         Restart();
         s.setMails(Mailbox({"a", "c"}));
         refs = check(s);
         QCOMPARE(LastDialogue(s), Dialogue({"UIDL", "QUIT"}));
-        QCOMPARE(contents(*refs), (std::vector<std::string>{MailFor("a"), MailFor("c")}));
+        QCOMPARE(contents(*refs), (std::vector<std::string>{MailFor("c"), MailFor("a")}));
         QCOMPARE(copies().size(), 2);
 
         // Deleted while it runs.
@@ -171,7 +171,7 @@ private Q_SLOTS:
         auto refs = check(s);
         QVERIFY(refs);
         QCOMPARE(LastDialogue(s), Dialogue({"UIDL", "LIST", "TOP 2 1000000", "QUIT"}));
-        QCOMPARE(contents(*refs), (std::vector<std::string>{MailFor("a"), MailFor("b")}));
+        QCOMPARE(contents(*refs), (std::vector<std::string>{MailFor("b"), MailFor("a")}));
         // The bad copy is gone, a good one in its place; what lay outside is untouched.
         QCOMPARE(copies().size(), 2);
         for (const QString& copy : copies()) QVERIFY(QFileInfo(copy).isFile() && !QFileInfo(copy).isSymLink());
@@ -245,9 +245,35 @@ private Q_SLOTS:
         Restart();
         auto refs = check(s);
         QVERIFY(refs);
-        QCOMPARE(LastDialogue(s), Dialogue({"UIDL", "LIST", "TOP 3 1000000", "TOP 4 1000000", "QUIT"}));
-        QCOMPARE(contents(*refs), (std::vector<std::string>{MailFor("a"), MailFor("b"), MailFor("c"), MailFor("d")}));
+        QCOMPARE(LastDialogue(s), Dialogue({"UIDL", "LIST", "TOP 2 1000000", "TOP 1 1000000", "QUIT"}));
+        QCOMPARE(contents(*refs), (std::vector<std::string>{MailFor("d"), MailFor("c"), MailFor("b"), MailFor("a")}));
         QCOMPARE(copies().size(), 2);
+    }
+
+    void onlyTheNewestMailsAreKept()
+    {
+        // A caller that places the newest two: only they are fetched and kept, and a copy
+        // goes once newer mails push its mail out, on disk as in memory.
+        FakePop3Server s;
+        s.setMails(Mailbox({"a", "b", "c", "d"}));
+        QVERIFY(s.start());
+        auto refs = checkNewest(s, 2);
+        QVERIFY(refs);
+        QCOMPARE(LastDialogue(s), Dialogue({"UIDL", "LIST", "TOP 4 1000000", "TOP 3 1000000", "QUIT"}));
+        QCOMPARE(contents(*refs),
+                 (std::vector<std::string>{MailFor("d"), MailFor("c"), "<unreadable>", "<unreadable>"}));
+        QCOMPARE(copies().size(), 2);
+        s.setMails(Mailbox({"a", "b", "c", "d", "e"}));
+        QVERIFY(checkNewest(s, 2));
+        QCOMPARE(LastDialogue(s), Dialogue({"STAT", "UIDL", "LIST", "TOP 5 1000000", "QUIT"}));
+        QCOMPARE(copies().size(), 2);
+        QCOMPARE(maillib::internal::StatsFor(Plain(s), "u@example.jp").cachedMails, size_t(2));
+        for (const QString& copy : copies()) QVERIFY(FileBytes(copy.toStdString()) != MailFor("c"));
+        // A restart takes in the copies of the newest two only.
+        Restart();
+        refs = checkNewest(s, 2);
+        QCOMPARE(LastDialogue(s), Dialogue({"UIDL", "QUIT"}));
+        QCOMPARE(contents(*refs).front(), MailFor("e"));
     }
 
     void copiesOfAccountsNotKeptAreRemoved()
@@ -287,6 +313,13 @@ private:
     maillib::MailList check(const FakePop3Server& s)
     {
         return Receive(Plain(s), "u@example.jp", "secret", dir_->path());
+    }
+    maillib::MailList checkNewest(const FakePop3Server& s, size_t placeFirst)
+    {
+        std::string server = Plain(s), user = "u@example.jp", password = "secret", mode = "SAVEALL",
+                    folder = dir_->path().toStdString();
+        maillib::AccountStatus status;
+        return maillib::RcvMail(server, user, password, mode, folder, status, placeFirst);
     }
 
     // Every regular file under the cache folder, links not followed.

@@ -126,7 +126,33 @@ private Q_SLOTS:
         QTest::newRow("blanks") << "  mail.example.jp  "
                                 << "pop3s://mail.example.jp:995";
         QTest::newRow("imap scheme") << "imap://mail.example.jp"
-                                     << "";
+                                     << "imap://mail.example.jp:143/INBOX";
+        QTest::newRow("imaps") << "imaps://mail.example.jp"
+                               << "imaps://mail.example.jp:993/INBOX";
+        QTest::newRow("imaps:port/mailbox") << "IMAPS://mail.example.jp:1993/Archive/"
+                                            << "imaps://mail.example.jp:1993/Archive";
+        QTest::newRow("insecure imap") << "insecure-imap://127.0.0.1/"
+                                       << "insecure-imap://127.0.0.1:143/INBOX";
+        QTest::newRow("inbox in any case") << "imaps://mail.example.jp/inBox"
+                                           << "imaps://mail.example.jp:993/INBOX";
+        QTest::newRow("japanese mailbox") << "imaps://mail.example.jp/受信箱/仕事"
+                                          << "imaps://mail.example.jp:993/受信箱/仕事";
+        QTest::newRow("escaped mailbox") << "imaps://mail.example.jp/%E5%8F%97%E4%BF%A1"
+                                         << "imaps://mail.example.jp:993/受信";
+        QTest::newRow("blank in mailbox") << "imaps://mail.example.jp/Sent Messages"
+                                          << "imaps://mail.example.jp:993/Sent%20Messages";
+        QTest::newRow("@ in mailbox") << "imaps://mail.example.jp/a%40b"
+                                      << "imaps://mail.example.jp:993/a%40b";
+        QTest::newRow("mailbox ending in a slash") << "imaps://mail.example.jp/a%2F"
+                                                   << "imaps://mail.example.jp:993/a%2F";
+        QTest::newRow("imap ipv6") << "imaps://[::1]/x"
+                                   << "imaps://[::1]:993/x";
+        QTest::newRow("imap userinfo") << "imaps://u@mail.example.jp/INBOX"
+                                       << "";
+        QTest::newRow("mailbox control") << "imaps://mail.example.jp/a%09b"
+                                         << "";
+        QTest::newRow("mailbox not utf-8") << "imaps://mail.example.jp/%FF"
+                                           << "";
         QTest::newRow("path") << "pop3s://mail.example.jp/x"
                               << "";
         QTest::newRow("userinfo") << "pop3s://u@mail.example.jp"
@@ -161,8 +187,12 @@ private Q_SLOTS:
                                    << "invalid port";
         QTest::newRow("port range") << "mail.example.jp:70000"
                                     << "port out of range";
-        QTest::newRow("scheme") << "imap://mail.example.jp"
-                                << "unknown scheme (use pop3s://, pop3:// or insecure-pop3://)";
+        QTest::newRow("scheme") << "smtp://mail.example.jp"
+                                << "unknown scheme (use pop3s://, pop3://, insecure-pop3://, imaps://, imap:// or "
+                                   "insecure-imap://)";
+        QTest::newRow("imap user and password") << "imaps://u:PW@mail.example.jp/INBOX" << credentials;
+        QTest::newRow("mailbox escape") << "imaps://mail.example.jp/50%"
+                                        << "invalid %-escape in the mailbox name";
     }
 
     void serverErrorsSayWhatIsWrong()

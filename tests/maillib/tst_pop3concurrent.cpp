@@ -128,9 +128,9 @@ private Q_SLOTS:
             QVERIFY2(o.refs, o.status.text.c_str());
             QCOMPARE(o.status.kind, Kind::Ok);
             QCOMPARE(o.refs->size(), size_t(a + 1));
-            for (int i = 0; i <= a; ++i) QCOMPARE(FileBytes((*o.refs)[static_cast<size_t>(i)]), Mail(a, i));
+            for (int i = 0; i <= a; ++i) QCOMPARE(FileBytes((*o.refs)[static_cast<size_t>(i)]), Mail(a, a - i));
             QStringList expected{"CAPA", "USER user" + QString::number(a), "PASS secret", "UIDL", "LIST"};
-            for (int i = 1; i <= a + 1; ++i) expected << QString("TOP %1 1000000").arg(i);
+            for (int i = a + 1; i >= 1; --i) expected << QString("TOP %1 1000000").arg(i);
             expected << "QUIT";
             QCOMPARE(Q(servers[static_cast<size_t>(a)]->lastTranscript()), expected);
             files += a + 1;
@@ -159,7 +159,7 @@ private Q_SLOTS:
             fetched += static_cast<int>(
                 std::count_if(t.begin(), t.end(), [](const std::string& c) { return c.rfind("TOP", 0) == 0; }));
         QCOMPARE(fetched, 2);
-        QCOMPARE(FileBytes((*out[0].refs)[1]), Mail(0, 1));
+        QCOMPARE(FileBytes((*out[0].refs)[0]), Mail(0, 1)); // newest first
     }
 
     void warningsGoToTheSinkFromEveryThread()

@@ -210,7 +210,8 @@ private Q_SLOTS:
         auto doc = QJsonDocument::fromJson(p.readAllStandardOutput());
         QVERIFY(doc.isArray());
         QCOMPARE(doc.array().size(), demoMails().size());
-        QJsonObject first = doc.array().first().toObject();
+        // Newest first: the first demo mail delivered comes last.
+        QJsonObject first = doc.array().last().toObject();
         QCOMPARE(first["subject"].toString(), QString("来週の定例会議について"));
         QCOMPARE(first["from"].toString(), QString("山田 太郎 <taro.yamada@example.co.jp>"));
         QCOMPARE(first["date"].toString(), QString("2024/03/05 09:15:00"));
@@ -271,7 +272,7 @@ private Q_SLOTS:
             auto doc = QJsonDocument::fromJson(out);
             QVERIFY(doc.isArray());
             QCOMPARE(doc.array().size(), 2);
-            QCOMPARE(doc.array().first().toObject()["subject"].toString(), QString("来週の定例会議について"));
+            QCOMPARE(doc.array().last().toObject()["subject"].toString(), QString("来週の定例会議について"));
         }
     }
 
@@ -325,6 +326,9 @@ private Q_SLOTS:
         QTest::newRow("password as argument") << QStringList{"check", "SERVER", "user5", "pass5"} << QByteArray() << 2;
         QTest::newRow("unknown command") << QStringList{"fetch"} << QByteArray() << 2;
         QTest::newRow("read missing file") << QStringList{"read", "/nonexistent.eml"} << QByteArray() << 1;
+        // Asked for, the usage goes to stdout: `fwmail --help | less` shows it.
+        QTest::newRow("--help") << QStringList{"--help"} << QByteArray() << 0;
+        QTest::newRow("-h") << QStringList{"-h"} << QByteArray() << 0;
     }
 
     void fwmailExitCodes()
@@ -340,7 +344,12 @@ private Q_SLOTS:
         p.closeWriteChannel();
         QVERIFY(p.waitForFinished(30000));
         QCOMPARE(p.exitCode(), code);
-        QVERIFY(!p.readAllStandardError().contains("nope"));
+        const QByteArray err = p.readAllStandardError();
+        QVERIFY(!err.contains("nope"));
+        if (code == 0) {
+            QVERIFY(p.readAllStandardOutput().startsWith("usage: fwmail"));
+            QCOMPARE(err, QByteArray());
+        }
     }
 };
 

@@ -55,10 +55,11 @@ private Q_SLOTS:
         auto refs = Receive(Plain(s), kUser, "secret", dir_.path());
         QVERIFY(refs);
         QCOMPARE(refs->size(), size_t(2));
+        // Newest first.
         QCOMPARE(Q(s.lastTranscript()), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "LIST",
-                                                     "TOP 1 1000000", "TOP 2 1000000", "QUIT"}));
-        QCOMPARE(FileBytes((*refs)[0]), Mail(1));
-        QCOMPARE(FileBytes((*refs)[1]), Mail(2));
+                                                     "TOP 2 1000000", "TOP 1 1000000", "QUIT"}));
+        QCOMPARE(FileBytes((*refs)[0]), Mail(2));
+        QCOMPARE(FileBytes((*refs)[1]), Mail(1));
         for (const auto& r : *refs)
             QVERIFY(QFile::remove(QString::fromStdString(r))); // what the program does after reading
 
@@ -68,7 +69,7 @@ private Q_SLOTS:
         QCOMPARE(*again, *refs);
         QCOMPARE(Q(s.lastTranscript()),
                  QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "UIDL 2", "QUIT"}));
-        QCOMPARE(FileBytes((*again)[1]), Mail(2));
+        QCOMPARE(FileBytes((*again)[0]), Mail(2));
 
         // One mail gone, one new: only the new one is fetched; the gone one leaves the cache.
         s.setMails({{"uid-b", Mail(2)}, {"uid-c", Mail(3)}});
@@ -77,8 +78,8 @@ private Q_SLOTS:
         QCOMPARE(third->size(), size_t(2));
         QCOMPARE(Q(s.lastTranscript()), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "UIDL 2",
                                                      "UIDL", "LIST", "TOP 2 1000000", "QUIT"}));
-        QCOMPARE(FileBytes((*third)[0]), Mail(2));
-        QCOMPARE(FileBytes((*third)[1]), Mail(3));
+        QCOMPARE(FileBytes((*third)[0]), Mail(3));
+        QCOMPARE(FileBytes((*third)[1]), Mail(2));
         QCOMPARE(maillib::internal::StatsFor(Plain(s), kUser).cachedMails, size_t(2));
     }
 
@@ -96,7 +97,7 @@ private Q_SLOTS:
                                        << "login" << login << false;
         QTest::newRow("drop inside a TOP reply")
             << "plain"
-            << "drop" << (login + QStringList{"UIDL", "LIST", "TOP 1 1000000"}) << false;
+            << "drop" << (login + QStringList{"UIDL", "LIST", "TOP 2 1000000"}) << false;
         QTest::newRow("UIDL reply without terminator") << "plain"
                                                        << "unterminated" << (login + QStringList{"UIDL"}) << true;
         QTest::newRow("never answers") << "plain"
@@ -291,47 +292,98 @@ private Q_SLOTS:
         QCOMPARE(FileBytes((*again)[0]), Mail(1));
     }
 
+    void refusedTopSkipsOnlyThatMail_data()
+    {
+        QTest::addColumn<QStringList>("refused"); // TOP n of these n are refused
+        QTest::addColumn<QString>("capability");  // one more in CAPA
+        QTest::addColumn<QStringList>("first");   // the first check's connections
+        QTest::addColumn<int>("placed");          // mails placed by the first check
+        const QString login = "CAPA | USER u@example.jp | PASS secret | ";
+        // curl ends the session at a refusal; one more login lets the mails after it come now.
+        QTest::newRow("one refused: one more login")
+            << QStringList{"4"} << ""
+            << QStringList{login + "UIDL | LIST | TOP 5 1000000 | TOP 4 1000000 | QUIT",
+                           login + "TOP 3 1000000 | TOP 2 1000000 | TOP 1 1000000 | QUIT"}
+            << 4;
+        QTest::newRow("the oldest refused: no login after it")
+            << QStringList{"1"} << ""
+            << QStringList{login + "UIDL | LIST | TOP 5 1000000 | TOP 4 1000000 | TOP 3 1000000 | TOP 2 1000000 | "
+                                   "TOP 1 1000000 | QUIT"}
+            << 4;
+        QTest::newRow("no new login while the server asks for a pause")
+            << QStringList{"4"} << "LOGIN-DELAY 60"
+            << QStringList{login + "UIDL | LIST | TOP 5 1000000 | TOP 4 1000000 | QUIT"} << 1;
+        QTest::newRow("three more logins at most")
+            << QStringList{"5", "4", "3", "2"} << ""
+            << QStringList{login + "UIDL | LIST | TOP 5 1000000 | QUIT", login + "TOP 4 1000000 | QUIT",
+                           login + "TOP 3 1000000 | QUIT", login + "TOP 2 1000000 | QUIT"}
+            << 0;
+    }
+
     void refusedTopSkipsOnlyThatMail()
     {
+        QFETCH(QStringList, refused);
+        QFETCH(QString, capability);
+        QFETCH(QStringList, first);
+        QFETCH(int, placed);
         FakePop3Server s;
-        s.setMails({{"a", Mail(1)}, {"b", Mail(2)}, {"c", Mail(3)}});
+        if (!capability.isEmpty()) s.capabilities.push_back(capability.toStdString());
+        std::vector<FakeMail> mails;
+        for (int i = 1; i <= 5; ++i) mails.push_back({"uid-" + std::to_string(i), Mail(i)});
+        s.setMails(mails);
+        s.hook = [refused](const std::string& cmd, int) -> std::optional<FakeReply> {
+            for (const QString& n : refused)
+                if (cmd.rfind("TOP " + n.toStdString() + " ", 0) == 0) return FakeReply{"-ERR message is locked\r\n"};
+            return std::nullopt;
+        };
+        QVERIFY(s.start());
+        StderrCapture err;
+        auto refs = Receive(Plain(s), kUser, "secret", dir_.path());
+        QVERIFY(refs);
+        QCOMPARE(refs->size(), size_t(placed));
+        QCOMPARE(FilesIn(dir_.path()).size(), qsizetype(placed));
+        QStringList got;
+        for (const auto& t : s.transcripts()) got << Q(t).join(" | ");
+        QCOMPARE(got, first);
+        for (const auto& r : *refs) QFile::remove(QString::fromStdString(r));
+        // The server gives them at last.
+        clock_->Advance(61s);
+        s.hook = nullptr;
+        auto last = Receive(Plain(s), kUser, "secret", dir_.path());
+        QVERIFY(last);
+        QCOMPARE(last->size(), size_t(5));
+        for (int i = 0; i < 5; ++i) QCOMPARE(FileBytes((*last)[size_t(i)]), Mail(5 - i));
+        // Each refused mail said once.
+        const std::string log = err.text();
+        QCOMPARE(std::count(log.begin(), log.end(), '\n'), long(refused.size()));
+        QVERIFY2(log.find("message " + refused.front().toStdString() + " skipped") != std::string::npos, log.c_str());
+    }
+
+    void refusedMailIsAskedForLast()
+    {
+        FakePop3Server s;
+        s.setMails({{"a", Mail(1)}, {"b", Mail(2)}});
         s.hook = [](const std::string& cmd, int) -> std::optional<FakeReply> {
             if (cmd.rfind("TOP 2 ", 0) == 0) return FakeReply{"-ERR message is locked\r\n"};
             return std::nullopt;
         };
         QVERIFY(s.start());
         StderrCapture err;
-        // curl ends the session after a refusal: the third mail waits for the next check.
-        auto refs = Receive(Plain(s), kUser, "secret", dir_.path());
-        QVERIFY(refs);
-        QCOMPARE(refs->size(), size_t(1));
-        QCOMPARE(FileBytes((*refs)[0]), Mail(1));
-        QCOMPARE(FilesIn(dir_.path()).size(), qsizetype(1));
-        QCOMPARE(s.connections(), 1);
-        QCOMPARE(Q(s.lastTranscript()), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "LIST",
-                                                     "TOP 1 1000000", "TOP 2 1000000", "QUIT"}));
-        // The refused one is asked for last, and said only once.
+        QVERIFY(Receive(Plain(s), kUser, "secret", dir_.path()));
+        s.setMails({{"a", Mail(1)}, {"b", Mail(2)}, {"c", Mail(3)}});
         for (int check = 0; check < 2; ++check) {
             auto again = Receive(Plain(s), kUser, "secret", dir_.path());
             QVERIFY(again);
             QCOMPARE(again->size(), size_t(2));
-            QCOMPARE(FileBytes((*again)[0]), Mail(1));
-            QCOMPARE(FileBytes((*again)[1]), Mail(3));
+            QCOMPARE(FileBytes((*again)[0]), Mail(3));
+            QCOMPARE(FileBytes((*again)[1]), Mail(1));
         }
-        QCOMPARE(s.connections(), 3);
-        QCOMPARE(Q(s.transcripts()[1]), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "UIDL 3",
-                                                     "LIST", "TOP 3 1000000", "TOP 2 1000000", "QUIT"}));
+        QCOMPARE(Q(s.transcripts()[2]), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "UIDL", "LIST",
+                                                     "TOP 3 1000000", "TOP 2 1000000", "QUIT"}));
         QCOMPARE(Q(s.lastTranscript()), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "UIDL 3",
                                                      "LIST", "TOP 2 1000000", "QUIT"}));
-        // The server gives it at last.
-        s.hook = nullptr;
-        auto last = Receive(Plain(s), kUser, "secret", dir_.path());
-        QVERIFY(last);
-        QCOMPARE(last->size(), size_t(3));
-        QCOMPARE(FileBytes((*last)[1]), Mail(2));
         const std::string log = err.text();
         QCOMPARE(std::count(log.begin(), log.end(), '\n'), 1L);
-        QVERIFY2(log.find("message 2 skipped") != std::string::npos, log.c_str());
     }
 
     void uidlEntryForAMissingMessageIsSkipped()
@@ -348,10 +400,10 @@ private Q_SLOTS:
             auto refs = Receive(Plain(s), kUser, "secret", dir_.path());
             QVERIFY(refs);
             QCOMPARE(refs->size(), size_t(2));
-            QCOMPARE(FileBytes((*refs)[1]), Mail(2));
+            QCOMPARE(FileBytes((*refs)[0]), Mail(2));
         }
         QCOMPARE(Q(s.transcripts()[0]), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "LIST",
-                                                     "TOP 1 1000000", "TOP 2 1000000", "QUIT"}));
+                                                     "TOP 2 1000000", "TOP 1 1000000", "QUIT"}));
         QCOMPARE(Q(s.transcripts()[1]),
                  QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "LIST", "QUIT"}));
         const std::string log = err.text();
@@ -387,9 +439,9 @@ private Q_SLOTS:
         std::string body;
         while (body.size() < 20u * 1024 * 1024) body += std::string(998, 'z') + "\r\n";
         FakePop3Server s;
-        s.setMails({{"big", head + body}, {"small", Mail(2)}});
+        s.setMails({{"small", Mail(1)}, {"big", head + body}});
         s.hook = [&](const std::string& cmd, int) -> std::optional<FakeReply> {
-            if (cmd.rfind("TOP 1 ", 0) == 0) return FakeReply{"+OK\r\n" + head + body + ".\r\n"};
+            if (cmd.rfind("TOP 2 ", 0) == 0) return FakeReply{"+OK\r\n" + head + body + ".\r\n"};
             return std::nullopt;
         };
         QVERIFY(s.start());
@@ -399,7 +451,7 @@ private Q_SLOTS:
         QCOMPARE(FileBytes((*refs)[0]), (head + body).substr(0, 64 * 1024));
         // Dropped at the cap: no QUIT, no other mail asked for, and far from all of it sent.
         QCOMPARE(Q(s.lastTranscript()),
-                 QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "LIST", "TOP 1 3"}));
+                 QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "LIST", "TOP 2 3"}));
         QVERIFY2(s.bytesSent() < 8 * 1024 * 1024, qPrintable(QString::number(s.bytesSent())));
         QVERIFY(QFile::remove(QString::fromStdString((*refs)[0])));
 
@@ -408,9 +460,9 @@ private Q_SLOTS:
         QVERIFY(again);
         QCOMPARE(again->size(), size_t(2));
         QCOMPARE(FileBytes((*again)[0]), (head + body).substr(0, 64 * 1024));
-        QCOMPARE(FileBytes((*again)[1]), Mail(2));
+        QCOMPARE(FileBytes((*again)[1]), Mail(1));
         QCOMPARE(Q(s.lastTranscript()), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "UIDL 2",
-                                                     "LIST", "TOP 2 1000000", "QUIT"}));
+                                                     "LIST", "TOP 1 1000000", "QUIT"}));
     }
 
     void floodOverTheCacheBudgetDoesNotBlockTheOthers()
@@ -423,9 +475,9 @@ private Q_SLOTS:
         const std::string head = "Subject: flood\r\n\r\n";
         const std::string body(1024 * 1024, 'z');
         FakePop3Server s;
-        s.setMails({{"big", head + body}, {"small", Mail(2)}});
+        s.setMails({{"small", Mail(1)}, {"big", head + body}});
         s.hook = [&](const std::string& cmd, int) -> std::optional<FakeReply> {
-            if (cmd.rfind("TOP 1 ", 0) == 0) return FakeReply{"+OK\r\n" + head + body + "\r\n.\r\n"};
+            if (cmd.rfind("TOP 2 ", 0) == 0) return FakeReply{"+OK\r\n" + head + body + "\r\n.\r\n"};
             return std::nullopt;
         };
         QVERIFY(s.start());
@@ -436,9 +488,9 @@ private Q_SLOTS:
         QVERIFY(again);
         QCOMPARE(again->size(), size_t(2));
         QCOMPARE(FileBytes((*again)[0]), (head + body).substr(0, 64 * 1024));
-        QCOMPARE(FileBytes((*again)[1]), Mail(2));
+        QCOMPARE(FileBytes((*again)[1]), Mail(1));
         QCOMPARE(Q(s.lastTranscript()), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "UIDL 2",
-                                                     "LIST", "TOP 2 1000000", "TOP 1 3"}));
+                                                     "LIST", "TOP 1 1000000", "TOP 2 3"}));
     }
 
     void longUidIsKeptByHash()
@@ -450,7 +502,7 @@ private Q_SLOTS:
         auto refs = Receive(Plain(s), kUser, "secret", dir_.path());
         QVERIFY(refs);
         QCOMPARE(refs->size(), size_t(3));
-        for (int i = 0; i < 3; ++i) QCOMPARE(FileBytes((*refs)[static_cast<size_t>(i)]), Mail(i + 1));
+        for (int i = 0; i < 3; ++i) QCOMPARE(FileBytes((*refs)[static_cast<size_t>(i)]), Mail(3 - i));
         // Known by its hash at the next check: nothing fetched again.
         auto again = Receive(Plain(s), kUser, "secret", dir_.path());
         QVERIFY(again);
@@ -568,15 +620,23 @@ private Q_SLOTS:
         auto refs = Receive(Plain(s), kUser, "secret", dir_.path());
         QVERIFY(refs);
         QCOMPARE(refs->size(), size_t(2));
-        QCOMPARE(FileBytes((*refs)[1]), Mail(2));
-        QCOMPARE(Q(s.lastTranscript()), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "LIST", "TOP 1 0",
-                                                     "TOP 2 0", "TOP 1 1000000", "TOP 2 1000000", "QUIT"}));
-        // Next check: headers identify the mails again, bodies come from the cache.
+        QCOMPARE(FileBytes((*refs)[0]), Mail(2));
+        QCOMPARE(Q(s.lastTranscript()), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "LIST", "TOP 2 0",
+                                                     "TOP 1 0", "TOP 2 1000000", "TOP 1 1000000", "QUIT"}));
+        // Next check: the count and the last mail's header say nothing changed.
         auto again = Receive(Plain(s), kUser, "secret", dir_.path());
         QVERIFY(again);
         QCOMPARE(*again, *refs);
         QCOMPARE(Q(s.lastTranscript()),
-                 QStringList({"CAPA", "USER u@example.jp", "PASS secret", "LIST", "TOP 1 0", "TOP 2 0", "QUIT"}));
+                 QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "TOP 2 0", "QUIT"}));
+        // A new mail: its header and the others' again (without asking for UIDL), its body alone.
+        s.setMails({{"x", Mail(1)}, {"y", Mail(2)}, {"z", Mail(3)}});
+        auto third = Receive(Plain(s), kUser, "secret", dir_.path());
+        QVERIFY(third);
+        QCOMPARE(third->size(), size_t(3));
+        QCOMPARE(FileBytes((*third)[0]), Mail(3));
+        QCOMPARE(Q(s.lastTranscript()), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "LIST",
+                                                     "TOP 3 0", "TOP 2 0", "TOP 1 0", "TOP 3 1000000", "QUIT"}));
     }
 
     void awkwardTraffic_data()
@@ -635,8 +695,8 @@ private Q_SLOTS:
         auto refs = Receive(Plain(s), kUser, "secret", dir_.path());
         QVERIFY(refs);
         QCOMPARE(Q(s.lastTranscript()), QStringList({"CAPA", "USER u@example.jp", "PASS secret", "UIDL", "LIST",
-                                                     "TOP 1 3", "TOP 2 1000000", "QUIT"}));
-        std::string saved = FileBytes((*refs)[0]);
+                                                     "TOP 2 1000000", "TOP 1 3", "QUIT"}));
+        std::string saved = FileBytes((*refs)[1]);
         QVERIFY(saved.size() < 1024);
         QVERIFY(saved.find("line 2 of") != std::string::npos);
         QVERIFY(saved.find("line 3 of") == std::string::npos);
@@ -659,7 +719,7 @@ private Q_SLOTS:
         auto refs = Receive(Plain(s), kUser, "secret", shm.path());
         QVERIFY(refs);
         QCOMPARE(refs->size(), size_t(10000));
-        QCOMPARE(FileBytes((*refs)[9999]), std::string("Subject: 9999\r\n\r\nx\r\n"));
+        QCOMPARE(FileBytes((*refs)[0]), std::string("Subject: 9999\r\n\r\nx\r\n"));
         QCOMPARE(FilesIn(shm.path()).size(), qsizetype(10000));
         // Steady state costs STAT and one UIDL n, whatever the mailbox size.
         auto again = Receive(Plain(s), kUser, "secret", shm.path());
@@ -685,7 +745,7 @@ private Q_SLOTS:
         for (const auto& f : files)
             QVERIFY2(QRegularExpression("^fw-[0-9a-f]{32}\\.txt$").match(f).hasMatch(), qPrintable(f));
         QCOMPARE(FilesIn(outer.path()), QStringList()); // nothing escaped the folder
-        for (size_t i = 0; i < refs->size(); ++i) QCOMPARE(FileBytes((*refs)[i]), Mail(static_cast<int>(i) + 1));
+        for (size_t i = 0; i < refs->size(); ++i) QCOMPARE(FileBytes((*refs)[i]), Mail(5 - static_cast<int>(i)));
     }
 
     void idsThatMeetAfterSuffixingStayApart()
@@ -702,7 +762,7 @@ private Q_SLOTS:
         auto refs = Receive(Plain(s), kUser, "secret", dir_.path());
         QVERIFY(refs);
         QCOMPARE(refs->size(), size_t(3));
-        for (int i = 0; i < 3; ++i) QCOMPARE(FileBytes((*refs)[static_cast<size_t>(i)]), Mail(i + 1));
+        for (int i = 0; i < 3; ++i) QCOMPARE(FileBytes((*refs)[static_cast<size_t>(i)]), Mail(3 - i));
         QCOMPARE(FilesIn(dir_.path()).size(), qsizetype(3));
     }
 
@@ -834,7 +894,7 @@ private Q_SLOTS:
         QVERIFY2(!copies.hasNext(), qPrintable(copies.hasNext() ? copies.next() : QString()));
     }
 
-    void placesOnlyTheFirstMailsWhenAsked_data()
+    void placesOnlyTheNewestMailsWhenAsked_data()
     {
         QTest::addColumn<int>("placeFirst");
         QTest::newRow("none") << 0;
@@ -843,7 +903,7 @@ private Q_SLOTS:
         QTest::newRow("more than there are") << 7;
     }
 
-    void placesOnlyTheFirstMailsWhenAsked()
+    void placesOnlyTheNewestMailsWhenAsked()
     {
         QFETCH(int, placeFirst);
         FakePop3Server s;
@@ -860,20 +920,23 @@ private Q_SLOTS:
             QVERIFY(refs);
             QCOMPARE(refs->size(), size_t(5)); // every mail counts
             for (size_t i = 0; i < 5; ++i) {
-                if (i < placed) QCOMPARE(FileBytes((*refs)[i]), Mail(int(i) + 1));
+                if (i < placed) QCOMPARE(FileBytes((*refs)[i]), Mail(5 - int(i)));
                 else QCOMPARE((*refs)[i], std::string());
             }
             QCOMPARE(FilesIn(dir_.path()).size(), qsizetype(placed));
             for (size_t i = 0; i < placed; ++i)
                 QVERIFY(QFile::remove(QString::fromStdString((*refs)[i]))); // read and removed by the caller
+            // Only the placed ones were asked for, and only they are kept.
+            QCOMPARE(Q(s.lastTranscript()).filter(QRegularExpression("^TOP ")).size(),
+                     check == 0 ? qsizetype(placed) : 0);
+            QCOMPARE(maillib::internal::StatsFor(Plain(s), kUser).cachedMails, placed);
         }
-        // A caller that does not ask gets every file, the unplaced ones from memory.
+        // A caller that asks for every file gets the others fetched now.
         auto all = Receive(Plain(s), kUser, "secret", dir_.path());
         QVERIFY(all);
         QCOMPARE(all->size(), size_t(5));
-        for (size_t i = 0; i < 5; ++i) QCOMPARE(FileBytes((*all)[i]), Mail(int(i) + 1));
-        QCOMPARE(Q(s.lastTranscript()),
-                 QStringList({"CAPA", "USER u@example.jp", "PASS secret", "STAT", "UIDL 5", "QUIT"}));
+        for (size_t i = 0; i < 5; ++i) QCOMPARE(FileBytes((*all)[i]), Mail(5 - int(i)));
+        QCOMPARE(Q(s.lastTranscript()).filter(QRegularExpression("^TOP ")).size(), qsizetype(5 - placed));
     }
 
     void whateverLiesAtAMailFilesNameIsReplaced()
@@ -894,8 +957,8 @@ private Q_SLOTS:
             auto again = Receive(Plain(s), kUser, "secret", dir_.path());
             QVERIFY(again);
             QCOMPARE(*again, *refs);
-            QCOMPARE(FileBytes((*again)[0]), Mail(1));
-            QCOMPARE(FileBytes((*again)[1]), Mail(2));
+            QCOMPARE(FileBytes((*again)[0]), Mail(2));
+            QCOMPARE(FileBytes((*again)[1]), Mail(1));
             QCOMPARE(FilesIn(dir_.path()).size(), qsizetype(2));
         }
     }

@@ -83,7 +83,7 @@ private Q_SLOTS:
         // Fed in every split of the stream: a line cut between two reads is still one line.
         for (qsizetype cut = 0; cut <= listing.size(); ++cut) {
             UidList list;
-            LineSplitter lines([&](std::string_view l) { list.AddLine(l); });
+            LineSplitter lines([&](std::string_view l) { AddUidlLine(list, l); });
             lines.Feed(std::string_view(listing.constData(), static_cast<size_t>(cut)));
             lines.Feed(std::string_view(listing.constData() + cut, static_cast<size_t>(listing.size() - cut)));
             lines.Finish();
@@ -96,9 +96,9 @@ private Q_SLOTS:
     {
         const std::string a(kMaxUidLength + 1, 'a'), b = std::string(kMaxUidLength + 1, 'a') + "b";
         UidList list;
-        list.AddLine("1 " + a);
-        list.AddLine("2 " + b);
-        list.AddLine("3 " + std::string(kMaxUidLength, 'c'));
+        AddUidlLine(list, "1 " + a);
+        AddUidlLine(list, "2 " + b);
+        AddUidlLine(list, "3 " + std::string(kMaxUidLength, 'c'));
         list.Finish();
         QCOMPARE(list.size(), size_t(3));
         QVERIFY(list.Id(0).substr(0, 2) == "L:");

@@ -1,7 +1,7 @@
 #pragma once
 // Shared set-up of the window tests: a settings file, the shared tables and the fakes.
-#include "tests/common/FakeResidentTimers.h"
 #include "notify/Forms.h"
+#include "tests/common/ModuleState.h"
 #include "tests/common/TestClock.h"
 #include "controller/mM_CHKER.h"
 #include "settings/mReadINI.h"
@@ -48,15 +48,14 @@ class Fixture {
 public:
     Fixture()
     {
-        mM_CHKER::ResetForTests();
-        mReadINI::ResetForTests();
+        ClearModuleState();
         mReadINI::IniPath = dir_.filePath(QStringLiteral("maildata.ini"));
         for (int k = 1; k <= 5; ++k) {
             if (!mReadINI::WriteSettings(QStringLiteral("pop.example.jp"), QStringLiteral("user"),
                                          QStringLiteral("pass"), kAccountNames[k], QStringLiteral("60"),
                                          QStringLiteral("1"), QString::number(kDisplaySeconds), QString::number(k)))
                 qFatal("cannot write the test settings");
-            mReadINI::AccountName[std::size_t(k)] = kAccountNames[k]; // as the controller reads them at start
+            mM_CHKER::AccountName[std::size_t(k)] = kAccountNames[k]; // as the controller reads them at start
         }
         forms_ = std::make_unique<notify::Forms>();
     }
@@ -70,7 +69,6 @@ public:
 
     notify::Forms& forms() { return *forms_; }
     TestClock clock;
-    FakeResidentTimers timers;
 
     // Sets MailCount (and ExtraCount as the check does) and fills slots 1..count.
     void mails(int count)

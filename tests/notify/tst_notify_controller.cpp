@@ -21,6 +21,7 @@ public:
     void RegisterTrayIcon() override {}
     void RemoveTrayIcon() override {}
     void StartTimers() override {}
+    void StopTimers() override {}
     QString FindMailClient() override { return {}; }
     bool StartMailClient(const QString&, QString*) override { return true; }
     void Quit() override { quit = true; }
@@ -29,8 +30,11 @@ public:
 
 class NoMail final : public MailLibrary {
 public:
-    maillib::MailList RcvMail(std::string&, std::string&, std::string&, std::string&, std::string&) override
+    maillib::MailList RcvMail(std::string&, std::string&, std::string&, std::string&, std::string&,
+                              maillib::AccountStatus& status, std::size_t) override
     {
+        status = {};
+        status.kind = maillib::AccountStatus::Kind::ServerError;
         return std::nullopt;
     }
     maillib::MailList ReadMail(std::string&, std::string&, std::string&) override { return std::nullopt; }
@@ -101,12 +105,19 @@ void TestNotifyController::endWithDetailOpen()
     click(fx.forms().Loaded<fMail_Checker>(FormId::fMail_Checker)->Image1());
     click(fx.forms().Loaded<fMail_Card>(FormId::fMail_2)->Image1());
     QVERIFY(fx.forms().IsVisible(FormId::fMail_Body));
-    QVERIFY(!fx.timers.timer1 && !fx.timers.timer2);
+    // Meanwhile the timers do nothing: no tick counts, and the display time running out
+    // closes nothing.
+    const qint16 ticks = app.controller.TickCount();
+    fx.clock.advance(notify_test::kDisplaySeconds + 1);
+    app.controller.Timer1_Timer();
+    app.controller.Timer2_Timer();
+    QCOMPARE(app.controller.TickCount(), ticks);
+    QVERIFY(fx.forms().IsVisible(FormId::fMail_Body));
 
     app.controller.mnuEnd_Click();
     QVERIFY(nothingLoaded(fx.forms()));
-    // The detail window's unload ran: the timers are on again (and the program quits).
-    QVERIFY(fx.timers.timer1 && fx.timers.timer2);
+    // The detail window's unload ran: the stack got the display time anew (and the program quits).
+    QCOMPARE(mM_CHKER::CloseTime, fx.clock.now().addSecs(notify_test::kDisplaySeconds));
     QVERIFY(app.host.quit);
 }
 

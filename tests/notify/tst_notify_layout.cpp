@@ -125,8 +125,9 @@ void TestNotifyLayout::captions()
     QCOMPARE(HeaderCaption(7), QStringLiteral("新着メール7件受信"));
     QCOMPARE(HeaderCaption(12345), QStringLiteral("新着メール12345件受信")); // no digit grouping
     QCOMPARE(FooterCaption(2), QStringLiteral("他2件受信"));
-    QCOMPARE(StackTopText(15360 - 6265), QStringLiteral("9095"));
-    QCOMPARE(StackTopText(-40), QStringLiteral("-40"));
+    QCOMPARE(StackTopTwips(15360 - 6265), qint64(9095));
+    QCOMPARE(StackTopTwips(-40), qint64(-40));
+    QCOMPARE(StackTopTwips(9094.5), qint64(9095));
 }
 
 void TestNotifyLayout::nextScroll_data()

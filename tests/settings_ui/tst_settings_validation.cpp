@@ -78,6 +78,12 @@ void TestSettingsValidation::check_data()
     QTest::newRow("display 0.5") << "s"
                                  << "30"
                                  << "0.5" << true << Verdict::DisplayTooShort << "";
+    QTest::newRow("display 32767 is in range, then capped") << "s"
+                                                            << "32767"
+                                                            << "32767" << true << Verdict::Ok << "32765";
+    QTest::newRow("display 32767.5") << "s"
+                                     << "30"
+                                     << "32767.5" << true << Verdict::DisplayTooLong << "";
     QTest::newRow("display 32768") << "s"
                                    << "30"
                                    << "32768" << false << Verdict::DisplayTooLong << "";

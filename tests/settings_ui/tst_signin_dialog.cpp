@@ -5,7 +5,6 @@
 #include "settings/mReadINI.h"
 #include "settings/ui/fM_PALAM.h"
 #include "signin/AccountSecrets.h"
-#include "tests/common/FakeResidentTimers.h"
 #include "tests/common/KeyringSession.h"
 #include "tests/common/MessageBoxes.h"
 
@@ -26,7 +25,6 @@ class tst_signin_dialog : public QObject {
 private Q_SLOTS:
     void initTestCase();
     void init();
-    void cleanup();
     void intoTheKeyringAndBack();
     void lockedKeyringKeepsTheFile();
     void portableCopyLeavesTheBoxUnticked();
@@ -41,7 +39,6 @@ private:
     static QLineEdit* Box(QWidget* d, int i) { return d->findChild<QLineEdit*>(QStringLiteral("popServer_%1").arg(i)); }
 
     std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<FakeResidentTimers> timers_;
 };
 
 void tst_signin_dialog::initTestCase() { QCOMPARE(KeyringSession::Mode(), QStringLiteral("unlocked")); }
@@ -51,7 +48,6 @@ void tst_signin_dialog::init()
     dir_ = std::make_unique<QTemporaryDir>();
     mReadINI::MailDir = dir_->path();
     mReadINI::IniPath = dir_->filePath(QStringLiteral("maildata.ini"));
-    timers_ = std::make_unique<FakeResidentTimers>();
     QFile f(mReadINI::IniPath);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(QStringLiteral("[POP]\nPOP_SERVER1=%1\nUSER1=%2\nPASS1=%3\nNAME1=仕事#\n[MAIL_REV]\nREV_TIMER_MIN=30\n")
@@ -59,8 +55,6 @@ void tst_signin_dialog::init()
                 .toUtf8());
     QCOMPARE(signin::RemovePassword(kAccount).status, Keyring::Status::Ok);
 }
-
-void tst_signin_dialog::cleanup() { timers_.reset(); }
 
 std::unique_ptr<fM_PALAM> tst_signin_dialog::Open()
 {

@@ -14,8 +14,8 @@ QString Reason(const maillib::AccountStatus& status);
 // True for the kinds Reason words.
 bool IsFailure(maillib::AccountStatus::Kind kind);
 
-// The library's own detail made safe to show on one line: control characters become
-// spaces, and it is cut at 300 characters.
+// The library's own detail made safe to show on one line (TextUtil::OneLine), and cut at
+// 300 characters.
 QString Detail(const maillib::AccountStatus& status);
 
 // The account as the user named it, or 「アカウント①」..「アカウント⑤」 when the name is empty.

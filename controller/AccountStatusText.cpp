@@ -1,4 +1,4 @@
-#include "settings/AccountStatusText.h"
+#include "controller/AccountStatusText.h"
 
 #include "platform/TextUtil.h"
 
@@ -23,6 +23,8 @@ QString Reason(const maillib::AccountStatus& status)
         return QStringLiteral("サーバーがエラーを返しました");
     case Kind::NoStls:
         return QStringLiteral("暗号化（STLS）に対応していないサーバーです");
+    case Kind::DiskFull:
+        return QStringLiteral("ディスクに空きがありません");
     case Kind::Waiting: {
         if (status.waitUntil == std::chrono::system_clock::time_point{}) return QStringLiteral("待機中");
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(status.waitUntil.time_since_epoch());
@@ -41,12 +43,8 @@ bool IsFailure(Kind kind) { return kind != Kind::Ok && kind != Kind::NotConfigur
 
 QString Detail(const maillib::AccountStatus& status)
 {
-    QString text = QString::fromUtf8(status.text.data(), static_cast<qsizetype>(status.text.size()));
-    for (QChar& c : text) {
-        const char16_t u = c.unicode();
-        if (u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029) c = u' ';
-    }
-    return TextUtil::LeftChars(text.simplified(), 300);
+    const QString text = QString::fromUtf8(status.text.data(), static_cast<qsizetype>(status.text.size()));
+    return TextUtil::LeftChars(TextUtil::OneLine(text).simplified(), 300);
 }
 
 QString AccountLabel(int number, const QString& name)

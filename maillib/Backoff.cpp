@@ -1,0 +1,30 @@
+#include "maillib/Backoff.h"
+
+#include <algorithm>
+#include <cerrno>
+
+namespace maillib {
+
+void RecordFailure(Backoff& bo, const internal::Limits& limits, Clock::time_point now, AccountStatus::Kind kind,
+                   const std::string& reason)
+{
+    ++bo.failures;
+    bo.backoff = bo.failures == 1 ? limits.backoffBase : std::min(bo.backoff * 2, limits.backoffMax);
+    bo.retryAt = now + bo.backoff;
+    bo.lastFailure = reason;
+    bo.lastFailureKind = kind;
+}
+
+Backoff& BackoffFor(std::map<std::string, Backoff, std::less<>>& backoffs, const std::string& fingerprint,
+                    Clock::time_point now, bool& fresh)
+{
+    if (backoffs.size() >= kMaxBackoffs && !backoffs.count(fingerprint))
+        std::erase_if(backoffs, [now](const auto& entry) { return entry.second.retryAt <= now; });
+    auto [it, inserted] = backoffs.try_emplace(fingerprint);
+    fresh = inserted;
+    return it->second;
+}
+
+bool IsDiskFull(int errorNumber) { return errorNumber == ENOSPC || errorNumber == EDQUOT; }
+
+} // namespace maillib
