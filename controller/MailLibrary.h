@@ -1,6 +1,8 @@
 #pragma once
 #include "maillib/MailLib.h"
 
+#include <QString>
+#include <QStringList>
 #include <cstddef>
 #include <string>
 #include <utility>
@@ -27,7 +29,12 @@ public:
     {
     }
 
-    // Aborts every RcvMail in flight, for ending the program; later calls fail at once.
+    // From now on an account whose password is empty signs in with what the keyring or an
+    // OAuth2 grant gives (the provider file in `mailDir`). Returns the provider file's
+    // warnings. Called once, at start.
+    virtual QStringList UseCredentialSource(const QString& /*mailDir*/) { return {}; }
+
+    // Aborts every RcvMail and sign-in in flight, for ending the program; later calls fail at once.
     virtual void Cancel() {}
 
     // The network came back or changed: accounts backing off because they could not connect

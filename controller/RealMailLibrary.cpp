@@ -1,9 +1,15 @@
 #include "controller/RealMailLibrary.h"
 
 #include "maillib/NetworkEvents.h"
+#include "signin/CredentialSource.h"
 
 // What the checks share is set up here, before any worker thread can start one.
 RealMailLibrary::RealMailLibrary() { maillib::Initialise(); }
+
+RealMailLibrary::~RealMailLibrary()
+{
+    if (sourceInstalled_) maillib::SetCredentialSource({});
+}
 
 maillib::MailList RealMailLibrary::RcvMail(std::string& server, std::string& user, std::string& password,
                                            std::string& mode, std::string& folder, maillib::AccountStatus& status,
@@ -23,7 +29,20 @@ void RealMailLibrary::KeepCachedMailsOnlyOf(const std::string& folder,
     maillib::KeepCachedMailsOnlyOf(folder, accounts);
 }
 
-void RealMailLibrary::Cancel() { maillib::CancelChecks(); }
+QStringList RealMailLibrary::UseCredentialSource(const QString& mailDir)
+{
+    QStringList warnings;
+    maillib::SetCredentialSource(signin::MakeCredentialSource(signin::ProviderFilePath(mailDir), &warnings));
+    sourceInstalled_ = true;
+    return warnings;
+}
+
+void RealMailLibrary::Cancel()
+{
+    maillib::CancelChecks();
+    // A check waiting on the keyring or a token endpoint ends as well.
+    signin::CancelSignIns();
+}
 
 std::size_t RealMailLibrary::RetryUnreachable() { return maillib::RetryUnreachableAccounts(); }
 

@@ -78,6 +78,9 @@ void ResidentController::Form_Load(const QString& programFolder)
     mReadINI::ReadMainSettings(accounts_[1].server, accounts_[1].user, accounts_[1].password, mM_CHKER::AccountName[1],
                                receiveFolder_, revTimerMin_, unloadTimerSec_);
     mReadINI::ReadDisplayFlags(unloadFlag_);
+    // Accounts whose password is empty ask the keyring or an OAuth2 grant before each check.
+    // The resident never opens a browser: a needed sign-in is a status.
+    for (const QString& line : mail_.UseCredentialSource(TextUtil::TrimSpaces(mReadINI::MailDir))) warn(line);
     mailClient_ = host_.FindMailClient();
     for (int k = 2; k <= 5; ++k)
         mReadINI::ReadAccountSettings(accounts_[k].server, accounts_[k].user, accounts_[k].password,

@@ -7,6 +7,7 @@
 #include "settings/SettingsKeys.h"
 #include "settings/mReadINI.h"
 #include "signin/AccountSecrets.h"
+#include "signin/CredentialSource.h"
 #include "signin/SignIn.h"
 
 #include <QCoreApplication>
@@ -47,16 +48,22 @@ bool ParseTarget(const char* command, const std::vector<std::string>& args, cons
     return true;
 }
 
+// What the keyring and D-Bus need of a program.
+std::unique_ptr<QCoreApplication> MakeApplication()
+{
+    static int argc = 1;
+    static char name[] = "fwmail";
+    static char* argv[] = {name, nullptr};
+    return std::make_unique<QCoreApplication>(argc, argv);
+}
+
 // Parses the target, sets up what the keyring and D-Bus need, reads the account and runs `body`.
 int WithAccount(const char* command, const std::vector<std::string>& args, const std::string& executableFolder,
                 const std::function<int(const Target&, const SettingsAccount&)>& body)
 {
     Target target;
     if (!ParseTarget(command, args, executableFolder, target)) return 2;
-    int argc = 1;
-    char name[] = "fwmail";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
+    const auto app = MakeApplication();
     SettingsAccount account;
     std::string error;
     if (!ReadSettingsAccount(target.folder, target.account, account, error)) {
@@ -186,5 +193,15 @@ int LoginCommand(const std::vector<std::string>& args, const std::string& execut
         return 1;
     });
 }
+
+CredentialSourceScope::CredentialSourceScope(const std::string& programFolder) : app_(MakeApplication())
+{
+    const QString mailDir = QString::fromStdString(programFolder) + QStringLiteral("/maildata");
+    QStringList warnings;
+    maillib::SetCredentialSource(signin::MakeCredentialSource(signin::ProviderFilePath(mailDir), &warnings));
+    for (const QString& w : warnings) std::fprintf(stderr, "fwmail: %s\n", w.toUtf8().constData());
+}
+
+CredentialSourceScope::~CredentialSourceScope() { maillib::SetCredentialSource({}); }
 
 } // namespace fwmail

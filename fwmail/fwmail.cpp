@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <termios.h>
@@ -187,6 +188,12 @@ int Check(const std::vector<std::string>& args)
             return Usage("no terminal to read the password from; use --password-stdin");
         }
     }
+
+    // The password the settings leave to the keyring or an OAuth2 grant is asked for as the
+    // resident asks for it.
+    std::unique_ptr<fwmail::CredentialSourceScope> signIn;
+    if (!accountText.empty() && password.empty())
+        signIn = std::make_unique<fwmail::CredentialSourceScope>(programFolder);
 
     // From here on an interruption waits until the temporary folder is gone.
     fwmail::WatchInterruptions();

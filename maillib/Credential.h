@@ -43,4 +43,9 @@ struct CredentialRequest {
 // Called before every connection, on the connecting thread; may block for a bounded time.
 using CredentialSource = std::function<Credential(const CredentialRequest&)>;
 
+// Installs the program's source, asked before every connection of an account whose password
+// is empty: checks and push watchers alike. Without one (or after an empty one), an empty
+// password is sent as it is. Any thread; the source is called from several threads at once.
+void SetCredentialSource(CredentialSource source);
+
 } // namespace maillib

@@ -106,9 +106,9 @@ Credential Resolve(const AccountId& account, const std::vector<OAuthProvider>& p
     return FromGrant(account, *provider, lastRefused);
 }
 
-maillib::CredentialSource MakeCredentialSource(const QString& providerFile)
+maillib::CredentialSource MakeCredentialSource(const QString& providerFile, QStringList* warnings)
 {
-    const std::vector<OAuthProvider> providers = LoadProviders(providerFile);
+    const std::vector<OAuthProvider> providers = LoadProviders(providerFile, warnings);
     return [providers](const maillib::CredentialRequest& request) {
         const AccountId account{QString::fromStdString(request.server), QString::fromStdString(request.user)};
         return Resolve(account, providers, request.lastRefused);

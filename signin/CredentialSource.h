@@ -13,6 +13,7 @@
 #include "signin/OAuthProvider.h"
 
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <vector>
 
@@ -23,8 +24,9 @@ namespace signin {
 maillib::Credential Resolve(const AccountId& account, const std::vector<OAuthProvider>& providers,
                             bool lastRefused = false);
 
-// The library's seam: the provider file is read once, here.
-maillib::CredentialSource MakeCredentialSource(const QString& providerFile);
+// The library's seam: the provider file is read once, here; what is wrong with it goes to
+// `warnings`.
+maillib::CredentialSource MakeCredentialSource(const QString& providerFile, QStringList* warnings = nullptr);
 
 // Ends every sign-in wait and token request at once, now and later: for ending the program.
 void CancelSignIns();

@@ -19,6 +19,7 @@ QString FaultText(maillib::Credential::Fault fault, const QString& providerName)
     case Fault::SignInNeeded:
         return QStringLiteral("再ログインが必要です");
     case Fault::NoClientId:
+        if (providerName.isEmpty()) return QStringLiteral("このビルドには OAuth2 のクライアント ID がありません");
         return QStringLiteral("このビルドには %1 のクライアント ID がありません").arg(providerName);
     case Fault::TokenEndpointDown:
         return QStringLiteral("認可サーバーに接続できません");

@@ -8,7 +8,7 @@
 namespace signin {
 
 // e.g. 「鍵束がロックされています」; empty for Fault::None. `providerName` names the provider
-// for NoClientId.
+// for NoClientId (「OAuth2」 when empty).
 QString FaultText(maillib::Credential::Fault fault, const QString& providerName = QString());
 
 } // namespace signin

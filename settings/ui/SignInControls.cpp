@@ -1,5 +1,6 @@
 #include "settings/ui/SignInControls.h"
 
+#include "maillib/MailLib.h"
 #include "platform/BrowserOpener.h"
 #include "platform/Keyring.h"
 #include "platform/TextUtil.h"
@@ -194,8 +195,13 @@ void SignInControls::Login()
     });
     const auto cancel = cancel_;
     watcher->setFuture(QtConcurrent::run([chosen, id, cancel] {
-        return signin::SignIn(
+        const signin::SignInResult result = signin::SignIn(
             chosen, id, [](const QString& url) { return BrowserOpener::Open(url); }, signin::kBrowserWait,
             cancel.get());
+        // The new grant is tried at the account's next check, whatever wait the old one left.
+        // Here, not on the GUI thread: it waits for a check of the account in flight.
+        if (result.kind == signin::SignInResult::Kind::Ok)
+            maillib::RetryNow(id.server.toStdString(), id.user.toStdString());
+        return result;
     }));
 }
