@@ -37,6 +37,7 @@ Backoff& BackoffFor(std::map<std::string, Backoff, std::less<>>& backoffs, const
 // What a check's back-off goes by. A password: the account and the password, so that a new
 // one gets a fresh try. A bearer token: the account alone, since the token changes at every
 // refresh; a refresh must neither end a failing back-off nor let refused tokens storm the server.
+// An IDLE watcher's word on a mailbox is found by the same key.
 std::string BackoffKey(const std::string& accountKey, const Credential& credential);
 
 // True for the system's error codes of a full disk (or a used-up quota).
