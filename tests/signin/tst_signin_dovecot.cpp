@@ -1,7 +1,9 @@
-// Tokens from our own grant against a real server: dovecot with an oauth2 passdb whose
-// introspection endpoint is the fake authorisation server. The connection here is libcurl's
-// XOAUTH2 / OAUTHBEARER login, as the mail library makes it.
-#include "signin/AccessTokens.h"
+// Tokens from our own grant against a real server, through the mail library: dovecot with an
+// oauth2 passdb whose introspection endpoint is the fake authorisation server. The library
+// asks the credential source before each connection and signs in with XOAUTH2 / OAUTHBEARER.
+#include "maillib/MailLib.h"
+#include "maillib/MailLibInternal.h"
+#include "maillib/MailboxWatch.h"
 #include "signin/CredentialSource.h"
 #include "signin/SignIn.h"
 #include "tests/common/DovecotFixture.h"
@@ -11,44 +13,44 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <curl/curl.h>
+#include <atomic>
 
 namespace {
 const QString kClientId = QStringLiteral("dovecot-client");
-
-// Signs in to POP3 over TLS with a bearer token and lists the mailbox; true when let in.
-bool BearerLogin(const QMap<QString, QString>& env, const QString& user, const std::string& token)
-{
-    CURL* curl = curl_easy_init();
-    const QByteArray url = QStringLiteral("pop3s://127.0.0.1:%1/").arg(env.value("POP3S_PORT")).toUtf8();
-    const QByteArray ca = env.value("CA_FILE").toUtf8(), name = user.toUtf8();
-    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
-    curl_easy_setopt(curl, CURLOPT_CAINFO, ca.constData());
-    curl_easy_setopt(curl, CURLOPT_USERNAME, name.constData());
-    curl_easy_setopt(curl, CURLOPT_XOAUTH2_BEARER, token.c_str());
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 20L);
-    curl_easy_setopt(
-        curl, CURLOPT_WRITEFUNCTION, +[](char*, size_t s, size_t n, void*) { return s * n; });
-    const CURLcode rc = curl_easy_perform(curl);
-    curl_easy_cleanup(curl);
-    return rc == CURLE_OK;
-}
+using Kind = maillib::AccountStatus::Kind;
 } // namespace
 
 class tst_signin_dovecot : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
+    void logins_data();
     void logins();
+    void watcherRenewsRefusedToken();
     void cleanupTestCase();
 
 private:
-    maillib::Credential TokenFor(const QString& user, bool lastRefused = false);
+    QString Server(const QString& protocol) const
+    {
+        return protocol == QStringLiteral("IMAP") ? QStringLiteral("imaps://127.0.0.1:") + dovecot_.value("IMAPS_PORT")
+                                                  : QStringLiteral("pop3s://127.0.0.1:") + dovecot_.value("POP3S_PORT");
+    }
+    // One check of `user`, signed in with whatever the credential source gives.
+    maillib::AccountStatus Check(const QString& protocol, const QString& user)
+    {
+        std::string server = Server(protocol).toStdString(), name = user.toStdString(), password, mode = "SAVEALL",
+                    folder = dir_.path().toStdString();
+        maillib::AccountStatus status;
+        maillib::RcvMail(server, name, password, mode, folder, status);
+        return status;
+    }
+    int Refreshes() { return static_cast<int>(server_->Log().count(QStringLiteral("refresh_token ok"))); }
 
-    QTemporaryDir dir_;
+    QTemporaryDir dir_; // the receive folder
     std::unique_ptr<FakeOAuthServer> server_;
-    std::vector<signin::OAuthProvider> providers_;
     QMap<QString, QString> dovecot_;
+    // Whose token the source hands out instead of the account's own, or empty.
+    std::atomic<const char*> tokenOf_{nullptr};
 };
 
 void tst_signin_dovecot::initTestCase()
@@ -63,7 +65,9 @@ void tst_signin_dovecot::initTestCase()
     fixture.start(qEnvironmentVariable("FW_DOVECOT_FIXTURE"), {"start", qEnvironmentVariable("FW_DOVECOT_STATE")});
     QVERIFY(fixture.waitForFinished(60000) && fixture.exitCode() == 0);
     dovecot_ = DovecotFixture::Env();
-    QVERIFY(!dovecot_.value("POP3S_PORT").isEmpty());
+    QVERIFY(!dovecot_.value("IMAPS_PORT").isEmpty());
+    QVERIFY(QDir(dir_.path()).mkpath("INI"));
+    QVERIFY(QFile::copy(dovecot_.value("CA_FILE"), dir_.filePath("INI/cacert.pem")));
 
     signin::OAuthProvider p;
     p.id = p.name = QStringLiteral("fixture");
@@ -72,46 +76,99 @@ void tst_signin_dovecot::initTestCase()
     p.tokenEndpoint = server_->Url("/token");
     p.scopes = QStringLiteral("mail");
     p.clientId = kClientId;
-    providers_ = {p};
-    for (const QString user : {"user1", "user2"}) {
-        const signin::AccountId id{QStringLiteral("127.0.0.1"), user};
-        const auto r = signin::SignIn(p, id, [this](const QString& url) { return server_->Browse(url); });
-        QCOMPARE(r.kind, signin::SignInResult::Kind::Ok);
-    }
+    for (const QString protocol : {"POP3", "IMAP"})
+        for (const QString user : {"user1", "user2"}) {
+            const auto r = signin::SignIn(p, {Server(protocol), user},
+                                          [this](const QString& url) { return server_->Browse(url); });
+            QCOMPARE(r.kind, signin::SignInResult::Kind::Ok);
+        }
+    maillib::Initialise();
+    // After a refused login dovecot holds the next ones from this address back for up to 15 s.
+    maillib::internal::Limits limits = maillib::internal::GetLimits();
+    limits.connect = limits.total = std::chrono::seconds(40);
+    maillib::internal::SetLimits(limits);
+    maillib::SetCredentialSource([this, providers = std::vector{p}](const maillib::CredentialRequest& request) {
+        const char* other = tokenOf_.load();
+        return signin::Resolve(
+            {QString::fromStdString(request.server), other ? other : QString::fromStdString(request.user)}, providers,
+            request.lastRefused);
+    });
 }
 
-maillib::Credential tst_signin_dovecot::TokenFor(const QString& user, bool lastRefused)
+void tst_signin_dovecot::logins_data()
 {
-    return signin::Resolve({QStringLiteral("127.0.0.1"), user}, providers_, lastRefused);
+    QTest::addColumn<QString>("protocol");
+    QTest::addColumn<bool>("expireFirst"); // the token the source keeps stops working before the check
+    QTest::addColumn<QString>("tokenOf");  // whose token is sent for user1
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("refreshes"); // token requests to the authorisation server
+    for (const QString protocol : {"POP3", "IMAP"}) {
+        const QByteArray p = protocol.toUtf8();
+        QTest::newRow(p + " good token") << protocol << false << QString() << int(Kind::Ok) << 0;
+        // Refused once; the library asks for a fresh token and logs in with it.
+        QTest::newRow(p + " expired token is refreshed") << protocol << true << QString() << int(Kind::Ok) << 1;
+    }
+    // Refused, renewed once (still user2's) and refused again: no third login.
+    for (const QString protocol : {"POP3", "IMAP"})
+        QTest::newRow(protocol.toUtf8() + " another user's token")
+            << protocol << false << "user2" << int(Kind::LoginRefused) << 1;
 }
 
 void tst_signin_dovecot::logins()
 {
-    // A good token logs in.
-    const maillib::Credential first = TokenFor("user1");
-    QCOMPARE(first.kind, maillib::Credential::Kind::Bearer);
-    QVERIFY(BearerLogin(dovecot_, "user1", first.secret));
-    // Another user's token is refused.
-    const maillib::Credential other = TokenFor("user2");
-    QVERIFY(!BearerLogin(dovecot_, "user1", other.secret));
-    QVERIFY(BearerLogin(dovecot_, "user2", other.secret));
-    // An expired token is refused; asked again after the refusal, the source refreshes it.
+    QFETCH(QString, protocol);
+    QFETCH(bool, expireFirst);
+    QFETCH(QString, tokenOf);
+    QFETCH(int, kind);
+    QFETCH(int, refreshes);
+    // A token is kept, and the account's wait after an earlier row's refusal is over.
+    QCOMPARE(Check(protocol, "user1").kind, Kind::Ok);
+    QCOMPARE(Check(protocol, "user2").kind, Kind::Ok);
+    if (expireFirst) QVERIFY(server_->Control("expire=user1"));
+    const QByteArray other = tokenOf.toUtf8();
+    if (!tokenOf.isEmpty()) tokenOf_ = other.constData();
+    const int refreshesBefore = Refreshes();
+    const qsizetype signInsBefore = DovecotFixture::SignIns("user1").size();
+
+    const maillib::AccountStatus status = Check(protocol, "user1");
+    tokenOf_ = nullptr;
+    QCOMPARE(int(status.kind), kind);
+    QCOMPARE(Refreshes() - refreshesBefore, refreshes);
+    // Every login was a bearer one; a refusal costs exactly one more.
+    const QStringList signIns = DovecotFixture::SignIns("user1").mid(signInsBefore);
+    QCOMPARE(signIns.size(), (expireFirst || !tokenOf.isEmpty()) ? 2 : 1);
+    for (const QString& line : signIns)
+        QVERIFY2(line.contains("method=OAUTHBEARER") || line.contains("method=XOAUTH2"), qPrintable(line));
+    maillib::RetryNow(Server(protocol).toStdString(), "user1");
+}
+
+void tst_signin_dovecot::watcherRenewsRefusedToken()
+{
+    QCOMPARE(Check("IMAP", "user1").kind, Kind::Ok);
+    // The token the source keeps dies before the watcher connects: it is refused, and the
+    // watcher asks for a fresh one at once.
     QVERIFY(server_->Control("expire=user1"));
-    QVERIFY(!BearerLogin(dovecot_, "user1", TokenFor("user1").secret));
-    const maillib::Credential renewed = TokenFor("user1", /*lastRefused=*/true);
-    QVERIFY(renewed.secret != first.secret);
-    QVERIFY(BearerLogin(dovecot_, "user1", renewed.secret));
+    const int refreshesBefore = Refreshes();
+    const std::string server = Server("IMAP").toStdString();
+    auto watch = maillib::MailboxWatch::Start(server, "user1", "", dir_.path().toStdString(), [] {});
+    QVERIFY(watch);
+    QTRY_VERIFY_WITH_TIMEOUT(watch->Healthy(), 20000);
+    QCOMPARE(watch->Logins(), 2);
+    QCOMPARE(Refreshes() - refreshesBefore, 1);
+    // A check while the watcher idles is answered from it, though the two sent different tokens.
+    const qsizetype signIns = DovecotFixture::SignIns("user1").size();
+    QCOMPARE(Check("IMAP", "user1").kind, Kind::Ok);
+    QCOMPARE(DovecotFixture::SignIns("user1").size(), signIns);
 }
 
 void tst_signin_dovecot::cleanupTestCase()
 {
+    maillib::SetCredentialSource({});
     QProcess::execute(qEnvironmentVariable("FW_DOVECOT_FIXTURE"), {"stop", qEnvironmentVariable("FW_DOVECOT_STATE")});
-    // dovecot's log holds no token, nor does anything the fixture wrote.
-    for (const QString& secret : server_->Issued()) {
-        QCOMPARE(KeyringSession::FilesHolding(qEnvironmentVariable("FW_DOVECOT_STATE"), secret.toUtf8()),
-                 QStringList());
-        QCOMPARE(KeyringSession::FilesHolding(QDir::homePath(), secret.toUtf8()), QStringList());
-    }
+    // No token in dovecot's log or raw logs, in the receive folder, or anywhere at home.
+    for (const QString& secret : server_->Issued())
+        for (const QString& folder : {qEnvironmentVariable("FW_DOVECOT_STATE"), dir_.path(), QDir::homePath()})
+            QCOMPARE(KeyringSession::FilesHolding(folder, secret.toUtf8()), QStringList());
     server_.reset();
 }
 
