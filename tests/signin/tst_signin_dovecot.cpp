@@ -4,6 +4,9 @@
 #include "maillib/MailLib.h"
 #include "maillib/MailLibInternal.h"
 #include "maillib/MailboxWatch.h"
+#include "settings/ui/ConnectionTest.h"
+#include "signin/AccessTokens.h"
+#include "signin/AccountSecrets.h"
 #include "signin/CredentialSource.h"
 #include "signin/SignIn.h"
 #include "tests/common/DovecotFixture.h"
@@ -27,6 +30,8 @@ private Q_SLOTS:
     void logins_data();
     void logins();
     void watcherRenewsRefusedToken();
+    void connectionTest_data();
+    void connectionTest();
     void cleanupTestCase();
 
 private:
@@ -159,6 +164,57 @@ void tst_signin_dovecot::watcherRenewsRefusedToken()
     const qsizetype signIns = DovecotFixture::SignIns("user1").size();
     QCOMPARE(Check("IMAP", "user1").kind, Kind::Ok);
     QCOMPARE(DovecotFixture::SignIns("user1").size(), signIns);
+}
+
+void tst_signin_dovecot::connectionTest_data()
+{
+    // 「接続テスト」 with the password box empty: the keyring, then a grant, as a check.
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("keyringPassword");
+    QTest::addColumn<QByteArray>("serverSwitch"); // for the authorisation server, during the test
+    QTest::addColumn<QString>("shown");           // the start of what the dialog says
+    const QString ok = QStringLiteral("接続できました");
+    QTest::newRow("keyring password") << "POP3"
+                                      << "user3"
+                                      << "pass3" << QByteArray() << ok;
+    QTest::newRow("OAuth2 grant") << "IMAP"
+                                  << "user2" << QString() << QByteArray() << ok;
+    QTest::newRow("OAuth2 host, never signed in")
+        << "IMAP"
+        << "user4" << QString() << QByteArray()
+        << QStringLiteral("再ログインが必要です\n「ログイン」を押してログインしてから、もう一度お試し下さい。");
+    QTest::newRow("OAuth2 host, authorisation server down")
+        << "POP3"
+        << "user2" << QString() << QByteArray("down=1")
+        << QStringLiteral("認可サーバーに接続できません\nしばらくしてから、もう一度お試し下さい。");
+    // localhost is no provider's host: nothing but a password would do.
+    QTest::newRow("other host, no keyring item")
+        << "localhost"
+        << "user5" << QString() << QByteArray()
+        << QStringLiteral("鍵束にパスワードがありません\nパスワード欄に入力してから、もう一度お試し下さい。");
+}
+
+void tst_signin_dovecot::connectionTest()
+{
+    QFETCH(QString, server);
+    QFETCH(QString, user);
+    QFETCH(QString, keyringPassword);
+    QFETCH(QByteArray, serverSwitch);
+    QFETCH(QString, shown);
+    const QString serverText = server == QStringLiteral("localhost")
+                                   ? QStringLiteral("pop3s://localhost:") + dovecot_.value("POP3S_PORT")
+                                   : Server(server);
+    const signin::AccountId account{serverText, user};
+    if (!keyringPassword.isEmpty())
+        QCOMPARE(signin::StorePassword(account, keyringPassword).status, Keyring::Status::Ok);
+    signin::AccessTokens::Clear(); // a token must be asked for
+    if (!serverSwitch.isEmpty()) QVERIFY(server_->Control(serverSwitch));
+    const ConnectionTest::Result result = ConnectionTest::Run(serverText, user, QString(), dovecot_.value("CA_FILE"));
+    if (!serverSwitch.isEmpty()) QVERIFY(server_->Control(QByteArray(serverSwitch).replace("=1", "=0")));
+    signin::RemovePassword(account);
+    const QString message = ConnectionTest::Message(result);
+    QVERIFY2(message.startsWith(shown), qPrintable(message));
 }
 
 void tst_signin_dovecot::cleanupTestCase()
