@@ -52,6 +52,9 @@ public:
     // The machine woke from sleep: the connections open now are dead; what runs on them fails
     // at once.
     virtual void DropOpenConnections() {}
+    // True once the desktop keyring, locked at an earlier call, is open again; never prompts
+    // and never waits: the answer may come a call late. For accounts whose checks wait for it.
+    virtual bool KeyringOpenAgain() { return false; }
 
     // Watches the account's mailbox where its server can tell of news (IMAP with IDLE), with
     // the texts RcvMail gets; while it is watched, a check of it costs no network until news

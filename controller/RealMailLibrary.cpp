@@ -2,7 +2,10 @@
 
 #include "maillib/MailboxWatch.h"
 #include "maillib/NetworkEvents.h"
+#include "platform/SecretService.h"
 #include "signin/CredentialSource.h"
+
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -22,6 +25,7 @@ RealMailLibrary::RealMailLibrary() { maillib::Initialise(); }
 RealMailLibrary::~RealMailLibrary()
 {
     if (sourceInstalled_) maillib::SetCredentialSource({});
+    keyringProbe_.waitForFinished();
 }
 
 maillib::MailList RealMailLibrary::RcvMail(std::string& server, std::string& user, std::string& password,
@@ -60,6 +64,18 @@ void RealMailLibrary::Cancel()
 std::size_t RealMailLibrary::RetryUnreachable() { return maillib::RetryUnreachableAccounts(); }
 
 void RealMailLibrary::DropOpenConnections() { maillib::DropOpenConnections(); }
+
+bool RealMailLibrary::KeyringOpenAgain()
+{
+    // D-Bus may be slow: the probe runs on a worker, and its answer is taken at the next call.
+    if (keyringProbe_.isValid() && !keyringProbe_.isFinished()) return false;
+    const bool open = keyringProbe_.isValid() && keyringProbe_.result();
+    keyringProbe_ = open ? QFuture<bool>() : QtConcurrent::run([] {
+        const SecretService::State state = SecretService::Probe(2000);
+        return state != SecretService::State::Locked && state != SecretService::State::Absent;
+    });
+    return open;
+}
 
 std::unique_ptr<AccountWatch> RealMailLibrary::Watch(const std::string& server, const std::string& user,
                                                      const std::string& password, const std::string& folder,

@@ -1,6 +1,8 @@
 #pragma once
 #include "controller/MailLibrary.h"
 
+#include <QFuture>
+
 // The mail library itself.
 class RealMailLibrary final : public MailLibrary {
 public:
@@ -16,9 +18,11 @@ public:
     void Cancel() override;
     std::size_t RetryUnreachable() override;
     void DropOpenConnections() override;
+    bool KeyringOpenAgain() override;
     std::unique_ptr<AccountWatch> Watch(const std::string& server, const std::string& user, const std::string& password,
                                         const std::string& folder, std::function<void()> changed) override;
 
 private:
     bool sourceInstalled_ = false;
+    QFuture<bool> keyringProbe_; // true: the keyring is open
 };

@@ -272,9 +272,12 @@ void ResidentController::ApplyCheck()
 void ResidentController::showAccountStatus()
 {
     QList<AccountStatusBoard::Check> checks;
-    for (int k = 1; k <= 5; ++k)
-        checks.append(
-            {k, mM_CHKER::AccountName[static_cast<std::size_t>(k)], results_[static_cast<std::size_t>(k)].status});
+    keyringLocked_ = false;
+    for (int k = 1; k <= 5; ++k) {
+        const maillib::AccountStatus& status = results_[static_cast<std::size_t>(k)].status;
+        checks.append({k, mM_CHKER::AccountName[static_cast<std::size_t>(k)], status});
+        keyringLocked_ = keyringLocked_ || status.fault == maillib::Credential::Fault::KeyringLocked;
+    }
     const AccountStatusBoard::Changes changes = board_.Record(checks, Clock::current().now());
     for (const QString& line : changes.logLines) AppLog::Append(line);
     for (const AccountStatusBoard::Notification& n : changes.notifications)
