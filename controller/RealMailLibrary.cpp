@@ -25,7 +25,7 @@ RealMailLibrary::RealMailLibrary() { maillib::Initialise(); }
 RealMailLibrary::~RealMailLibrary()
 {
     if (sourceInstalled_) maillib::SetCredentialSource({});
-    keyringProbe_.waitForFinished();
+    if (keyringProbing_) keyringProbe_.waitForFinished();
 }
 
 maillib::MailList RealMailLibrary::RcvMail(std::string& server, std::string& user, std::string& password,
@@ -68,13 +68,17 @@ void RealMailLibrary::DropOpenConnections() { maillib::DropOpenConnections(); }
 bool RealMailLibrary::KeyringOpenAgain()
 {
     // D-Bus may be slow: the probe runs on a worker, and its answer is taken at the next call.
-    if (keyringProbe_.isValid() && !keyringProbe_.isFinished()) return false;
-    const bool open = keyringProbe_.isValid() && keyringProbe_.result();
-    keyringProbe_ = open ? QFuture<bool>() : QtConcurrent::run([] {
+    if (keyringProbing_) {
+        if (!keyringProbe_.isFinished()) return false;
+        keyringProbing_ = false;
+        if (keyringProbe_.result()) return true;
+    }
+    keyringProbing_ = true;
+    keyringProbe_ = QtConcurrent::run([] {
         const SecretService::State state = SecretService::Probe(2000);
         return state != SecretService::State::Locked && state != SecretService::State::Absent;
     });
-    return open;
+    return false;
 }
 
 std::unique_ptr<AccountWatch> RealMailLibrary::Watch(const std::string& server, const std::string& user,

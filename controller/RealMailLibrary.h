@@ -25,4 +25,5 @@ public:
 private:
     bool sourceInstalled_ = false;
     QFuture<bool> keyringProbe_; // true: the keyring is open
+    bool keyringProbing_ = false;
 };

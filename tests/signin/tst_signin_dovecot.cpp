@@ -1,6 +1,7 @@
 // Tokens from our own grant against a real server, through the mail library: dovecot with an
 // oauth2 passdb whose introspection endpoint is the fake authorisation server. The library
 // asks the credential source before each connection and signs in with XOAUTH2 / OAUTHBEARER.
+#include "controller/RealMailLibrary.h"
 #include "maillib/MailLib.h"
 #include "maillib/MailLibInternal.h"
 #include "maillib/MailboxWatch.h"
@@ -32,6 +33,7 @@ private Q_SLOTS:
     void watcherRenewsRefusedToken();
     void connectionTest_data();
     void connectionTest();
+    void lockedKeyringGoesOnOnceUnlocked();
     void cleanupTestCase();
 
 private:
@@ -140,8 +142,10 @@ void tst_signin_dovecot::logins()
     QCOMPARE(int(status.kind), kind);
     QCOMPARE(Refreshes() - refreshesBefore, refreshes);
     // Every login was a bearer one; a refusal costs exactly one more.
+    // dovecot logs a refused session once the client has gone: it may come a moment later.
+    const int logins = (expireFirst || !tokenOf.isEmpty()) ? 2 : 1;
+    QTRY_COMPARE(DovecotFixture::SignIns("user1").size() - signInsBefore, logins);
     const QStringList signIns = DovecotFixture::SignIns("user1").mid(signInsBefore);
-    QCOMPARE(signIns.size(), (expireFirst || !tokenOf.isEmpty()) ? 2 : 1);
     for (const QString& line : signIns)
         QVERIFY2(line.contains("method=OAUTHBEARER") || line.contains("method=XOAUTH2"), qPrintable(line));
     maillib::RetryNow(Server(protocol).toStdString(), "user1");
@@ -154,16 +158,18 @@ void tst_signin_dovecot::watcherRenewsRefusedToken()
     // watcher asks for a fresh one at once.
     QVERIFY(server_->Control("expire=user1"));
     const int refreshesBefore = Refreshes();
+    const qsizetype signInsBefore = DovecotFixture::SignIns("user1").size();
     const std::string server = Server("IMAP").toStdString();
     auto watch = maillib::MailboxWatch::Start(server, "user1", "", dir_.path().toStdString(), [] {});
     QVERIFY(watch);
     QTRY_VERIFY_WITH_TIMEOUT(watch->Healthy(), 20000);
     QCOMPARE(watch->Logins(), 2);
     QCOMPARE(Refreshes() - refreshesBefore, 1);
+    QTRY_COMPARE(DovecotFixture::SignIns("user1").size() - signInsBefore, 2);
     // A check while the watcher idles is answered from it, though the two sent different tokens.
-    const qsizetype signIns = DovecotFixture::SignIns("user1").size();
     QCOMPARE(Check("IMAP", "user1").kind, Kind::Ok);
-    QCOMPARE(DovecotFixture::SignIns("user1").size(), signIns);
+    QTest::qWait(300);
+    QCOMPARE(DovecotFixture::SignIns("user1").size() - signInsBefore, 2);
 }
 
 void tst_signin_dovecot::connectionTest_data()
@@ -215,6 +221,27 @@ void tst_signin_dovecot::connectionTest()
     signin::RemovePassword(account);
     const QString message = ConnectionTest::Message(result);
     QVERIFY2(message.startsWith(shown), qPrintable(message));
+}
+
+void tst_signin_dovecot::lockedKeyringGoesOnOnceUnlocked()
+{
+    const signin::AccountId account{Server("POP3"), QStringLiteral("user3")};
+    QCOMPARE(signin::StorePassword(account, QStringLiteral("pass3")).status, Keyring::Status::Ok);
+    RealMailLibrary library;
+    QVERIFY(KeyringSession::Lock());
+    const maillib::AccountStatus locked = Check("POP3", "user3");
+    QCOMPARE(locked.kind, Kind::NoCredential);
+    QCOMPARE(locked.fault, maillib::Credential::Fault::KeyringLocked);
+    // The resident looks at every tick; the answer comes a tick late.
+    QVERIFY(!library.KeyringOpenAgain());
+    QTest::qWait(500);
+    QVERIFY(!library.KeyringOpenAgain());
+    QVERIFY(KeyringSession::Unlock());
+    bool open = false; // said once
+    QTRY_VERIFY_WITH_TIMEOUT(open = open || library.KeyringOpenAgain(), 5000);
+    QCOMPARE(Check("POP3", "user3").kind, Kind::Ok);
+    QCOMPARE(Keyring::UnlockPromptsAsked(), 1);
+    signin::RemovePassword(account);
 }
 
 void tst_signin_dovecot::cleanupTestCase()
