@@ -13,6 +13,11 @@ QDateTime localTime(std::chrono::system_clock::time_point at)
         std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count());
 }
 
+bool needsSignIn(const maillib::AccountStatus& status)
+{
+    return status.kind == Kind::NoCredential && status.fault == maillib::Credential::Fault::SignInNeeded;
+}
+
 } // namespace
 
 AccountStatusBoard::AccountStatusBoard(QString programName) : programName_(std::move(programName)) {}
@@ -42,22 +47,32 @@ AccountStatusBoard::Changes AccountStatusBoard::Record(const QList<Check>& check
                 changes.logLines.append(who + QStringLiteral(": 復旧しました"));
             }
             entry.failing = false;
+            entry.signInNotified = false;
             entry.logged.clear();
             continue;
         }
         if (kind == Kind::Waiting && !entry.failing) continue;
 
+        if (needsSignIn(check.status) && !entry.signInNotified) {
+            // Only the user can mend it: said once, even when the account was failing already.
+            entry.signInNotified = true;
+            changes.notifications.append({entry.name + QStringLiteral(": ") + AccountStatusText::Reason(check.status),
+                                          QStringLiteral("「プロパティ」でこのアカウントの「ログイン」を押し、"
+                                                         "もう一度ログインして下さい"),
+                                          true});
+        } else if (!entry.failing) {
+            changes.notifications.append(
+                {entry.name + QStringLiteral(": 受信できません"), AccountStatusText::Reason(check.status), true});
+        }
         if (!entry.failing) {
             entry.failing = true;
             entry.since = at;
-            changes.notifications.append(
-                {entry.name + QStringLiteral(": 受信できません"), AccountStatusText::Reason(check.status), true});
         }
         // Waiting says when, not why: the reason stays the failure's.
         if (kind != Kind::Waiting) entry.shown = check.status;
         entry.nextTry = localTime(check.status.waitUntil);
-        if (!entry.logged.contains(kind)) {
-            entry.logged.append(kind);
+        if (!entry.logged.contains({kind, check.status.fault})) {
+            entry.logged.append({kind, check.status.fault});
             const QString detail = AccountStatusText::Detail(check.status);
             changes.logLines.append(who + QStringLiteral(": ") + AccountStatusText::Reason(check.status) +
                                     (detail.isEmpty() ? QString() : QStringLiteral(" — ") + detail));

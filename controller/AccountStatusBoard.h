@@ -6,10 +6,14 @@
 #include <QString>
 #include <QStringList>
 #include <map>
+#include <utility>
 
 // What the user is told about failing accounts, worked out from the status of each check:
 // the tray's tooltip and picture, a desktop notification when an account starts or stops
 // failing, and the lines for the log. No widgets; the tray side shows what it produces.
+//
+// A needed sign-in (「再ログインが必要です」) is notified once per failure, also when the account
+// was failing for another reason already: only the user can mend it.
 //
 // Waiting (a back-off or the server's LOGIN-DELAY) and Cancelled change nothing by themselves:
 // a waiting account that worked still works, one that failed still fails, and its tooltip
@@ -56,9 +60,11 @@ private:
         QString name;
         bool failing = false;
         QDateTime since;
-        maillib::AccountStatus shown;               // the failure, never Waiting
-        QDateTime nextTry;                          // when a waiting account is tried again; invalid: unknown
-        QList<maillib::AccountStatus::Kind> logged; // kinds already logged in this failure
+        maillib::AccountStatus shown; // the failure, never Waiting
+        QDateTime nextTry;            // when a waiting account is tried again; invalid: unknown
+        // Kinds (and for NoCredential, faults) already logged in this failure.
+        QList<std::pair<maillib::AccountStatus::Kind, maillib::Credential::Fault>> logged;
+        bool signInNotified = false; // 「再ログインが必要です」 was notified in this failure
     };
 
     QString programName_;

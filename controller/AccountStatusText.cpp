@@ -1,6 +1,7 @@
 #include "controller/AccountStatusText.h"
 
 #include "platform/TextUtil.h"
+#include "signin/CredentialText.h"
 
 #include <QDateTime>
 
@@ -15,6 +16,8 @@ QString Reason(const maillib::AccountStatus& status)
         return QStringLiteral("証明書を確認できません");
     case Kind::LoginRefused:
         return QStringLiteral("ログインできません（ユーザー名かパスワードが違います）");
+    case Kind::NoCredential:
+        return signin::FaultText(status.fault);
     case Kind::CannotConnect:
         return QStringLiteral("サーバーに接続できません");
     case Kind::TimedOut:

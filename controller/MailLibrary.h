@@ -1,6 +1,8 @@
 #pragma once
 #include "maillib/MailLib.h"
 
+#include <QString>
+#include <QStringList>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -36,7 +38,12 @@ public:
     {
     }
 
-    // Aborts every RcvMail in flight, for ending the program; later calls fail at once.
+    // From now on an account whose password is empty signs in with what the keyring or an
+    // OAuth2 grant gives (the provider file in `mailDir`). Returns the provider file's
+    // warnings. Called once, at start.
+    virtual QStringList UseCredentialSource(const QString& /*mailDir*/) { return {}; }
+
+    // Aborts every RcvMail and sign-in in flight, for ending the program; later calls fail at once.
     virtual void Cancel() {}
 
     // The network came back or changed: accounts backing off because they could not connect
@@ -45,6 +52,9 @@ public:
     // The machine woke from sleep: the connections open now are dead; what runs on them fails
     // at once.
     virtual void DropOpenConnections() {}
+    // True once the desktop keyring, locked at an earlier call, is open again; never prompts
+    // and never waits: the answer may come a call late. For accounts whose checks wait for it.
+    virtual bool KeyringOpenAgain() { return false; }
 
     // Watches the account's mailbox where its server can tell of news (IMAP with IDLE), with
     // the texts RcvMail gets; while it is watched, a check of it costs no network until news

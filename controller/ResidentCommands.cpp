@@ -20,6 +20,8 @@ void ResidentController::countTick()
     // when the check ends.
     if (checkInFlight_) return;
     if (std::exchange(retryUnreachable_, false) && mail_.RetryUnreachable() > 0) checkAtNextTick_ = true;
+    // Accounts waiting for a locked keyring go on once the user has unlocked it.
+    if (keyringLocked_ && mail_.KeyringOpenAgain()) checkAtNextTick_ = true;
     // Counted in int so that a limit of 32767 cannot wrap the count past it.
     const int next = tickCount_ + 1;
     if (std::exchange(checkAtNextTick_, false) || next >= revTimerMin_) {

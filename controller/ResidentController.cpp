@@ -84,6 +84,9 @@ void ResidentController::Form_Load(const QString& programFolder)
     mReadINI::ReadMainSettings(accounts_[1].server, accounts_[1].user, accounts_[1].password, mM_CHKER::AccountName[1],
                                receiveFolder_, revTimerMin_, unloadTimerSec_);
     mReadINI::ReadDisplayFlags(unloadFlag_);
+    // Accounts whose password is empty ask the keyring or an OAuth2 grant before each check.
+    // The resident never opens a browser: a needed sign-in is a status.
+    for (const QString& line : mail_.UseCredentialSource(TextUtil::TrimSpaces(mReadINI::MailDir))) warn(line);
     mailClient_ = host_.FindMailClient();
     for (int k = 2; k <= 5; ++k)
         mReadINI::ReadAccountSettings(accounts_[k].server, accounts_[k].user, accounts_[k].password,
@@ -269,9 +272,12 @@ void ResidentController::ApplyCheck()
 void ResidentController::showAccountStatus()
 {
     QList<AccountStatusBoard::Check> checks;
-    for (int k = 1; k <= 5; ++k)
-        checks.append(
-            {k, mM_CHKER::AccountName[static_cast<std::size_t>(k)], results_[static_cast<std::size_t>(k)].status});
+    keyringLocked_ = false;
+    for (int k = 1; k <= 5; ++k) {
+        const maillib::AccountStatus& status = results_[static_cast<std::size_t>(k)].status;
+        checks.append({k, mM_CHKER::AccountName[static_cast<std::size_t>(k)], status});
+        keyringLocked_ = keyringLocked_ || status.fault == maillib::Credential::Fault::KeyringLocked;
+    }
     const AccountStatusBoard::Changes changes = board_.Record(checks, Clock::current().now());
     for (const QString& line : changes.logLines) AppLog::Append(line);
     for (const AccountStatusBoard::Notification& n : changes.notifications)

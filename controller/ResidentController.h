@@ -148,8 +148,9 @@ private:
     bool quitRequested_ = false;
     bool retryUnreachable_ = false;
     bool checkAtNextTick_ = false;
-    bool pushPending_ = false;  // news came while a check or the settings dialog was open
-    bool settingsOpen_ = false; // the settings dialog holds the timers
+    bool keyringLocked_ = false; // the last check found the keyring locked for an account
+    bool pushPending_ = false;   // news came while a check or the settings dialog was open
+    bool settingsOpen_ = false;  // the settings dialog holds the timers
     std::function<void()> afterCheck_;
     std::function<void(bool)> checkObserver_;
     std::array<AccountResult, 6> results_{};

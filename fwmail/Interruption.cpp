@@ -1,6 +1,7 @@
 #include "fwmail/Interruption.h"
 
 #include "maillib/MailLib.h"
+#include "signin/CredentialSource.h"
 
 #include <atomic>
 #include <csignal>
@@ -31,8 +32,10 @@ void WatchInterruptions()
         int sig = 0;
         if (sigwait(&set, &sig) != 0) return;
         interrupting.store(sig);
-        // The transfer in flight ends within a moment; the check returns and the caller cleans up.
+        // The transfer in flight ends within a moment, as does a wait on the keyring or a token
+        // endpoint; the check returns and the caller cleans up.
         maillib::CancelChecks();
+        signin::CancelSignIns();
     }).detach();
 }
 

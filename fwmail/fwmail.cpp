@@ -4,6 +4,7 @@
 #include "maillib/MailLib.h"
 #include "fwmail/Interruption.h"
 #include "fwmail/SettingsAccount.h"
+#include "fwmail/SignInCommands.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <termios.h>
@@ -27,7 +29,9 @@ void PrintUsage(FILE* out)
 {
     std::fprintf(out, "usage: fwmail check [--json] [--cafile FILE] [--password-stdin] SERVER USER\n"
                       "       fwmail check [--json] [--cafile FILE] --account N [--folder DIR]\n"
-                      "       fwmail read [--json] FILE...\n");
+                      "       fwmail read [--json] FILE...\n"
+                      "       fwmail password --account N [--folder DIR]   (the password on stdin)\n"
+                      "       fwmail login --account N [--folder DIR]\n");
 }
 
 int Usage(const char* why = nullptr)
@@ -185,6 +189,12 @@ int Check(const std::vector<std::string>& args)
         }
     }
 
+    // The password the settings leave to the keyring or an OAuth2 grant is asked for as the
+    // resident asks for it.
+    std::unique_ptr<fwmail::CredentialSourceScope> signIn;
+    if (!accountText.empty() && password.empty())
+        signIn = std::make_unique<fwmail::CredentialSourceScope>(programFolder);
+
     // From here on an interruption waits until the temporary folder is gone.
     fwmail::WatchInterruptions();
     std::string tmpl =
@@ -288,6 +298,8 @@ int main(int argc, char** argv)
         return rc;
     }
     if (cmd == "read") return ReadFiles(args);
+    if (cmd == "password") return fwmail::PasswordCommand(args, ExecutableFolder());
+    if (cmd == "login") return fwmail::LoginCommand(args, ExecutableFolder());
     if (cmd == "--version") return std::printf("fwmail %s\n", FW_VERSION) < 0;
     if (cmd == "--help" || cmd == "-h" || cmd == "help") {
         PrintUsage(stdout);

@@ -2,18 +2,19 @@
 
 #include "maillib/AccountRegistry.h"
 #include "maillib/Cancellation.h"
-#include "maillib/Digest.h"
 #include "maillib/Log.h"
 #include "maillib/MailCache.h"
 #include "maillib/MailClock.h"
 #include "maillib/MailLibInternal.h"
 #include "maillib/MailStore.h"
 #include "maillib/MailboxSession.h"
+#include "maillib/SignInCredential.h"
 #include "maillib/SkippedMails.h"
 
 #include <algorithm>
 #include <map>
 #include <mutex>
+#include <utility>
 
 namespace maillib {
 namespace {
@@ -29,20 +30,23 @@ std::chrono::system_clock::time_point WallTime(Clock::time_point t)
 // One check of one account. Says how it went in `status`; the text is finished by RcvMail.
 class AccountCheck {
 public:
-    AccountCheck(const ServerAddress& address, const std::string& user, const std::string& password,
-                 const std::string& folder, AccountStatus& status, size_t placeFirst)
-        : address_(address), user_(user), password_(password), folder_(folder), status_(status),
-          key_(AccountKey(address, user)), placeFirst_(placeFirst)
+    AccountCheck(const ServerAddress& address, const std::string& serverText, const std::string& user,
+                 const std::string& password, const std::string& folder, AccountStatus& status, size_t placeFirst)
+        : address_(address), serverText_(serverText), user_(user), password_(password), folder_(folder),
+          status_(status), key_(AccountKey(address, user)), placeFirst_(placeFirst)
     {
     }
 
     MailList Run()
     {
         limits_ = internal::GetLimits();
+        // Asked before the account is locked: the source may wait on the keyring or a token endpoint.
+        credential_ = CredentialFor(serverText_, user_, password_);
         std::shared_ptr<AccountState> state = AccountFor(key_);
         std::lock_guard lock(state->mutex); // one check of an account at a time; others run on
         st_ = state.get();
         if (internal::Cancelled()) return Say(Kind::Cancelled, "cancelled");
+        if (!Signable()) return std::nullopt;
         now_ = internal::Now();
         if (st_->copiesFrom != folder_) {
             st_->copiesFrom = folder_;
@@ -50,15 +54,7 @@ public:
             st_->copiesLoaded = false;
         }
 
-        // The back-off goes by what is sent: new credentials deserve a fresh try, and a slot
-        // that logs in frees no other slot's wrong password.
-        bool fresh = false;
-        st_->lastFingerprint = Sha256Hex(key_ + "\n" + password_);
-        bo_ = &BackoffFor(st_->backoffs, st_->lastFingerprint, now_, fresh);
-        if (fresh) {
-            st_->loginAllowedAt = {};
-            st_->loginDelayRefused = false;
-        }
+        ChooseBackoff();
         if (now_ < bo_->retryAt) {
             // Backing off; the failure was reported when it happened.
             status_.waitUntil = WallTime(bo_->retryAt);
@@ -73,10 +69,52 @@ public:
             return Written(st_->lastListing, st_->lastState.count, {},
                            st_->loginDelayRefused ? Kind::Waiting : Kind::Ok, "waiting for the server's login delay");
         }
+        MailList refs = Fetch();
+        if (!std::exchange(tokenRefused_, false)) return refs;
+        // The server refused the token: one fresh one, and one more login.
+        credential_ = CredentialFor(serverText_, user_, password_, /*lastRefused=*/true);
+        if (!Signable()) return std::nullopt;
+        ChooseBackoff();
         return Fetch();
     }
 
 private:
+    // False, with the status said, when there is nothing that may be sent.
+    bool Signable()
+    {
+        if (credential_.kind == Credential::Kind::None) {
+            if (credential_.fault == Credential::Fault::Cancelled) {
+                Say(Kind::Cancelled, "cancelled");
+                return false;
+            }
+            Say(Kind::NoCredential, "not signed in: " + FaultWords(credential_.fault));
+            status_.fault = credential_.fault;
+            // Said once: it stays so at every check until the user acts.
+            internal::ReportOnce(address_.Label(), user_, status_.text);
+            return false;
+        }
+        if (BreaksLines(credential_)) {
+            // It would let the secret append protocol lines of its own.
+            Say(Kind::LoginRefused, "the password or token contains a line break");
+            internal::ReportOnce(address_.Label(), user_, status_.text);
+            return false;
+        }
+        return true;
+    }
+
+    // The back-off goes by what is sent: new credentials deserve a fresh try, and a slot
+    // that logs in frees no other slot's wrong password.
+    void ChooseBackoff()
+    {
+        bool fresh = false;
+        st_->lastFingerprint = BackoffKey(key_, credential_);
+        bo_ = &BackoffFor(st_->backoffs, st_->lastFingerprint, now_, fresh);
+        if (fresh) {
+            st_->loginAllowedAt = {};
+            st_->loginDelayRefused = false;
+        }
+    }
+
     MailList Say(Kind kind, const std::string& reason)
     {
         status_.kind = kind;
@@ -89,6 +127,11 @@ private:
     {
         session.Quit();
         if (r.failure == Kind::Cancelled) return Say(Kind::Cancelled, r.reason);
+        if (r.failure == Kind::LoginRefused && credential_.kind == Credential::Kind::Bearer && !askedAgain_) {
+            // Perhaps revoked or expired early: Run asks for a fresh token once, unrecorded.
+            askedAgain_ = tokenRefused_ = true;
+            return std::nullopt;
+        }
         if (r.loginDelay) {
             // Too early for the server: answer from the cache until it lets us in.
             long secs = session.LoginDelaySeconds().value_or(0);
@@ -139,7 +182,7 @@ private:
         SessionOptions opts;
         opts.server = address_;
         opts.user = user_;
-        opts.password = password_;
+        SignInWith(opts, credential_);
         opts.caFile = CaFileFor(folder_);
         opts.deadline = std::chrono::steady_clock::now() + limits_.total; // a bound on real time
         opts.connectBound = limits_.connect;
@@ -295,6 +338,7 @@ private:
     }
 
     const ServerAddress& address_;
+    const std::string& serverText_; // as the settings give it: the credential source's name for it
     const std::string& user_;
     const std::string& password_;
     const std::string& folder_;
@@ -304,6 +348,9 @@ private:
     internal::Limits limits_;
     AccountState* st_ = nullptr;
     Backoff* bo_ = nullptr; // of the credentials this check sends
+    Credential credential_;
+    bool tokenRefused_ = false; // the server refused the bearer token: ask for a fresh one
+    bool askedAgain_ = false;
     Clock::time_point now_{};
     SkippedMails skipped_;
 };
@@ -312,10 +359,10 @@ private:
 
 std::string AccountKey(const ServerAddress& address, const std::string& user) { return address.Label() + "\n" + user; }
 
-MailList CheckAccount(const ServerAddress& address, const std::string& user, const std::string& password,
-                      const std::string& folder, AccountStatus& status, size_t placeFirst)
+MailList CheckAccount(const ServerAddress& address, const std::string& serverText, const std::string& user,
+                      const std::string& password, const std::string& folder, AccountStatus& status, size_t placeFirst)
 {
-    return AccountCheck(address, user, password, folder, status, placeFirst).Run();
+    return AccountCheck(address, serverText, user, password, folder, status, placeFirst).Run();
 }
 
 } // namespace maillib

@@ -15,8 +15,9 @@ namespace maillib {
 std::string AccountKey(const ServerAddress& address, const std::string& user);
 
 // Checks the account into `folder` (an existing folder), placing the newest `placeFirst` mails
-// as files; `status` says how it went, its text without the account's label.
-MailList CheckAccount(const ServerAddress& address, const std::string& user, const std::string& password,
-                      const std::string& folder, AccountStatus& status, size_t placeFirst);
+// as files; `status` says how it went, its text without the account's label. `serverText` is
+// the server as the settings give it; an empty `password` asks the credential source.
+MailList CheckAccount(const ServerAddress& address, const std::string& serverText, const std::string& user,
+                      const std::string& password, const std::string& folder, AccountStatus& status, size_t placeFirst);
 
 } // namespace maillib

@@ -1,5 +1,7 @@
 #include "maillib/Backoff.h"
 
+#include "maillib/Digest.h"
+
 #include <algorithm>
 #include <cerrno>
 
@@ -23,6 +25,13 @@ Backoff& BackoffFor(std::map<std::string, Backoff, std::less<>>& backoffs, const
     auto [it, inserted] = backoffs.try_emplace(fingerprint);
     fresh = inserted;
     return it->second;
+}
+
+std::string BackoffKey(const std::string& accountKey, const Credential& credential)
+{
+    // No password holds a NUL (one is never sent), so neither key can stand for the other.
+    if (credential.kind == Credential::Kind::Bearer) return Sha256Hex(accountKey + "\n" + std::string("\0bearer", 7));
+    return Sha256Hex(accountKey + "\n" + credential.secret);
 }
 
 bool IsDiskFull(int errorNumber) { return errorNumber == ENOSPC || errorNumber == EDQUOT; }

@@ -1,6 +1,7 @@
 // The wait after a failure, kept per set of credentials sent.
 #pragma once
 
+#include "maillib/Credential.h"
 #include "maillib/MailLib.h"
 #include "maillib/MailLibInternal.h"
 
@@ -32,6 +33,12 @@ void RecordFailure(Backoff& bo, const internal::Limits& limits, Clock::time_poin
 // were not sent before. Past kMaxBackoffs, those no longer backing off are forgotten.
 Backoff& BackoffFor(std::map<std::string, Backoff, std::less<>>& backoffs, const std::string& fingerprint,
                     Clock::time_point now, bool& fresh);
+
+// What a check's back-off goes by. A password: the account and the password, so that a new
+// one gets a fresh try. A bearer token: the account alone, since the token changes at every
+// refresh; a refresh must neither end a failing back-off nor let refused tokens storm the server.
+// An IDLE watcher's word on a mailbox is found by the same key.
+std::string BackoffKey(const std::string& accountKey, const Credential& credential);
 
 // True for the system's error codes of a full disk (or a used-up quota).
 bool IsDiskFull(int errorNumber);

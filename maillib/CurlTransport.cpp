@@ -3,14 +3,29 @@
 #include "maillib/Cancellation.h"
 
 namespace maillib {
+namespace {
+
+// A password goes as the protocol's login; a bearer token only through the SASL mechanisms
+// made for it, so that a server offering neither never sees it as a password.
+void SetCredentials(CURL* curl, const SessionOptions& options)
+{
+    curl_easy_setopt(curl, CURLOPT_USERNAME, options.user.c_str());
+    if (!options.bearer) {
+        curl_easy_setopt(curl, CURLOPT_PASSWORD, options.password.c_str());
+        return;
+    }
+    curl_easy_setopt(curl, CURLOPT_XOAUTH2_BEARER, options.password.c_str());
+    curl_easy_setopt(curl, CURLOPT_LOGIN_OPTIONS, "AUTH=OAUTHBEARER;AUTH=XOAUTH2");
+}
+
+} // namespace
 
 void SetTransportOptions(CURL* curl, const SessionOptions& options, const char* protocols, char* errorBuffer)
 {
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_URL, options.server.Url().c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, protocols);
-    curl_easy_setopt(curl, CURLOPT_USERNAME, options.user.c_str());
-    curl_easy_setopt(curl, CURLOPT_PASSWORD, options.password.c_str());
+    SetCredentials(curl, options);
     // STLS or STARTTLS is required unless plain text is spelled out: without it no password goes.
     curl_easy_setopt(curl, CURLOPT_USE_SSL,
                      options.server.security == ServerAddress::Security::Plain ? static_cast<long>(CURLUSESSL_NONE)

@@ -57,7 +57,7 @@ public:
     SessionReply Summary(const MailboxState&, MailboxState& now) override
     {
         now = MailboxState{};
-        if (auto watched = WatchedMailbox(opts_.server, opts_.user, opts_.password)) {
+        if (auto watched = WatchedMailbox(opts_.server, opts_.user, opts_.password, opts_.bearer)) {
             now = *watched;
             return {};
         }

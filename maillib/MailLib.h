@@ -6,6 +6,8 @@
 // Initialise() once before the first thread starts.
 #pragma once
 
+#include "maillib/Credential.h"
+
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -25,6 +27,7 @@ struct AccountStatus {
         NotConfigured, // no server or no user: nothing was tried
         CertificateNotTrusted,
         LoginRefused,
+        NoCredential, // nothing to sign in with (see fault); the server was not asked
         CannotConnect,
         TimedOut,
         ServerError, // the server answered, but not as it should
@@ -39,6 +42,8 @@ struct AccountStatus {
     std::string text;
     // For Waiting: when the account will be tried again.
     std::chrono::system_clock::time_point waitUntil{};
+    // For NoCredential: why the credential source had nothing.
+    Credential::Fault fault = Credential::Fault::None;
 };
 
 // All texts UTF-8. The in-out references are left unchanged by the library.

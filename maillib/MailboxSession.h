@@ -117,7 +117,8 @@ public:
 struct SessionOptions {
     ServerAddress server;
     std::string user;
-    std::string password;
+    std::string password;                           // or the OAuth2 access token when `bearer`
+    bool bearer = false;                            // sign in with XOAUTH2 or OAUTHBEARER, never with a plain password
     std::string caFile;                             // extra trusted certificates, or empty
     std::chrono::steady_clock::time_point deadline; // real time, as curl counts it
     std::chrono::milliseconds connectBound{10000};  // connect, greeting and login

@@ -8,6 +8,7 @@
 #include "maillib/MailClock.h"
 #include "maillib/MailStore.h"
 #include "maillib/NetworkEvents.h"
+#include "maillib/SignInCredential.h"
 #include "maillib/WatchedMailboxes.h"
 
 #include <atomic>
@@ -53,7 +54,7 @@ MailboxState StateOf(const MailboxCounts& c)
 
 struct MailboxWatch::Impl {
     ServerAddress address;
-    std::string user, password, caFile;
+    std::string serverText, user, password, caFile; // password: the settings' own, perhaps empty
     std::function<void()> changed;
     internal::WatchedEntry entry;
     std::atomic<bool> stop{false};
@@ -64,9 +65,10 @@ struct MailboxWatch::Impl {
     int wakeFd = -1;
     std::thread thread;
 
-    Impl(ServerAddress a, std::string u, std::string p, std::string ca, std::function<void()> c)
-        : address(std::move(a)), user(std::move(u)), password(std::move(p)), caFile(std::move(ca)),
-          changed(std::move(c)), entry(address, user, password), wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+    Impl(ServerAddress a, std::string s, std::string u, std::string p, std::string ca, std::function<void()> c)
+        : address(std::move(a)), serverText(std::move(s)), user(std::move(u)), password(std::move(p)),
+          caFile(std::move(ca)), changed(std::move(c)), entry(address, user, password),
+          wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
     {
     }
     ~Impl()
@@ -109,7 +111,8 @@ struct MailboxWatch::Impl {
     }
 
     enum class End { Stopped, Lost, NoIdle };
-    End Connection(Reply& why, Clock::time_point& idledFrom);
+    // `tokenRefused`: in, the server refused the last bearer token; out, it refused this one.
+    End Connection(Reply& why, Clock::time_point& idledFrom, bool& tokenRefused);
     End Idle(Dialogue& d, MailboxCounts& counts, std::uint64_t generation, Reply& why);
     void Run();
 };
@@ -130,7 +133,10 @@ void MailboxWatch::Impl::Run()
         Clock::time_point idledFrom{};
         // Dropped by a network change or a wake from sleep, a connection is made again at once.
         const std::uint64_t generation = NetworkGeneration();
-        const End end = Connection(why, idledFrom);
+        bool tokenRefused = false;
+        End end = Connection(why, idledFrom, tokenRefused);
+        // A refused token may have been revoked or expired early: one fresh one, at once.
+        if (end == End::Lost && tokenRefused && !Stopping()) end = Connection(why, idledFrom, tokenRefused);
         Withdraw();
         if (end == End::Stopped || Stopping()) break;
         if (end == End::NoIdle) {
@@ -151,13 +157,26 @@ void MailboxWatch::Impl::Run()
     Withdraw();
 }
 
-MailboxWatch::Impl::End MailboxWatch::Impl::Connection(Reply& why, Clock::time_point& idledFrom)
+MailboxWatch::Impl::End MailboxWatch::Impl::Connection(Reply& why, Clock::time_point& idledFrom, bool& tokenRefused)
 {
     const internal::Limits limits = internal::GetLimits();
+    // Asked anew for every connection: a token from the last one may have expired since.
+    const Credential credential = CredentialFor(serverText, user, password, std::exchange(tokenRefused, false));
+    if (credential.kind == Credential::Kind::None) {
+        if (credential.fault == Credential::Fault::Cancelled) return End::Stopped;
+        why = {Reply::Kind::Failed, "not signed in: " + FaultWords(credential.fault), Kind::NoCredential};
+        return End::Lost;
+    }
+    if (BreaksLines(credential)) {
+        why = {Reply::Kind::Failed, "the password or token contains a line break", Kind::LoginRefused};
+        return End::Lost;
+    }
     SessionOptions o;
     o.server = address;
     o.user = user;
-    o.password = password;
+    SignInWith(o, credential);
+    // The checks find this connection's word by what it signed in with.
+    entry.SignedInWith(credential);
     o.caFile = caFile;
     o.connectBound = limits.connect;
     o.deadline = RealIn(limits.connect);
@@ -180,6 +199,7 @@ MailboxWatch::Impl::End MailboxWatch::Impl::Connection(Reply& why, Clock::time_p
     const std::uint64_t generation = NetworkGeneration();
     logins.fetch_add(1);
     why = d.Open();
+    tokenRefused = o.bearer && why.failure == Kind::LoginRefused && !why.ok();
     MailboxCounts counts;
     if (why.ok() && !d.Offers("IDLE")) {
         d.Logout();
@@ -270,8 +290,8 @@ std::unique_ptr<MailboxWatch> MailboxWatch::Start(const std::string& server, con
     const std::string userText = charset::Trim(user);
     if (!address || address->protocol != ServerAddress::Protocol::Imap || userText.empty()) return nullptr;
     Initialise();
-    auto impl =
-        std::make_unique<Impl>(*address, userText, password, CaFileFor(charset::Trim(folder)), std::move(changed));
+    auto impl = std::make_unique<Impl>(*address, charset::Trim(server), userText, password,
+                                       CaFileFor(charset::Trim(folder)), std::move(changed));
     if (impl->wakeFd < 0) return nullptr;
     Impl* self = impl.get();
     impl->thread = std::thread([self] { self->Run(); });

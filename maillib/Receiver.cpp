@@ -97,7 +97,7 @@ MailList CheckInputsThenAccount(std::string& server, std::string& user, std::str
         status.text = label + ": the receive folder does not exist";
         return std::nullopt;
     }
-    MailList refs = CheckAccount(*address, userText, password, dir, status, placeFirst);
+    MailList refs = CheckAccount(*address, serverText, userText, password, dir, status, placeFirst);
     status.text = label + ": " + status.text;
     return refs;
 }

@@ -1,7 +1,7 @@
 #include "maillib/WatchedMailboxes.h"
 
 #include "maillib/AccountCheck.h"
-#include "maillib/Digest.h"
+#include "maillib/Backoff.h"
 #include "maillib/NetworkEvents.h"
 
 #include <map>
@@ -28,17 +28,20 @@ Board& TheBoard()
 }
 
 // A watcher's word counts only for the credentials it signed in with.
-std::string KeyFor(const ServerAddress& server, const std::string& user, const std::string& password)
+std::string KeyFor(const ServerAddress& server, const std::string& user, const std::string& secret, bool bearer)
 {
-    return Sha256Hex(AccountKey(server, user) + "\n" + password);
+    Credential sent;
+    sent.kind = bearer ? Credential::Kind::Bearer : Credential::Kind::Password;
+    sent.secret = secret;
+    return BackoffKey(AccountKey(server, user), sent);
 }
 
 } // namespace
 
 std::optional<MailboxState> WatchedMailbox(const ServerAddress& server, const std::string& user,
-                                           const std::string& password)
+                                           const std::string& password, bool bearer)
 {
-    const std::string key = KeyFor(server, user, password);
+    const std::string key = KeyFor(server, user, password, bearer);
     const std::uint64_t generation = NetworkGeneration();
     std::lock_guard lock(TheBoard().mutex);
     auto it = TheBoard().entries.find(key);
@@ -53,8 +56,14 @@ std::optional<MailboxState> WatchedMailbox(const ServerAddress& server, const st
 namespace internal {
 
 WatchedEntry::WatchedEntry(const ServerAddress& server, const std::string& user, const std::string& password)
-    : key_(KeyFor(server, user, password))
+    : server_(server), user_(user), key_(KeyFor(server, user, password, false))
 {
+}
+
+void WatchedEntry::SignedInWith(const Credential& credential)
+{
+    Withdraw();
+    key_ = KeyFor(server_, user_, credential.secret, credential.kind == Credential::Kind::Bearer);
 }
 
 WatchedEntry::~WatchedEntry() { Withdraw(); }

@@ -2,6 +2,7 @@
 // watcher is connected and idling is answered from here, with no network at all.
 #pragma once
 
+#include "maillib/Credential.h"
 #include "maillib/MailboxSession.h"
 #include "maillib/ServerAddress.h"
 
@@ -12,9 +13,10 @@ namespace maillib {
 
 // The mailbox as a check's listing would find it (count, and UIDVALIDITY.UIDNEXT as the mark),
 // while a watcher with the same server, user and password is idling on it and the network has
-// not changed since it connected; nullopt otherwise.
+// not changed since it connected; nullopt otherwise. A `bearer` token stands for the account's
+// grant, whichever token it is: watcher and check refresh theirs apart.
 std::optional<MailboxState> WatchedMailbox(const ServerAddress& server, const std::string& user,
-                                           const std::string& password);
+                                           const std::string& password, bool bearer = false);
 
 namespace internal {
 
@@ -30,8 +32,12 @@ public:
     void Publish(const MailboxState& state, std::uint64_t generation);
     // The watcher cannot vouch for the mailbox now (changed, reconnecting, gone).
     void Withdraw();
+    // The connection signs in with what the credential source gave instead; withdraws.
+    void SignedInWith(const Credential& credential);
 
 private:
+    ServerAddress server_;
+    std::string user_;
     std::string key_;
 };
 

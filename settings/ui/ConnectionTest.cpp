@@ -80,6 +80,31 @@ QString otherFormHint(const Result& result)
                      .arg(port, host);
 }
 
+// What the user can do when there is nothing to sign in with: the password box was empty,
+// and neither the keyring nor an OAuth2 grant had anything for the account.
+QString credentialHint(maillib::Credential::Fault fault)
+{
+    using Fault = maillib::Credential::Fault;
+    switch (fault) {
+    case Fault::PasswordMissing:
+    case Fault::KeyringPasswordMissing:
+    case Fault::KeyringUnavailable:
+        return QStringLiteral("\nパスワード欄に入力してから、もう一度お試し下さい。");
+    case Fault::SignInNeeded:
+        return QStringLiteral("\n「ログイン」を押してログインしてから、もう一度お試し下さい。");
+    case Fault::KeyringLocked:
+        return QStringLiteral("\n鍵束のロックを解除してから、もう一度お試し下さい。");
+    case Fault::TokenEndpointDown:
+    case Fault::TokenRefused:
+        return QStringLiteral("\nしばらくしてから、もう一度お試し下さい。");
+    case Fault::None:
+    case Fault::NoClientId:
+    case Fault::Cancelled:
+        break;
+    }
+    return {};
+}
+
 } // namespace
 
 QString Message(const Result& result)
@@ -100,6 +125,8 @@ QString Message(const Result& result)
                QStringLiteral("\n自己署名などの証明書を使うサーバーなら、その CA 証明書（PEM 形式）を %1 に置いて"
                               "から、もう一度お試し下さい。")
                    .arg(result.caFile.isEmpty() ? QStringLiteral("maildata/INI/cacert.pem") : result.caFile);
+    case Kind::NoCredential:
+        return AccountStatusText::Reason(result.status) + credentialHint(result.status.fault);
     case Kind::NoMailbox:
         return AccountStatusText::Reason(result.status) +
                QStringLiteral("\nPOPサーバ欄の「/」の後のメールボックス名をお確かめ下さい（省略すると INBOX）。");

@@ -9,7 +9,8 @@
 // that is removed with everything fetched. The server is not changed (the library never
 // deletes or marks mail) and no settings are written. The user asked for it, so it asks the
 // server whatever wait an earlier failure set; when it succeeds, the resident's next check of
-// the account asks at once too.
+// the account asks at once too. An empty password signs in as the resident's checks do: the
+// keyring's password for the account, else an OAuth2 grant (the source the resident installs).
 namespace ConnectionTest {
 
 struct Result {

@@ -77,6 +77,11 @@ inline constexpr const char16_t* kServerFormsTip =
 // 「接続テスト」: in the free corner left of the cancel caption, in the same style.
 inline const LabelDef kTestLabel{{150, 4170, 1185, 255}, u"接続テスト"};
 
+// The sign-in row, in the free band between the password box and the line below it:
+// 「パスワードを鍵束に保存」 on the left, 「ログイン」 (for an OAuth2 provider's server) on the right.
+inline constexpr TwipRect kKeyringBox{300, 2235, 2700, 195};
+inline const LabelDef kLoginLabel{{3135, 2235, 750, 195}, u"ログイン"};
+
 // popServer(0) server, (1) user, (2) password, (3) interval, (4) display time.
 inline const std::array<TwipRect, 5> kPopServer{{
     {1350, 1260, 2415, 255},

@@ -6,6 +6,7 @@
 #include "settings/ui/ConnectionTestLink.h"
 #include "settings/ui/DialogMessages.h"
 #include "settings/ui/SettingsDialogLayout.h"
+#include "settings/ui/SignInControls.h"
 #include "settings/SettingsValidation.h"
 #include "platform/TextUtil.h"
 #include "settings/mReadINI.h"
@@ -159,6 +160,8 @@ void fM_PALAM::buildControls()
             this);
     }
 
+    signIn_ = new SignInControls(this, popServer[0], popServer[1], popServer[2]);
+
     for (int i = 0; i < 4; ++i) {
         const auto& l = kLine1[i];
         Line1[i] = QLine(toPixels(l[0], l[1]), toPixels(l[2], l[3]));
@@ -166,7 +169,8 @@ void fM_PALAM::buildControls()
 
     QWidget::setTabOrder(popServer[0], popServer[1]);
     QWidget::setTabOrder(popServer[1], popServer[2]);
-    QWidget::setTabOrder(popServer[2], popServer[3]);
+    QWidget::setTabOrder(popServer[2], signIn_->KeyringBox());
+    QWidget::setTabOrder(signIn_->KeyringBox(), popServer[3]);
     QWidget::setTabOrder(popServer[3], Check1);
     QWidget::setTabOrder(Check1, popServer[4]);
     QWidget::setTabOrder(popServer[4], Combo1);
@@ -252,6 +256,7 @@ void fM_PALAM::ShowAccount(const QString& server, const QString& user, const QSt
     popServer[2]->setText(TrimSpaces(password));
     showNumber(popServer[kInterval], TrimSpaces(intervalText));
     showNumber(popServer[kDisplayTime], TrimSpaces(displayText));
+    signIn_->ShowAccount(server, user, password);
     // Only ever checks: a box the user ticked stays ticked across account switches.
     if (autoCloseText == QStringLiteral("1")) {
         Check1->setChecked(true);
@@ -358,9 +363,11 @@ void fM_PALAM::ApplySettings()
         return;
     }
 
+    QString password = popServer[2]->text(), note;
+    signIn_->PrepareApply(password, &note);
     QString error;
-    const bool written = mReadINI::WriteSettings(popServer[0]->text(), popServer[1]->text(), popServer[2]->text(),
-                                                 Text1->text(), popServer[kInterval]->text(),
+    const bool written = mReadINI::WriteSettings(popServer[0]->text(), popServer[1]->text(), password, Text1->text(),
+                                                 popServer[kInterval]->text(),
                                                  Check1->isChecked() ? QStringLiteral("1") : QStringLiteral("0"),
                                                  popServer[kDisplayTime]->text(), selectedLabel(), &error);
     if (!written) {
@@ -369,7 +376,9 @@ void fM_PALAM::ApplySettings()
                                withReason(QStringLiteral("設定を保存できませんでした。"), error));
         return;
     }
-    DialogMessages::Inform(this, DialogMessages::kTitle, QStringLiteral("変更内容は次回起動時から有効になります"));
+    signIn_->AfterApply();
+    const QString applied = QStringLiteral("変更内容は次回起動時から有効になります");
+    DialogMessages::Inform(this, DialogMessages::kTitle, note.isEmpty() ? applied : note + u'\n' + applied);
     accept();
 }
 

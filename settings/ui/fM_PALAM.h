@@ -8,6 +8,7 @@
 #include <QString>
 #include <array>
 
+class SignInControls;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -59,6 +60,7 @@ private:
     std::array<QLine, 4> Line1{};
     QCheckBox* Check1 = nullptr;
     ClickLabel* TestLabel = nullptr;
+    SignInControls* signIn_ = nullptr;
     QPixmap background_;
 
     // The file as it was when the dialog opened; accounts 1..5 at 0..4.

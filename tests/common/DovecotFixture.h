@@ -1,12 +1,14 @@
 #pragma once
 // The dovecot test fixture as a Qt test sees it: its env file (ports, CA, log) and delivery
 // of the demo mails. CTest passes FW_DOVECOT_STATE, FW_DOVECOT_FIXTURE and FW_DEMO_MAILS.
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QMap>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QThread>
 
 namespace DovecotFixture {
 
@@ -53,6 +55,43 @@ inline QStringList Logouts(const QString& user, const QString& protocol = QStrin
     for (const QString& line : QString::fromUtf8(f.readAll()).split(u'\n'))
         if (line.contains(marker) && line.contains(QStringLiteral("Logged out in=")))
             out << line.mid(line.indexOf(QStringLiteral("in=")));
+    return out;
+}
+
+// Gives `user` a new password on the server; true when the users file took it. dovecot reads
+// the changed file at the next login.
+inline bool SetPassword(const QString& user, const QString& password)
+{
+    static int changes = 0;
+    QFile users(Env().value(QStringLiteral("STATE_DIR")) + QStringLiteral("/users"));
+    if (!users.open(QIODevice::ReadOnly)) return false;
+    QStringList lines = QString::fromUtf8(users.readAll()).split(u'\n');
+    users.close();
+    const QString prefix = user + u':';
+    for (QString& line : lines)
+        if (line.startsWith(prefix))
+            line = prefix + QStringLiteral("{PLAIN}") + password + line.mid(line.indexOf(u':', prefix.size()));
+    if (!users.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+    users.write(lines.join(u'\n').toUtf8());
+    // dovecot looks at the file at most once a second, and notices a change by its time in
+    // whole seconds: give it a new time, and let a second pass.
+    users.setFileTime(QDateTime::currentDateTime().addSecs(10 * ++changes), QFileDevice::FileModificationTime);
+    users.close();
+    QThread::msleep(1100);
+    return true;
+}
+
+// dovecot's lines on `user`'s sign-ins so far, good or refused, each with its method
+// ("... user=<user1>, method=XOAUTH2, ...").
+inline QStringList SignIns(const QString& user)
+{
+    QStringList out;
+    QFile f(Env().value(QStringLiteral("LOG_FILE")));
+    if (!f.open(QIODevice::ReadOnly)) return out;
+    const QString who = QStringLiteral("user=<") + user + u'>';
+    for (const QString& line : QString::fromUtf8(f.readAll()).split(u'\n'))
+        if (line.contains(QStringLiteral("-login: ")) && line.contains(who) && line.contains(QStringLiteral("method=")))
+            out << line;
     return out;
 }
 

@@ -191,11 +191,18 @@ public:
         return std::exchange(unreachable, 0);
     }
     void DropOpenConnections() override { ++drops; }
+    bool KeyringOpenAgain() override
+    {
+        ++keyringAsks;
+        return keyringOpen;
+    }
 
     QMap<QString, maillib::AccountStatus> statuses;
     std::size_t unreachable = 0; // accounts RetryUnreachable frees, once
     int retries = 0;             // RetryUnreachable calls
     int drops = 0;               // DropOpenConnections calls
+    bool keyringOpen = false;    // what KeyringOpenAgain answers
+    int keyringAsks = 0;         // KeyringOpenAgain calls
     QString keptFolder;
     QStringList keptAccounts; // server|user, as the start-up handed them to KeepCachedMailsOnlyOf
     std::function<void()> onRcv;

@@ -24,6 +24,12 @@ const QMap<QString, Kind> kKinds{
     {"DiskFull", Kind::DiskFull},
     {"NoMailbox", Kind::NoMailbox},
 };
+// Kind::NoCredential, by its fault.
+const QMap<QString, maillib::Credential::Fault> kFaults{
+    {"SignInNeeded", maillib::Credential::Fault::SignInNeeded},
+    {"KeyringLocked", maillib::Credential::Fault::KeyringLocked},
+    {"TokenEndpointDown", maillib::Credential::Fault::TokenEndpointDown},
+};
 
 // Account 1 is named, the others are not.
 QString nameOf(int number) { return number == 1 ? QStringLiteral("仕事") : QString(); }
@@ -38,7 +44,9 @@ QList<AccountStatusBoard::Check> parseStep(const QString& step, const QDateTime&
         AccountStatusBoard::Check c;
         c.number = number;
         c.name = nameOf(number);
-        c.status.kind = kKinds.value(rest.section(u'+', 0, 0));
+        const QString kind = rest.section(u'+', 0, 0);
+        c.status.kind = kFaults.contains(kind) ? Kind::NoCredential : kKinds.value(kind);
+        c.status.fault = kFaults.value(kind, maillib::Credential::Fault::None);
         c.status.text = "pop3s://mail.example.jp user" + std::to_string(number);
         if (rest.contains(u'+'))
             c.status.waitUntil = std::chrono::system_clock::time_point(
@@ -89,6 +97,22 @@ void TestAccountStatusBoard::checksOverTime_data()
     QTest::newRow("failing again after the back-off: the old retry time goes")
         << QStringList{"1:LoginRefused", "1:Waiting+20", "1:TimedOut"} << "仕事: サーバーが応答しません（10:00 から）"
         << QStringList{"!仕事: 受信できません"} << 3;
+    QTest::newRow("new sign-in needed: notified once, also while failing for another reason")
+        << QStringList{"1:TokenEndpointDown", "1:SignInNeeded", "1:SignInNeeded", "1:TokenEndpointDown",
+                       "1:SignInNeeded"}
+        << "仕事: 再ログインが必要です（10:00 から）"
+        << QStringList{"!仕事: 受信できません", "!仕事: 再ログインが必要です"} << 2;
+    QTest::newRow("new sign-in needed at the first check: one notification")
+        << QStringList{"1:SignInNeeded", "1:Waiting+20", "1:SignInNeeded"} << "仕事: 再ログインが必要です（10:00 から）"
+        << QStringList{"!仕事: 再ログインが必要です"} << 2;
+    QTest::newRow("new sign-in needed again after a recovery")
+        << QStringList{"1:SignInNeeded", "1:Ok", "1:SignInNeeded"} << "仕事: 再ログインが必要です（10:10 から）"
+        << QStringList{"!仕事: 再ログインが必要です", "+仕事: 受信できるようになりました",
+                       "!仕事: 再ログインが必要です"}
+        << 3;
+    QTest::newRow("locked keyring, then unlocked")
+        << QStringList{"1:KeyringLocked", "1:KeyringLocked", "1:Ok"} << "最終確認 10:10:00"
+        << QStringList{"!仕事: 受信できません", "+仕事: 受信できるようになりました"} << 2;
     QTest::newRow("pause between logins is no failure")
         << QStringList{"1:Ok", "1:Waiting+30", "1:Waiting+25", "1:Ok"} << "最終確認 10:15:00" << QStringList{} << 0;
     QTest::newRow("waiting at the first check is no failure")

@@ -42,24 +42,10 @@ class TestStatusDovecot : public QObject, private ControllerFixture<RealMailLibr
                               .arg(env_[QStringLiteral("POP3S_PORT")], password)
                               .toUtf8());
     }
-    // The server's own password for user2; dovecot reads the changed file at the next login.
+    // The server's own password for user2.
     void setServerPassword(const QString& password)
     {
-        QFile users(env_[QStringLiteral("STATE_DIR")] + QStringLiteral("/users"));
-        QVERIFY(users.open(QIODevice::ReadOnly));
-        QStringList lines = QString::fromUtf8(users.readAll()).split(u'\n');
-        users.close();
-        for (QString& line : lines)
-            if (line.startsWith(QStringLiteral("user2:")))
-                line = QStringLiteral("user2:{PLAIN}") + password + line.mid(line.indexOf(u':', 6));
-        QVERIFY(users.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        users.write(lines.join(u'\n').toUtf8());
-        // dovecot looks at the file at most once a second, and notices a change by its time in
-        // whole seconds: give it a new time, and let a second pass.
-        users.setFileTime(QDateTime::currentDateTime().addSecs(10 * ++usersChanges_),
-                          QFileDevice::FileModificationTime);
-        users.close();
-        QTest::qWait(1100);
+        QVERIFY(DovecotFixture::SetPassword(QStringLiteral("user2"), password));
     }
     int mailsOnServer() const
     {
@@ -67,7 +53,6 @@ class TestStatusDovecot : public QObject, private ControllerFixture<RealMailLibr
         return static_cast<int>(QDir(maildir + QStringLiteral("cur")).entryList(QDir::Files).size() +
                                 QDir(maildir + QStringLiteral("new")).entryList(QDir::Files).size());
     }
-    int usersChanges_ = 0;
 
 private Q_SLOTS:
     void initTestCase();

@@ -22,6 +22,7 @@ class TestTrayStatus : public QObject, private ControllerFixture<ScriptedMail> {
 private Q_SLOTS:
     void cleanup() { TearDown(); }
     void failureAndRecoveryReachTheTray();
+    void lockedKeyringGoesOnOnceOpen();
 };
 
 void TestTrayStatus::failureAndRecoveryReachTheTray()
@@ -72,6 +73,38 @@ void TestTrayStatus::failureAndRecoveryReachTheTray()
              qPrintable(lines[0]));
     QVERIFY(lines[1].endsWith(QStringLiteral("アカウント 1「仕事」: 復旧しました")));
     for (const QString& line : lines) QVERIFY(!line.contains(QStringLiteral("secret-pw")));
+}
+
+void TestTrayStatus::lockedKeyringGoesOnOnceOpen()
+{
+    SetUp([this] { return std::make_unique<ScriptedMail>(journal_); });
+    ScriptedMail& mail = *mail_;
+    ResidentController& ctl = *ctl_;
+    writeSettingsFile("[POP]\nPOP_SERVER1=pop1\nUSER1=u1\nPASS1=\nNAME1=仕事#\n");
+    maillib::AccountStatus locked = status(Kind::NoCredential);
+    locked.fault = maillib::Credential::Fault::KeyringLocked;
+    mail.statuses[QStringLiteral("pop1")] = locked;
+    const auto checks = [this] { return journal_.entries.filter(QStringLiteral("rcv:pop1|")).size(); };
+
+    ctl.Form_Load(programFolder());
+    QCOMPARE(checks(), 1);
+    QCOMPARE(host_->trayTip, QStringLiteral("Ferrowick\n仕事: 鍵束がロックされています（") +
+                                 clock_->now().toString(QStringLiteral("HH:mm")) + QStringLiteral(" から）"));
+    // Still locked: the ticks ask the keyring, not the server.
+    ctl.Timer1_Timer();
+    ctl.Timer1_Timer();
+    QCOMPARE(checks(), 1);
+    QCOMPARE(mail.keyringAsks, 2);
+    // Unlocked: the next tick checks, well before the interval is over.
+    mail.keyringOpen = true;
+    mail.statuses.remove(QStringLiteral("pop1"));
+    ctl.Timer1_Timer();
+    QCOMPARE(checks(), 2);
+    QVERIFY2(host_->trayTip.startsWith(QStringLiteral("Ferrowick\n最終確認")), qPrintable(host_->trayTip));
+    // Nothing waits for the keyring any more.
+    ctl.Timer1_Timer();
+    QCOMPARE(mail.keyringAsks, 3);
+    QCOMPARE(host_->notifications.size(), 2); // failing, working again
 }
 
 QTEST_GUILESS_MAIN(TestTrayStatus)

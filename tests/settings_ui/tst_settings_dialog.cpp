@@ -1,5 +1,6 @@
 #include "platform/ProfileIni.h"
 #include "tests/common/DiskFaults.h"
+#include "tests/common/MessageBoxes.h"
 #include "settings/ui/SettingsDialogLayout.h"
 #include "settings/ui/fM_PALAM.h"
 #include "settings/mReadINI.h"
@@ -20,34 +21,6 @@
 #include <optional>
 
 namespace {
-
-struct Shown {
-    QString title, text;
-    QMessageBox::Icon icon;
-};
-
-// Answers each message box as it appears, in order, by clicking its button.
-class Boxes : public QObject {
-public:
-    explicit Boxes(QList<QMessageBox::StandardButton> answers) : answers_(std::move(answers))
-    {
-        connect(&poll_, &QTimer::timeout, this, &Boxes::answer);
-        poll_.start(5);
-    }
-    QList<Shown> shown;
-
-private:
-    void answer()
-    {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible()) return;
-        shown.append({box->windowTitle(), box->text(), box->icon()});
-        QAbstractButton* button = answers_.isEmpty() ? nullptr : box->button(answers_.takeFirst());
-        (button ? button : box->buttons().constFirst())->click();
-    }
-    QList<QMessageBox::StandardButton> answers_;
-    QTimer poll_;
-};
 
 const QString kAllAccounts = QStringLiteral(
     "[POP]\nPOP_SERVER1=pop1\nUSER1=u1\nPASS1=p1\nNAME1=一号#\nPOP_SERVER2=pop2\nUSER2=u2\nPASS2=p2\nNAME2=二号#\n"
@@ -140,8 +113,12 @@ private Q_SLOTS:
             if (w->focusPolicy() & Qt::TabFocus) tabOrder << w->objectName();
             w = w->nextInFocusChain();
         } while (w != box(d.get(), 0));
-        QCOMPARE(tabOrder, QStringList({"popServer_0", "popServer_1", "popServer_2", "popServer_3", "Check1",
-                                        "popServer_4", "Combo1", "Text1"}));
+        QCOMPARE(tabOrder, QStringList({"popServer_0", "popServer_1", "popServer_2", "KeyringBox", "popServer_3",
+                                        "Check1", "popServer_4", "Combo1", "Text1"}));
+        // No session bus here: the dialog says there is no keyring, and the box stays off.
+        QTRY_COMPARE(get<QCheckBox>(d.get(), "KeyringBox")->text(), QStringLiteral("鍵束がありません"));
+        QVERIFY(!get<QCheckBox>(d.get(), "KeyringBox")->isEnabled());
+        QVERIFY(!get<QCheckBox>(d.get(), "KeyringBox")->isChecked());
 
         // The check box rule: the display row comes alive and keeps its text.
         QTest::mouseClick(get<QCheckBox>(d.get(), "Check1"), Qt::LeftButton);
