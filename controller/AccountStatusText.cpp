@@ -22,9 +22,12 @@ QString Reason(const maillib::AccountStatus& status)
     case Kind::ServerError:
         return QStringLiteral("サーバーがエラーを返しました");
     case Kind::NoStls:
-        return QStringLiteral("暗号化（STLS）に対応していないサーバーです");
+        // POP3 says STLS, IMAP STARTTLS.
+        return QStringLiteral("暗号化（STLS・STARTTLS）に対応していないサーバーです");
     case Kind::DiskFull:
         return QStringLiteral("ディスクに空きがありません");
+    case Kind::NoMailbox:
+        return QStringLiteral("サーバーに指定のメールボックスがありません");
     case Kind::Waiting: {
         if (status.waitUntil == std::chrono::system_clock::time_point{}) return QStringLiteral("待機中");
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(status.waitUntil.time_since_epoch());

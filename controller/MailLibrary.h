@@ -2,9 +2,18 @@
 #include "maillib/MailLib.h"
 
 #include <cstddef>
+#include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
+
+// An account's mailbox watched for news over a connection of its own (IMAP IDLE); the watching
+// ends when this goes.
+class AccountWatch {
+public:
+    virtual ~AccountWatch() = default;
+};
 
 // The mail library as the check cycle sees it; tests script it. RcvMail and ReadMail may be
 // called from worker threads, one account per thread.
@@ -36,4 +45,15 @@ public:
     // The machine woke from sleep: the connections open now are dead; what runs on them fails
     // at once.
     virtual void DropOpenConnections() {}
+
+    // Watches the account's mailbox where its server can tell of news (IMAP with IDLE), with
+    // the texts RcvMail gets; while it is watched, a check of it costs no network until news
+    // comes. `changed` is called on another thread whenever the mailbox changed. nullptr: the
+    // account is not watched (POP3, say).
+    virtual std::unique_ptr<AccountWatch> Watch(const std::string& /*server*/, const std::string& /*user*/,
+                                                const std::string& /*password*/, const std::string& /*folder*/,
+                                                std::function<void()> /*changed*/)
+    {
+        return nullptr;
+    }
 };

@@ -13,4 +13,6 @@ public:
     void Cancel() override;
     std::size_t RetryUnreachable() override;
     void DropOpenConnections() override;
+    std::unique_ptr<AccountWatch> Watch(const std::string& server, const std::string& user, const std::string& password,
+                                        const std::string& folder, std::function<void()> changed) override;
 };

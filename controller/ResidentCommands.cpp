@@ -60,8 +60,11 @@ void ResidentController::mnuPropaty_Click()
 {
     // The timers rest while the dialog is open: no check starts and the tick count keeps its value.
     host_.StopTimers();
+    settingsOpen_ = true;
     forms_.ShowSettingsModal();
+    settingsOpen_ = false;
     host_.StartTimers();
+    if (std::exchange(pushPending_, false)) MailboxChanged(0);
 }
 
 void ResidentController::mnuRev_Click()
@@ -70,6 +73,16 @@ void ResidentController::mnuRev_Click()
     tickCount_ = revTimerMin_;
     // Also while the detail window holds the timers.
     countTick();
+}
+
+void ResidentController::MailboxChanged(int /*account*/)
+{
+    if (quitRequested_) return;
+    if (checkInFlight_ || settingsOpen_) {
+        pushPending_ = true;
+        return;
+    }
+    mnuRev_Click();
 }
 
 void ResidentController::mnuOpen_Click()

@@ -55,13 +55,19 @@ QString dayLogKey(const QString& timeLine, const QString& mailRef)
 } // namespace
 
 ResidentController::ResidentController(ControllerHost& host, FormHost& forms, MailLibrary& mail)
-    : host_(host), forms_(forms), mail_(mail), runner_(inlineRunner_)
+    : host_(host), forms_(forms), mail_(mail), runner_(inlineRunner_), pushContext_(std::make_unique<QObject>())
 {
 }
 
 ResidentController::ResidentController(ControllerHost& host, FormHost& forms, MailLibrary& mail, CheckRunner& runner)
-    : host_(host), forms_(forms), mail_(mail), runner_(runner)
+    : host_(host), forms_(forms), mail_(mail), runner_(runner), pushContext_(std::make_unique<QObject>())
 {
+}
+
+ResidentController::~ResidentController()
+{
+    // No watcher may queue news to a context that is gone.
+    for (auto& watch : watches_) watch.reset();
 }
 
 void ResidentController::Form_Load(const QString& programFolder)
@@ -86,11 +92,28 @@ void ResidentController::Form_Load(const QString& programFolder)
     std::vector<std::pair<std::string, std::string>> configured;
     for (int k = 1; k <= 5; ++k) configured.emplace_back(utf8(accounts_[k].server), utf8(accounts_[k].user));
     mail_.KeepCachedMailsOnlyOf(utf8(TextUtil::TrimSpaces(receiveFolder_)), configured);
+    startWatching(utf8(TextUtil::TrimSpaces(receiveFolder_)));
     mM_CHKER::MailIndex = 0;
     host_.StartTimers();
     tickCount_ = 0;
     // The first check waits for the event loop, so the tray icon is up before any server answers.
     runner_.Defer([this] { CheckMail([this] { endCheckCycle(); }); });
+}
+
+void ResidentController::startWatching(const std::string& folder)
+{
+    QObject* context = pushContext_.get();
+    for (int k = 1; k <= 5; ++k) {
+        // The texts the account's checks get (CheckMail).
+        const Account& a = accounts_[static_cast<std::size_t>(k)];
+        auto text = [k](const QString& t) { return utf8(k == 1 ? TextUtil::TrimSpaces(t) : t); };
+        // The watcher's thread only posts to the GUI thread; the check runs there.
+        watches_[static_cast<std::size_t>(k)] =
+            mail_.Watch(text(a.server), text(a.user), text(a.password), folder, [this, context, k] {
+                QMetaObject::invokeMethod(
+                    context, [this, k] { MailboxChanged(k); }, Qt::QueuedConnection);
+            });
+    }
 }
 
 void ResidentController::endCheckCycle()
@@ -239,6 +262,8 @@ void ResidentController::ApplyCheck()
     setMenuEnabled(true);
     if (auto then = std::exchange(afterCheck_, {})) then();
     if (checkObserver_) checkObserver_(false);
+    // News that came during the check is looked at now.
+    if (std::exchange(pushPending_, false)) MailboxChanged(0);
 }
 
 void ResidentController::showAccountStatus()

@@ -7,7 +7,9 @@
 
 #include <QString>
 #include <array>
+#include <QObject>
 #include <functional>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -19,6 +21,10 @@ public:
     // Checks run through `runner`; without one they run on the calling thread.
     ResidentController(ControllerHost& host, FormHost& forms, MailLibrary& mail);
     ResidentController(ControllerHost& host, FormHost& forms, MailLibrary& mail, CheckRunner& runner);
+    // Ends the watching of the accounts' mailboxes first.
+    ~ResidentController();
+    ResidentController(const ResidentController&) = delete;
+    ResidentController& operator=(const ResidentController&) = delete;
 
     // Start-up; `programFolder` holds maildata/. The first check starts once the event loop runs.
     void Form_Load(const QString& programFolder);
@@ -37,6 +43,10 @@ public:
         retryUnreachable_ = true;
         checkAtNextTick_ = checkAtNextTick_ || checkAnyway;
     }
+
+    // An account's mailbox changed, as its watcher heard (push): a check now, as 最新メール受信
+    // starts one, or once the check in flight or the settings dialog is over.
+    void MailboxChanged(int account);
 
     void mnuMail_Click();
     void mnuPropaty_Click();
@@ -101,6 +111,8 @@ private:
     static void readFields(MailLibrary& mail, AccountResult& result, ReadCache& cache, const std::string& folder);
 
     void countTick();
+    // Watches the mailboxes of the accounts whose servers tell of news.
+    void startWatching(const std::string& folder);
     void setMenuEnabled(bool enabled);
     void ApplyCheck();
     // Stores the fields of one mail of the check being applied in the tables (slot by slot)
@@ -136,6 +148,8 @@ private:
     bool quitRequested_ = false;
     bool retryUnreachable_ = false;
     bool checkAtNextTick_ = false;
+    bool pushPending_ = false;  // news came while a check or the settings dialog was open
+    bool settingsOpen_ = false; // the settings dialog holds the timers
     std::function<void()> afterCheck_;
     std::function<void(bool)> checkObserver_;
     std::array<AccountResult, 6> results_{};
@@ -146,4 +160,7 @@ private:
     // Fields ReadMail gave on a worker for each file of the check being applied.
     const std::vector<maillib::MailList>* applyingFields_ = nullptr;
     int receiveDirFd_ = -1; // the receive folder, held open while a check is applied
+    // Where the watchers' news is queued for the GUI thread; the watchers go before it does.
+    std::unique_ptr<QObject> pushContext_;
+    std::array<std::unique_ptr<AccountWatch>, 6> watches_{}; // 1..5
 };

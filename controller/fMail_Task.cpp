@@ -105,8 +105,8 @@ void fMail_Task::ShowNotification(const QString& title, const QString& text, boo
 
 void fMail_Task::StartTimers()
 {
-    timer1_.setInterval(1000);
-    timer2_.setInterval(1000);
+    timer1_.setInterval(tickMs_);
+    timer2_.setInterval(tickMs_);
     timer1_.start();
     timer2_.start();
 }

@@ -160,6 +160,7 @@ private:
                               listing);
             if (!r.ok()) return Failed(*session, r);
             for (const auto& [number, why] : listing.refused) skipped_.Add(number, "#" + std::to_string(number), why);
+            if (listing.renumbered) DropCachedMails();
             if (!st_->copiesLoaded) {
                 // What an earlier process fetched need not be fetched again.
                 LoadCopies(st_->copyFolder, key_, listing.newest, *st_, limits_.cacheBudget);
@@ -179,6 +180,12 @@ private:
             (st_->askLast.count(ids.Id(i)) ? refusedBefore : wanted).push_back(i);
         }
         wanted.insert(wanted.end(), refusedBefore.begin(), refusedBefore.end());
+        if (!wanted.empty()) {
+            std::vector<unsigned long> numbers;
+            numbers.reserve(wanted.size());
+            for (size_t i : wanted) numbers.push_back(ids.Number(i));
+            session->Upcoming(numbers);
+        }
 
         for (size_t i : wanted) {
             const std::string_view id = ids.Id(i);
@@ -261,7 +268,7 @@ private:
         r = SessionReply{};
         const MailboxState& last = st_->lastState;
         if (!st_->haveLastOrder || !last.known || st_->lastWindow != placeFirst_ ||
-            now_ - st_->fullListingAt >= limits_.fullListingEvery)
+            (!session.SummaryIsExact() && now_ - st_->fullListingAt >= limits_.fullListingEvery))
             return false;
         if (st_->shortcutRefused && now_ - st_->shortcutRefusedAt < limits_.fullListingEvery) return false;
         st_->shortcutRefused = false;
@@ -274,6 +281,17 @@ private:
             st_->shortcutRefusedAt = now_;
         }
         return false;
+    }
+
+    // The server renumbered its mails: nothing cached stands for a mail any more.
+    void DropCachedMails()
+    {
+        for (auto& [id, mail] : st_->mails) DropShadow(mail);
+        st_->mails.clear();
+        st_->cachedBytes = 0;
+        st_->askLast.clear();
+        st_->skipWarned.clear();
+        st_->listingComplete = false;
     }
 
     const ServerAddress& address_;

@@ -3,6 +3,7 @@
 #include "maillib/Cancellation.h"
 #include "maillib/Charset.h"
 #include "maillib/CurlTransport.h"
+#include "maillib/PasswordMask.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -38,16 +39,6 @@ std::vector<std::string> Words(std::string_view s)
 }
 
 } // namespace
-
-std::string ServerWords(std::string_view line, const std::string& password)
-{
-    std::string text(line);
-    if (!password.empty())
-        for (size_t at; (at = text.find(password)) != std::string::npos;) text.replace(at, password.size(), "****");
-    text = charset::Trim(charset::StripDisplayControls(text, ""));
-    if (text.size() > 160) text = charset::MakeValidUtf8(text.substr(0, 160)) + "...";
-    return text;
-}
 
 Connection::Connection(const SessionOptions& options, ResponseBounds bounds) : opts_(options), reader_(bounds)
 {
@@ -138,8 +129,9 @@ bool Connection::Open(Failure& failure)
 Failure Connection::OpenFailure(CURLcode rc) const
 {
     if (internal::Cancelled() || rc == CURLE_ABORTED_BY_CALLBACK) return {Kind::Cancelled, "cancelled"};
-    std::string said =
-        lastRefusal_.empty() ? std::string() : " (server said: " + ServerWords(lastRefusal_, opts_.password) + ")";
+    std::string said = lastRefusal_.empty()
+                           ? std::string()
+                           : " (server said: " + SafeToShow(lastRefusal_, opts_.user, opts_.password, 160) + ")";
     std::string curlText = std::string(curl_easy_strerror(rc)) + (errbuf_[0] ? std::string(": ") + errbuf_ : "");
     switch (rc) {
     case CURLE_LOGIN_DENIED:

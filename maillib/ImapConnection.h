@@ -24,9 +24,6 @@ struct Failure {
     std::string reason; // one line, never the password
 };
 
-// A server's line as a reason shows it: no controls, not too long, the password masked.
-std::string ServerWords(std::string_view line, const std::string& password);
-
 class Connection {
 public:
     Connection(const SessionOptions& options, ResponseBounds bounds);

@@ -2,6 +2,7 @@
 
 #include "maillib/Charset.h"
 #include "maillib/ImapMailboxName.h"
+#include "maillib/PasswordMask.h"
 
 #include <algorithm>
 #include <limits>
@@ -34,12 +35,12 @@ std::optional<uint32_t> Uid32(std::optional<uint64_t> n)
 std::string Lower(std::string_view s) { return charset::Lower(s); }
 
 // A server's status line as the log shows it.
-std::string Shown(const Response& r, const std::string& password)
+std::string Shown(const Response& r, const SessionOptions& o)
 {
     std::string line = (r.kind == Response::Kind::Tagged ? r.tag : std::string("*")) + " " + r.status;
     if (!r.code.empty()) line += " [" + r.code + "]";
     if (!r.text.empty()) line += " " + r.text;
-    return ServerWords(line, password);
+    return SafeToShow(line, o.user, o.password, 160);
 }
 
 bool SaysNoSuchMailbox(const Response& r)
@@ -122,7 +123,7 @@ Reply Dialogue::Await(const std::string& tag, std::string_view verb, const Handl
 
 void Dialogue::Untagged(const Response& r)
 {
-    if (r.status == "BYE") bye_ = Shown(r, opts_.password);
+    if (r.status == "BYE") bye_ = Shown(r, opts_);
     if (r.name == "EXISTS" && r.number) exists_ = *r.number;
     if (r.name == "EXPUNGE" && exists_ > 0) --exists_;
     if (r.name == "EXISTS" || r.name == "EXPUNGE") news_ = true;
@@ -145,8 +146,7 @@ Reply Dialogue::Lost(const Failure& failure)
 
 Reply Dialogue::Refused(std::string_view verb, const Response& r) const
 {
-    Reply reply{Reply::Kind::Refused,
-                "the server refused " + Lower(verb) + " (server said: " + Shown(r, opts_.password) + ")",
+    Reply reply{Reply::Kind::Refused, "the server refused " + Lower(verb) + " (server said: " + Shown(r, opts_) + ")",
                 Kind::ServerError};
     reply.missingMailbox = (verb == "EXAMINE" || verb == "STATUS") && SaysNoSuchMailbox(r);
     return reply;
@@ -160,7 +160,7 @@ bool Dialogue::Names(const Value& v, std::string_view mailbox) const
     return SameMailbox(decoded ? *decoded : v.text, mailbox);
 }
 
-Reply Dialogue::Status(std::string_view mailbox, MailboxState& out)
+Reply Dialogue::Status(std::string_view mailbox, MailboxCounts& out)
 {
     // A server may refuse STATUS on the mailbox the connection has open.
     if (!examined_.empty() && SameMailbox(examined_, mailbox))
@@ -168,7 +168,7 @@ Reply Dialogue::Status(std::string_view mailbox, MailboxState& out)
     auto arg = MailboxArgument::For(mailbox, utf8_);
     if (!arg) return {Reply::Kind::Failed, "the mailbox name cannot be sent", Kind::ServerError};
     bool found = false;
-    MailboxState st;
+    MailboxCounts st;
     Reply r = Run(Command::Status(*arg), [&](const Response& u) {
         if (u.name != "STATUS" || u.items.size() < 2 || !Names(u.items[0], mailbox)) return;
         const auto& pairs = u.items[1].items;
@@ -186,11 +186,11 @@ Reply Dialogue::Status(std::string_view mailbox, MailboxState& out)
     return r;
 }
 
-Reply Dialogue::Examine(std::string_view mailbox, MailboxState& out)
+Reply Dialogue::Examine(std::string_view mailbox, MailboxCounts& out)
 {
     auto arg = MailboxArgument::For(mailbox, utf8_);
     if (!arg) return {Reply::Kind::Failed, "the mailbox name cannot be sent", Kind::ServerError};
-    MailboxState st;
+    MailboxCounts st;
     examined_.clear();
     Reply r = Run(Command::Examine(*arg), [&](const Response& u) {
         if (u.name == "EXISTS" && u.number) st.messages = *u.number;

@@ -28,7 +28,7 @@ struct Reply {
     bool ok() const { return kind == Kind::Ok; }
 };
 
-struct MailboxState {
+struct MailboxCounts {
     uint64_t messages = 0;
     uint32_t uidNext = 0;     // 0: the server did not say
     uint32_t uidValidity = 0; // 0: the server did not say
@@ -46,9 +46,9 @@ public:
     void SetDeadline(Deadline deadline) { deadline_ = deadline; }
 
     // MESSAGES UIDNEXT UIDVALIDITY of a mailbox not open on this connection.
-    Reply Status(std::string_view mailbox, MailboxState& out);
+    Reply Status(std::string_view mailbox, MailboxCounts& out);
     // Opens a mailbox read-only.
-    Reply Examine(std::string_view mailbox, MailboxState& out);
+    Reply Examine(std::string_view mailbox, MailboxCounts& out);
     // The UIDs of the open mailbox, ascending.
     Reply SearchAll(std::vector<uint32_t>& uids);
     // Header and first part of the body of each UID (ascending) that still exists, as they

@@ -1,4 +1,4 @@
-// Ferrowick mail library: fetches an account's mails over POP3 into files
+// Ferrowick mail library: fetches an account's mails over POP3 or IMAP into files
 // (RcvMail) and reads the fields the program shows from one file (ReadMail).
 // Neither function throws. RcvMail never changes the server (no DELE, no RETR).
 //
@@ -32,6 +32,7 @@ struct AccountStatus {
         Waiting,     // backing off, or the server's LOGIN-DELAY; see waitUntil
         Cancelled,   // CancelChecks() stopped it
         DiskFull,    // the mails could not be placed: no space left in the receive folder
+        NoMailbox,   // IMAP: the server has no mailbox of the name the server text gives
     };
     Kind kind = Kind::NotConfigured;
     // One line, safe to show: never a password, no control characters.

@@ -70,6 +70,9 @@ struct MailboxListing {
     // Mails the session left out of `newest` because the server would not say what they are:
     // (number, why). Said in the log once.
     std::vector<std::pair<unsigned long, std::string>> refused;
+    // The ids of the last listing no longer name the same mails (IMAP: a new UIDVALIDITY):
+    // what is cached under them is worthless.
+    bool renumbered = false;
 };
 
 class MailboxSession {
@@ -86,6 +89,10 @@ public:
     // say cheaply; the check lists now and does not ask again for a while.
     virtual SessionReply Summary(const MailboxState& last, MailboxState& now) = 0;
 
+    // True when an equal summary proves the mailbox unchanged (IMAP: UIDs are never reused), so
+    // that no periodic full listing is needed to catch what a summary could miss.
+    virtual bool SummaryIsExact() const { return false; }
+
     // The ids of the newest `window` mails (every mail for SIZE_MAX) and the mailbox's state.
     // `last` as above; `fresh` asks for the periodic full listing, which sets aside `last.note`.
     virtual SessionReply List(size_t window, const MailboxState& last, bool fresh, MailboxListing& out) = 0;
@@ -95,6 +102,10 @@ public:
     // server will not give the mail now; it is left out of this check (and asked for after the
     // others at the next one, unless `gone`).
     virtual SessionReply Fetch(std::string_view id, unsigned long number, std::string& out) = 0;
+
+    // The numbers of the mails Fetch will be asked for next, in that order, so that a session
+    // may ask its server for several at once.
+    virtual void Upcoming(const std::vector<unsigned long>& /*numbers*/) {}
 
     // Ends the session politely (POP3 QUIT, IMAP LOGOUT) when one is open.
     virtual void Quit() = 0;

@@ -1,12 +1,14 @@
+#include "maillib/ImapMailbox.h"
 #include "maillib/MailboxSession.h"
 #include "maillib/Pop3Mailbox.h"
 #include "maillib/Pop3Session.h"
 
 namespace maillib {
 
-// Every server form so far is POP3's: plain, STLS or TLS, over libcurl.
+// POP3 over libcurl (plain, STLS or TLS), or read-only IMAP over a connection curl opens.
 std::unique_ptr<MailboxSession> OpenMailboxSession(const SessionOptions& options)
 {
+    if (options.server.protocol == ServerAddress::Protocol::Imap) return MakeImapMailbox(options);
     return MakePop3Mailbox(MakeCurlSession(options), options);
 }
 

@@ -1,5 +1,7 @@
 #include "maillib/PasswordMask.h"
 
+#include "maillib/Charset.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -54,6 +56,16 @@ std::string MaskPassword(std::string text, const std::string& user, const std::s
     std::sort(forms.begin(), forms.end(), [](const auto& a, const auto& b) { return a.size() > b.size(); });
     for (const std::string& form : forms) MaskForm(text, form);
     return text;
+}
+
+std::string SafeToShow(const std::string& text, const std::string& user, const std::string& password, size_t maxBytes)
+{
+    // Controls go first: they could split a password that a server echoed back.
+    std::string shown =
+        MaskPassword(charset::StripDisplayControls(MaskPassword(text, user, password), ""), user, password);
+    shown = charset::Trim(shown);
+    if (shown.size() > maxBytes) shown = charset::MakeValidUtf8(shown.substr(0, maxBytes)) + "...";
+    return shown;
 }
 
 } // namespace maillib

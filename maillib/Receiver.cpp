@@ -47,11 +47,7 @@ bool HasLineBreakOrNul(const std::string& text)
 // The one line a status may show: no controls, no password, a bounded length.
 std::string SafeText(const std::string& text, const std::string& user, const std::string& password)
 {
-    // Controls go first: they could split a password that a server echoed back.
-    std::string shown =
-        MaskPassword(charset::StripDisplayControls(MaskPassword(text, user, password), ""), user, password);
-    if (shown.size() > 300) shown = charset::MakeValidUtf8(shown.substr(0, 300)) + "...";
-    return shown;
+    return SafeToShow(text, user, password, 300);
 }
 
 // What the caller gave is checked here, before anything goes out.

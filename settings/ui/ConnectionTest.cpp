@@ -51,8 +51,8 @@ namespace {
 using Kind = maillib::AccountStatus::Kind;
 
 // A server that waits for the other side to begin, or answers a TLS greeting in plain text,
-// is often one asked in the wrong form for its port: POP3 that starts plain (STLS, usually
-// port 110) against POP3S that starts with TLS (usually 995).
+// is often one asked in the wrong form for its port: a protocol that starts plain (POP3 with
+// STLS, usually port 110; IMAP with STARTTLS, 143) against one that starts with TLS (995, 993).
 QString otherFormHint(const Result& result)
 {
     const auto address = maillib::ParseServer(result.server.toStdString());
@@ -64,6 +64,14 @@ QString otherFormHint(const Result& result)
     QString host = QString::fromStdString(address->host);
     if (host.contains(u':')) host = u'[' + host + u']';
     const QString port = QString::number(address->port);
+    if (address->protocol == maillib::ServerAddress::Protocol::Imap)
+        return tls ? QStringLiteral(
+                         "\nポート %1 が暗号化なしで始まる IMAP（STARTTLS、普通は 143 番）なら、POPサーバ欄を"
+                         "「imap://%2:%1」にしてお試し下さい。")
+                         .arg(port, host)
+                   : QStringLiteral("\nポート %1 が TLS で始まる IMAPS（普通は 993 番）なら、POPサーバ欄を"
+                                    "「imaps://%2:%1」にしてお試し下さい。")
+                         .arg(port, host);
     return tls ? QStringLiteral("\nポート %1 が暗号化なしで始まる POP3（STLS、普通は 110 番）なら、POPサーバ欄を"
                                 "「pop3://%2:%1」にしてお試し下さい。")
                      .arg(port, host)
@@ -92,6 +100,9 @@ QString Message(const Result& result)
                QStringLiteral("\n自己署名などの証明書を使うサーバーなら、その CA 証明書（PEM 形式）を %1 に置いて"
                               "から、もう一度お試し下さい。")
                    .arg(result.caFile.isEmpty() ? QStringLiteral("maildata/INI/cacert.pem") : result.caFile);
+    case Kind::NoMailbox:
+        return AccountStatusText::Reason(result.status) +
+               QStringLiteral("\nPOPサーバ欄の「/」の後のメールボックス名をお確かめ下さい（省略すると INBOX）。");
     default:
         return AccountStatusText::Reason(result.status) + otherFormHint(result);
     }

@@ -63,6 +63,17 @@ inline const std::array<LabelDef, 3> kLabel2{{
     {{2340, 180, 1035, 255}, u"削除"},
 }};
 
+// The server box's tooltip: the forms a server may be written in.
+inline constexpr const char16_t* kServerFormsTip =
+    u"POPサーバ欄の書き方:\n"
+    u"・mail.example.jp または pop3s://mail.example.jp[:ポート] … POP3（TLS、995番）\n"
+    u"・pop3://mail.example.jp[:ポート] … POP3（STLS 必須、110番）\n"
+    u"・imaps://imap.example.jp[:ポート][/メールボックス] … IMAP（TLS、993番）\n"
+    u"・imap://imap.example.jp[:ポート][/メールボックス] … IMAP（STARTTLS 必須、143番）\n"
+    u"・insecure-pop3:// / insecure-imap:// … 暗号化なし（パスワードが平文で流れます）\n"
+    u"IMAP のメールボックスは省略すると INBOX です（日本語名も可）。\n"
+    u"IMAP でサーバーが IDLE に対応していれば、新着をすぐに知らせます。";
+
 // 「接続テスト」: in the free corner left of the cancel caption, in the same style.
 inline const LabelDef kTestLabel{{150, 4170, 1185, 255}, u"接続テスト"};
 

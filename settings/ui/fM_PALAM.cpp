@@ -115,6 +115,7 @@ void fM_PALAM::buildControls()
         connect(box, &QLineEdit::returnPressed, this, [this, i] { popServer_KeyPress(i); });
         popServer[i] = box;
     }
+    popServer[0]->setToolTip(QString::fromUtf16(kServerFormsTip));
     // A disabled box keeps its white ground; only its text turns grey.
     {
         QPalette p = popServer[kDisplayTime]->palette();

@@ -42,13 +42,14 @@ inline bool DeliverDemoMails(const QString& user, int count)
     return Deliver(user, files);
 }
 
-// What dovecot logged at the end of each of `user`'s POP3 sessions so far ("in=... top=...").
-inline QStringList Logouts(const QString& user)
+// What dovecot logged at the end of each of `user`'s POP3 (or IMAP) sessions so far
+// ("in=... top=...").
+inline QStringList Logouts(const QString& user, const QString& protocol = QStringLiteral("pop3"))
 {
     QStringList out;
     QFile f(Env().value(QStringLiteral("LOG_FILE")));
     if (!f.open(QIODevice::ReadOnly)) return out;
-    const QString marker = QStringLiteral("pop3(") + user + QStringLiteral(")");
+    const QString marker = protocol + u'(' + user + u')';
     for (const QString& line : QString::fromUtf8(f.readAll()).split(u'\n'))
         if (line.contains(marker) && line.contains(QStringLiteral("Logged out in=")))
             out << line.mid(line.indexOf(QStringLiteral("in=")));

@@ -22,6 +22,7 @@ const QMap<QString, Kind> kKinds{
     {"Waiting", Kind::Waiting},
     {"Cancelled", Kind::Cancelled},
     {"DiskFull", Kind::DiskFull},
+    {"NoMailbox", Kind::NoMailbox},
 };
 
 // Account 1 is named, the others are not.
@@ -70,6 +71,9 @@ void TestAccountStatusBoard::checksOverTime_data()
                                                 << QStringList{"!仕事: 受信できません"} << 1;
     QTest::newRow("full disk") << QStringList{"1:DiskFull"} << "仕事: ディスクに空きがありません（10:00 から）"
                                << QStringList{"!仕事: 受信できません"} << 1;
+    QTest::newRow("no such IMAP mailbox")
+        << QStringList{"1:NoMailbox"} << "仕事: サーバーに指定のメールボックスがありません（10:00 から）"
+        << QStringList{"!仕事: 受信できません"} << 1;
     QTest::newRow("failing on: one notification, one log line")
         << QStringList{"1:CannotConnect", "1:CannotConnect", "1:CannotConnect"}
         << "仕事: サーバーに接続できません（10:00 から）" << QStringList{"!仕事: 受信できません"} << 1;
@@ -99,7 +103,8 @@ void TestAccountStatusBoard::checksOverTime_data()
     QTest::newRow("removed while failing is dropped without a notification")
         << QStringList{"1:ServerError", "1:NotConfigured"} << noAccount << QStringList{"!仕事: 受信できません"} << 1;
     QTest::newRow("cancelled keeps the failure")
-        << QStringList{"1:NoStls", "1:Cancelled"} << "仕事: 暗号化（STLS）に対応していないサーバーです（10:00 から）"
+        << QStringList{"1:NoStls", "1:Cancelled"}
+        << "仕事: 暗号化（STLS・STARTTLS）に対応していないサーバーです（10:00 から）"
         << QStringList{"!仕事: 受信できません"} << 1;
     QTest::newRow("cancelled check is no check")
         << QStringList{"1:Ok", "1:Cancelled"} << "最終確認 10:00:00" << QStringList{} << 0;

@@ -4,6 +4,7 @@
 #include "tests/common/DovecotFixture.h"
 #include "tests/common/TestClock.h"
 #include "tests/controller/ControllerFakes.h"
+#include "tests/maillib/FakeImapServer.h"
 #include "tests/maillib/FakePop3Server.h"
 #include "controller/RealMailLibrary.h"
 #include "controller/ResidentController.h"
@@ -12,6 +13,8 @@
 #include "settings/mReadINI.h"
 
 #include <QDateTime>
+#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -38,16 +41,30 @@ std::string MailText(int n, int second, int bodyBytes = 0)
 // session: the commands (fake) or dovecot's logout line with its counters.
 class Mailbox {
 public:
-    Mailbox(bool dovecot, QString user) : dovecot_(dovecot), user_(std::move(user))
+    Mailbox(bool dovecot, bool imap, QString user) : dovecot_(dovecot), imap_(imap), user_(std::move(user))
     {
         fake.password = kPassword.toStdString();
+        imapFake.user = user_.toStdString();
+        imapFake.password = kPassword.toStdString();
+        imapFake.concurrent = true; // the watcher and the checks
     }
 
-    bool start() { return dovecot_ ? !DovecotFixture::Env().isEmpty() : fake.start(); }
+    bool start()
+    {
+        if (dovecot_)
+            return !DovecotFixture::Env()
+                        .value(imap_ ? QStringLiteral("IMAPS_PORT") : QStringLiteral("CA_FILE"))
+                        .isEmpty();
+        return imap_ ? imapFake.start() : fake.start();
+    }
 
     // New mail, added at the end as servers do.
     void add(std::vector<std::string> texts)
     {
+        if (!dovecot_ && imap_) {
+            for (auto& t : texts) imapFake.deliver("INBOX", std::move(t));
+            return;
+        }
         if (!dovecot_) {
             for (auto& t : texts) mails_.push_back({"uid-" + std::to_string(++added_), std::move(t)});
             fake.setMails(mails_);
@@ -66,11 +83,30 @@ public:
 
     QString address() const
     {
-        return dovecot_ ? QStringLiteral("pop3s://127.0.0.1:") + DovecotFixture::Env()[QStringLiteral("POP3S_PORT")]
-                        : QString::fromStdString(Plain(fake));
+        const auto env = DovecotFixture::Env();
+        if (dovecot_)
+            return imap_ ? QStringLiteral("imaps://127.0.0.1:") + env[QStringLiteral("IMAPS_PORT")]
+                         : QStringLiteral("pop3s://127.0.0.1:") + env[QStringLiteral("POP3S_PORT")];
+        return QString::fromStdString(imap_ ? ImapAddress(imapFake) : Plain(fake));
     }
     QString user() const { return user_; }
     QString password() const { return dovecot_ ? QStringLiteral("pass") + user_.right(1) : kPassword; }
+
+    // The account's watcher is idling on the mailbox.
+    bool idling() const
+    {
+        if (!dovecot_)
+            return imapFake.lastTranscript().size() > 0 &&
+                   imapFake.lastTranscript().back().find(" IDLE") != std::string::npos;
+        QStringList sent;
+        for (QDirIterator it(DovecotFixture::Env()[QStringLiteral("RAWLOG_DIR")] + u'/' + user_,
+                             {QStringLiteral("*.in")}, QDir::Files);
+             it.hasNext();) {
+            QFile f(it.next());
+            if (f.open(QIODevice::ReadOnly) && f.readAll().contains(" IDLE\r\n")) return true;
+        }
+        return false;
+    }
 
     void mark() { mark_ = sessions(); }
     // The sessions since the last mark, one line each.
@@ -86,13 +122,14 @@ public:
     }
 
     FakePop3Server fake;
+    FakeImapServer imapFake;
 
 private:
     QStringList sessions() const
     {
-        if (dovecot_) return DovecotFixture::Logouts(user_);
+        if (dovecot_) return DovecotFixture::Logouts(user_, imap_ ? QStringLiteral("imap") : QStringLiteral("pop3"));
         QStringList out;
-        for (const auto& commands : fake.transcripts()) {
+        for (const auto& commands : imap_ ? imapFake.transcripts() : fake.transcripts()) {
             QStringList line;
             for (const auto& c : commands) line << QString::fromStdString(c);
             out << line.join(QStringLiteral(" | "));
@@ -101,6 +138,7 @@ private:
     }
 
     bool dovecot_;
+    bool imap_;
     QString user_;
     std::vector<FakeMail> mails_;
     int added_ = 0;
@@ -182,28 +220,39 @@ std::unique_ptr<Resident> TestAnnounce::startResident(const Mailbox& box, const 
 void TestAnnounce::everyNewMailAndNothingElse_data()
 {
     QTest::addColumn<bool>("dovecot");
+    QTest::addColumn<bool>("imap");
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("row");
     const QStringList both = {"150 mails, one new", "150 mails, nothing new", "two mails in the same second",
                               "700 long-line mails"};
     const QStringList fakeOnly = {"no UIDL, 10000 mails", "TOP 2 of 3 refused"};
     for (const QString& row : both + fakeOnly)
-        QTest::newRow(qPrintable(QStringLiteral("fake: ") + row)) << false << QStringLiteral("user1") << row;
+        QTest::newRow(qPrintable(QStringLiteral("fake: ") + row)) << false << false << QStringLiteral("user1") << row;
     // One dovecot user per row: the mailboxes only grow.
     int user = 0;
     for (const QString& row : both)
         QTest::newRow(qPrintable(QStringLiteral("dovecot: ") + row))
-            << true << QStringLiteral("user%1").arg(++user) << row;
+            << true << false << QStringLiteral("user%1").arg(++user) << row;
+    const QString idle = QStringLiteral("150 mails, nothing new without a connection, one delivered mid-IDLE");
+    // Without IDLE every check asks the server (STATUS); with it, the watcher says when.
+    for (const QString& row : {QStringLiteral("150 mails, one new"), QStringLiteral("two mails in the same second")})
+        QTest::newRow(qPrintable(QStringLiteral("fake IMAP without IDLE: ") + row))
+            << false << true << QStringLiteral("user1") << row;
+    QTest::newRow(qPrintable(QStringLiteral("fake IMAP: ") + idle)) << false << true << QStringLiteral("user1") << idle;
+    QTest::newRow(qPrintable(QStringLiteral("dovecot IMAP: ") + idle))
+        << true << true << QStringLiteral("user5") << idle;
 }
 
 void TestAnnounce::everyNewMailAndNothingElse()
 {
     QFETCH(bool, dovecot);
+    QFETCH(bool, imap);
     QFETCH(QString, user);
     QFETCH(QString, row);
     TestClock clock;
     QTemporaryDir program;
-    Mailbox box(dovecot, user);
+    Mailbox box(dovecot, imap, user);
+    if (!row.endsWith("mid-IDLE")) box.imapFake.capabilities = {"IMAP4rev1", "AUTH=PLAIN", "SASL-IR"};
     QVERIFY2(box.start(), "the dovecot fixture is not running (see controller_announce_dovecot_start)");
 
     if (row == "150 mails, one new" || row == "150 mails, nothing new") {
@@ -254,6 +303,32 @@ void TestAnnounce::everyNewMailAndNothingElse()
         } else {
             QCOMPARE(steady, QStringList{dialogue(box, {"STAT", "UIDL 700", "QUIT"})});
         }
+    } else if (row.endsWith("mid-IDLE")) {
+        std::vector<std::string> mails;
+        for (int n = 1; n <= 150; ++n) mails.push_back(MailText(n, n));
+        box.add(std::move(mails));
+        auto resident = startResident(box, program.path());
+        QVERIFY(resident);
+        QCOMPARE(resident->ctl.NewCount(), 100);
+        QTRY_VERIFY_WITH_TIMEOUT(box.idling(), 10000);
+        QTest::qWait(100);
+        // While the watcher idles, a check asks nothing of the server.
+        box.mark();
+        resident->check();
+        QCOMPARE(mM_CHKER::MailCount, 150);
+        QVERIFY(!resident->announced());
+        QCOMPARE(box.sessionsSinceMark(0), QStringList());
+        // A delivery is announced without a tick or a menu command: the watcher asks for the check.
+        resident->journal.entries.clear();
+        QElapsedTimer took;
+        took.start();
+        box.add({MailText(151, 5000)});
+        QTRY_VERIFY_WITH_TIMEOUT(resident->announced(), 10000);
+        qInfo("announced %lld ms after the delivery", static_cast<long long>(took.elapsed()));
+        QCOMPARE(resident->ctl.NewCount(), 1);
+        QCOMPARE(mM_CHKER::MailCount, 151);
+        QCOMPARE(mM_CHKER::MailSubject[1], QStringLiteral("Subject: mail 151"));
+        QCOMPARE(dayLogKeys(), 101);
     } else if (row == "no UIDL, 10000 mails") {
         box.fake.capabilities = {"USER", "TOP"};
         box.fake.hook = [](const std::string& command, int) -> std::optional<FakeReply> {

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -82,6 +83,26 @@ public:
         cv_.notify_all();
     }
 
+    // Account s2 is watched; the test says when its mailbox changes.
+    std::unique_ptr<AccountWatch> Watch(const std::string& server, const std::string&, const std::string&,
+                                        const std::string&, std::function<void()> changed) override
+    {
+        if (server != "s2") return nullptr;
+        std::lock_guard lock(m_);
+        changed_ = std::move(changed);
+        return std::make_unique<AccountWatch>();
+    }
+    // Says so from a thread of its own, as a watcher does.
+    void push()
+    {
+        std::function<void()> changed;
+        {
+            std::lock_guard lock(m_);
+            changed = changed_;
+        }
+        std::thread(changed).join();
+    }
+
 private:
     QString folder_;
     mutable std::mutex m_;
@@ -89,6 +110,7 @@ private:
     std::map<std::string, std::vector<std::string>> mailbox_;
     std::map<std::string, QStringList> fields_;
     std::map<std::string, bool> released_;
+    std::function<void()> changed_;
     bool cancelled_ = false;
     int started_ = 0;
     int calls_ = 0;
@@ -107,6 +129,7 @@ private Q_SLOTS:
     void dueTickDoesNotStartSecondCheck();
     void endDuringCheckCancelsAndLeavesNoFiles();
     void firstCheckWaitsForEventLoop();
+    void pushChecksAtOnceOrAfterTheCheckInFlight();
 
 private:
     void writeSettings(const QByteArray& extra = {});
@@ -226,6 +249,42 @@ void TestCheckAsync::firstCheckWaitsForEventLoop()
     QCOMPARE(mail_->calls(), 0);
     QVERIFY(journal_.entries.contains(QStringLiteral("timers")));
     QTRY_COMPARE(mail_->calls(), 5);
+}
+
+void TestCheckAsync::pushChecksAtOnceOrAfterTheCheckInFlight()
+{
+    startAndLetFirstCheckFinish();
+    ctl_->Timer1_Timer();
+    // News from the watcher's thread: a check at once, as 最新メール受信 starts one.
+    mail_->push();
+    QTRY_COMPARE(mail_->started(), 6);
+    QCOMPARE(journal_.entries.count(QStringLiteral("hide")), 1);
+    // More news while it runs starts nothing now, and one check once it is over.
+    mail_->push();
+    mail_->push();
+    QTest::qWait(50);
+    QCOMPARE(mail_->started(), 6);
+    for (const char* s : {"s1", "s2", "s3"}) mail_->release(s);
+    QTRY_COMPARE(mail_->started(), 9);
+    for (const char* s : {"s1", "s2", "s3"}) mail_->release(s);
+    QTRY_VERIFY(!ctl_->CheckInFlight());
+    QTest::qWait(50);
+    QCOMPARE(mail_->started(), 9);
+    // While the settings dialog holds the timers, news waits for it to close.
+    forms_->whileSettingsOpen = [this] {
+        mail_->push();
+        QTest::qWait(50);
+        QCOMPARE(mail_->started(), 9);
+    };
+    ctl_->mnuPropaty_Click();
+    QTRY_COMPARE(mail_->started(), 12);
+    for (const char* s : {"s1", "s2", "s3"}) mail_->release(s);
+    QTRY_VERIFY(!ctl_->CheckInFlight());
+    // Ending: news is no longer heard.
+    ctl_->mnuEnd_Click();
+    mail_->push();
+    QTest::qWait(50);
+    QCOMPARE(mail_->started(), 12);
 }
 
 QTEST_GUILESS_MAIN(TestCheckAsync)

@@ -53,7 +53,17 @@ check 2 3
 "${as_user[@]}" "$work/src/tests/fixtures/dovecot-fixture" deliver "$demo/dovecot" user1 \
   "$work/src/scripts/demo-mails/05-build-english.eml" || fail "delivery as $user failed"
 check 1 5
+# IMAP works unprivileged too (imap-login without chroot), read-only.
+imap=""
+if grep -q '^IMAPS_PORT=' "$demo/dovecot/env"; then
+  imaps=$(sed -n 's/^IMAPS_PORT=//p' "$demo/dovecot/env")
+  out=$(printf 'pass1\n' | "${as_user[@]}" "$work/fwmail" check --password-stdin \
+    --cafile "$(sed -n 's/^CA_FILE=//p' "$demo/dovecot/env")" "imaps://127.0.0.1:$imaps" user1 2>&1) ||
+    fail "IMAP: $out"
+  grep -qx "5 mail(s)" <<<"$out" || fail "IMAP serves: $out"
+  imap=" (and over IMAP)"
+fi
 
 "${as_user[@]}" "$work/src/scripts/demo-mailbox" stop "$demo"
 kill -0 "$master" 2>/dev/null && fail "dovecot still runs after stop"
-echo "demo mailbox: dovecot ran as $user (pid $master) and served 4 + 3 mails, then 5 after a delivery"
+echo "demo mailbox: dovecot ran as $user (pid $master) and served 4 + 3 mails, then 5 after a delivery$imap"

@@ -143,6 +143,8 @@ void LoopbackServer::stop()
 {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
+    for (std::thread& worker : workers_) worker.join();
+    workers_.clear();
     if (listenFd_ >= 0) ::close(listenFd_);
     listenFd_ = -1;
 }
@@ -203,10 +205,14 @@ void LoopbackServer::run()
             transcripts_.emplace_back();
             connection = static_cast<int>(transcripts_.size()) - 1;
         }
-        {
-            Channel channel(fd);
-            serve(channel, connection);
-        }
-        ::close(fd);
+        auto serveOne = [this, fd, connection] {
+            {
+                Channel channel(fd);
+                serve(channel, connection);
+            }
+            ::close(fd);
+        };
+        if (concurrent) workers_.emplace_back(serveOne);
+        else serveOne();
     }
 }

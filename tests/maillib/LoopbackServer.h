@@ -1,6 +1,6 @@
 // What the scripted mail servers share: a listening socket on 127.0.0.1, one connection
-// served at a time on a thread of the server's own, a channel that may turn to TLS, and a
-// record of every line each connection sent.
+// served at a time on a thread of the server's own (or each on a thread of its own), a channel
+// that may turn to TLS, and a record of every line each connection sent.
 #pragma once
 
 #include <atomic>
@@ -47,6 +47,7 @@ private:
 class LoopbackServer {
 public:
     bool byteAtATime = false;
+    bool concurrent = false;           // each connection on a thread of its own (a watcher beside checks)
     std::string address = "127.0.0.1"; // where it listens (an IPv4 address)
 
     LoopbackServer() = default;
@@ -83,5 +84,6 @@ private:
     int listenFd_ = -1;
     int port_ = 0;
     std::thread thread_;
+    std::vector<std::thread> workers_; // concurrent connections
     std::vector<std::vector<std::string>> transcripts_;
 };

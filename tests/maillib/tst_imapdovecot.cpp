@@ -1,9 +1,11 @@
-// The read-only IMAP dialogue against a real dovecot on loopback: over implicit TLS and
-// STARTTLS, IDLE hearing a delivery, and the mailbox as it was afterwards (flags, dovecot's
-// own record of what the sessions sent and changed).
+// The read-only IMAP dialogue and the account check against a real dovecot on loopback: over
+// implicit TLS and STARTTLS, IDLE hearing a delivery, the cache across a restart, fwmail, and
+// the mailbox as it was afterwards (flags, dovecot's own record of what the sessions sent and
+// changed).
 #include "tests/common/DovecotFixture.h"
 #include "tests/maillib/FakeImapServer.h"
 #include "maillib/ImapDialogue.h"
+#include "maillib/MailLibInternal.h"
 
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -84,7 +86,7 @@ private Q_SLOTS:
             Dialogue d(Options(scheme, user.toLatin1().constData()), 256 * 1024);
             QVERIFY2(d.Open().ok(), "open");
             QVERIFY(d.Offers("IDLE"));
-            maillib::imap::MailboxState status, examined;
+            maillib::imap::MailboxCounts status, examined;
             QVERIFY(d.Status("INBOX", status).ok());
             QCOMPARE(status.messages, uint64_t(3));
             QVERIFY(d.Examine("INBOX", examined).ok());
@@ -124,7 +126,7 @@ private Q_SLOTS:
         const char* user = "user3";
         QVERIFY(DovecotFixture::DeliverDemoMails(user, 1));
         Dialogue d(Options("imaps", user), 64 * 1024);
-        maillib::imap::MailboxState st;
+        maillib::imap::MailboxCounts st;
         QVERIFY(d.Open().ok());
         QVERIFY(d.Examine("INBOX", st).ok());
         QCOMPARE(st.messages, uint64_t(1));
@@ -139,6 +141,55 @@ private Q_SLOTS:
         QVERIFY(d.EndIdle().ok());
         QCOMPARE(d.Exists(), uint64_t(2));
         d.Logout();
+    }
+
+    // Many checks, a restart and fwmail: the cache is read after the restart instead of the
+    // mails, and no flag changed.
+    void checksLeaveTheMailboxAsItWas()
+    {
+        const QString user = "user4";
+        QVERIFY(DovecotFixture::DeliverDemoMails(user, 5));
+        const QString flagsBefore = doveadm({"fetch", "-u", user, "uid flags", "mailbox", "INBOX"});
+        QVERIFY(flagsBefore.contains("\\Recent"));
+        QTemporaryDir folder;
+        QDir(folder.path()).mkdir("INI");
+        QVERIFY(QFile::copy(env_["CA_FILE"], folder.filePath("INI/cacert.pem")));
+        auto check = [&](const QString& scheme) {
+            std::string server = QString("%1://127.0.0.1:%2")
+                                     .arg(scheme, env_[scheme == "imaps" ? "IMAPS_PORT" : "IMAP_PORT"])
+                                     .toStdString();
+            std::string u = user.toStdString(), password = "pass4", mode = "SAVEALL", dir = folder.path().toStdString();
+            maillib::AccountStatus status;
+            maillib::MailList refs = maillib::RcvMail(server, u, password, mode, dir, status, 100);
+            return QString("%1 %2").arg(refs ? int(refs->size()) : -1).arg(QString::fromStdString(status.text));
+        };
+        // UID FETCH commands the user's sessions sent so far.
+        auto fetches = [&] {
+            int n = 0;
+            for (const auto& session : sent(user))
+                for (const auto& line : session) n += line.find(" UID FETCH ") != std::string::npos;
+            return n;
+        };
+        QCOMPARE(check("imap"), QString("5 imap://127.0.0.1:%1/INBOX (user user4): 5 mail(s)").arg(env_["IMAP_PORT"]));
+        QVERIFY(check("imaps").startsWith("5 ")); // another server text: another account and cache
+        const int afterFirst = fetches();
+        QCOMPARE(afterFirst, 2);
+        for (int i = 0; i < 10; ++i) QVERIFY(check(i % 2 ? "imap" : "imaps").startsWith("5 "));
+        maillib::internal::ForgetProcessState();
+        QVERIFY(check("imaps").startsWith("5 "));
+        QCOMPARE(fetches(), afterFirst); // neither the steady checks nor the restart fetched
+        QCOMPARE(doveadm({"fetch", "-u", user, "uid flags", "mailbox", "INBOX"}), flagsBefore);
+
+        QProcess p;
+        p.start(qEnvironmentVariable("FW_FWMAIL"), {"check", "--json", "--password-stdin", "--cafile", env_["CA_FILE"],
+                                                    "imaps://127.0.0.1:" + env_["IMAPS_PORT"], user});
+        p.write("pass4\n");
+        p.closeWriteChannel();
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()).count("\"subject\""), 5);
+        QCOMPARE(doveadm({"fetch", "-u", user, "uid flags", "mailbox", "INBOX"}), flagsBefore);
+        QCOMPARE(ChangingCommands(sent(user)), std::vector<std::string>());
     }
 };
 

@@ -62,7 +62,7 @@ FakeImapServer::Hook ReplyOnce(std::string trigger, std::string reply, bool clos
 // What a check and a watcher do, step by step, until one fails: the step and its reply.
 std::pair<QString, Reply> Steps(Dialogue& d)
 {
-    maillib::imap::MailboxState st;
+    maillib::imap::MailboxCounts st;
     std::vector<uint32_t> uids;
     maillib::imap::Dialogue::IdleNews news;
     const std::pair<const char*, std::function<Reply()>> steps[] = {
@@ -158,7 +158,7 @@ private Q_SLOTS:
         Reply r = d.Open();
         QVERIFY2(r.ok(), r.reason.c_str());
         QVERIFY(d.Offers("IDLE"));
-        maillib::imap::MailboxState status, examined;
+        maillib::imap::MailboxCounts status, examined;
         QVERIFY(d.Status("INBOX", status).ok());
         QVERIFY(d.Examine("INBOX", examined).ok());
         QCOMPARE(status.messages, uint64_t(3));
@@ -310,7 +310,7 @@ private Q_SLOTS:
         if (event == "silent") server_->hook = ReplyOnce("DONE", "", false, true);
         QVERIFY(server_->start());
         Dialogue d(Options(ImapAddress(*server_), 1000ms), 64 * 1024);
-        maillib::imap::MailboxState st;
+        maillib::imap::MailboxCounts st;
         QVERIFY(d.Open().ok());
         QVERIFY(d.Examine("INBOX", st).ok());
         QVERIFY(d.StartIdle().ok());
@@ -365,7 +365,7 @@ private Q_SLOTS:
         server_->ignorePartial = ignorePartial;
         QVERIFY(server_->start());
         Dialogue d(Options(), 1024);
-        maillib::imap::MailboxState st;
+        maillib::imap::MailboxCounts st;
         QVERIFY(d.Open().ok());
         QVERIFY(d.Examine("INBOX", st).ok());
         std::map<uint32_t, std::string> mails;
@@ -386,7 +386,7 @@ private Q_SLOTS:
         server_->setMailbox("INBOX", Box(10000, 7, 5));
         QVERIFY(server_->start());
         Dialogue d(Options(ImapAddress(*server_), 10000ms), 64 * 1024);
-        maillib::imap::MailboxState st;
+        maillib::imap::MailboxCounts st;
         std::vector<uint32_t> uids;
         QVERIFY(d.Open().ok());
         QVERIFY(d.Examine("INBOX", st).ok());
@@ -443,7 +443,7 @@ private Q_SLOTS:
         QVERIFY(server_->start());
         Dialogue d(Options(), 64 * 1024);
         QVERIFY(d.Open().ok());
-        maillib::imap::MailboxState status, examined;
+        maillib::imap::MailboxCounts status, examined;
         Reply s = d.Status(name.toStdString(), status);
         Reply e = d.Examine(name.toStdString(), examined);
         const bool missing = name == "Nope";
@@ -473,7 +473,7 @@ private Q_SLOTS:
         if (stage == "command") server_->hook = ReplyOnce("EXAMINE", "", false, true);
         QVERIFY(server_->start());
         Dialogue d(Options(ImapAddress(*server_), 20000ms), 64 * 1024);
-        maillib::imap::MailboxState st;
+        maillib::imap::MailboxCounts st;
         QElapsedTimer timer;
         std::thread canceller([&] {
             for (int i = 0; i < 500 && server_->connections() < 1; ++i) std::this_thread::sleep_for(10ms);

@@ -48,8 +48,9 @@ class TestConnectionTest : public QObject {
     // "$POP3_PORT" and "$POP3S_PORT" in `text` become the fixture's ports.
     QString withPorts(QString text) const
     {
-        return text.replace(QStringLiteral("$POP3S_PORT"), env_[QStringLiteral("POP3S_PORT")])
-            .replace(QStringLiteral("$POP3_PORT"), env_[QStringLiteral("POP3_PORT")]);
+        for (const char* port : {"POP3S_PORT", "POP3_PORT", "IMAPS_PORT", "IMAP_PORT"})
+            text.replace(u'$' + QLatin1String(port), env_[QLatin1String(port)]);
+        return text;
     }
 
     struct Outcome {
@@ -180,6 +181,23 @@ void TestConnectionTest::testsTheAccountAsTyped_data()
         << "pass3" << true
         << QStringLiteral("サーバーが応答しません\nポート $POP3S_PORT が TLS で始まる POP3S（普通は 995 番）なら、"
                           "POPサーバ欄を「pop3s://127.0.0.1:$POP3S_PORT」にしてお試し下さい。");
+    QTest::newRow("IMAP") << "imaps://127.0.0.1:$IMAPS_PORT"
+                          << "user3"
+                          << "pass3" << true << QStringLiteral("接続できました（メール %1 通）");
+    QTest::newRow("IMAP mailbox missing")
+        << "imaps://127.0.0.1:$IMAPS_PORT/%E7%84%A1%E3%81%84"
+        << "user3"
+        << "pass3" << true
+        << QStringLiteral(
+               "サーバーに指定のメールボックスがありません\nPOPサーバ欄の「/」の後のメールボックス名をお確かめ下さい"
+               "（省略すると INBOX）。");
+    QTest::newRow("IMAP TLS form on the STARTTLS port")
+        << "imaps://127.0.0.1:$IMAP_PORT"
+        << "user3"
+        << "pass3" << true
+        << QStringLiteral(
+               "サーバーに接続できません\nポート $IMAP_PORT が暗号化なしで始まる IMAP（STARTTLS、普通は 143 番）"
+               "なら、POPサーバ欄を「imap://127.0.0.1:$IMAP_PORT」にしてお試し下さい。");
 }
 
 void TestConnectionTest::testsTheAccountAsTyped()

@@ -130,6 +130,9 @@ private Q_SLOTS:
         QVERIFY(!get<QCheckBox>(d.get(), "Check1")->isChecked());
         QVERIFY(get<QWidget>(d.get(), "Label2_2")->isHidden());
         QCOMPARE(d->focusWidget(), get<QWidget>(d.get(), "Text1"));
+        // The server box says how a server may be written, IMAP included.
+        for (const char* form : {"pop3s://", "pop3://", "imaps://", "imap://", "insecure-imap://"})
+            QVERIFY2(box(d.get(), 0)->toolTip().contains(QLatin1String(form)), form);
 
         QStringList tabOrder;
         QWidget* w = box(d.get(), 0);
