@@ -119,7 +119,7 @@ struct Registry {
                             curl_share_setopt(kept->share, CURLSHOPT_UNLOCKFUNC, &Unlock) != CURLSHE_OK ||
                             curl_share_setopt(kept->share, CURLSHOPT_USERDATA, kept.get()) != CURLSHE_OK)) {
             curl_share_cleanup(kept->share);
-            kept->share = nullptr; // the store is still kept; sessions are not
+            kept->share = nullptr;
         }
         return kept;
     }
@@ -162,13 +162,15 @@ bool KeepTlsAcrossChecks(CURL* curl, const SessionOptions& options)
     kept->lastUse = ++r.uses;
     AccountTls* const mine = kept.get();
     r.KeepAtMost(kMaxAccounts, mine);
+    // The share is what keeps the entry alive while the handle uses it: none, nothing kept.
+    if (!mine->share) return false;
     if (curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, &PrepareContext) != CURLE_OK) return false;
     curl_easy_setopt(curl, CURLOPT_SSL_CTX_DATA, mine);
     // Nothing for curl to load: the store comes whole from PrepareContext.
     curl_easy_setopt(curl, CURLOPT_CAINFO, nullptr);
     curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
     curl_easy_setopt(curl, CURLOPT_CA_CACHE_TIMEOUT, 0L);
-    if (mine->share) curl_easy_setopt(curl, CURLOPT_SHARE, mine->share);
+    curl_easy_setopt(curl, CURLOPT_SHARE, mine->share);
     return true;
 }
 

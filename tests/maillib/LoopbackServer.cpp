@@ -57,7 +57,11 @@ TestCertificate MakeCertificate()
     return made;
 }
 
+std::atomic<long> g_resumed{0};
+
 } // namespace
+
+long ResumedHandshakes() { return g_resumed.load(); }
 
 const TestCertificate& LoopbackCertificate()
 {
@@ -90,6 +94,7 @@ bool Channel::StartTls()
         SSL_free(ssl);
         return false;
     }
+    if (SSL_session_reused(ssl)) ++g_resumed;
     ssl_ = ssl;
     return true;
 }
