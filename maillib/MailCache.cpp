@@ -3,6 +3,7 @@
 #include "maillib/Digest.h"
 #include "maillib/MailLibInternal.h"
 #include "maillib/MailStore.h"
+#include "maillib/RestartIndex.h"
 
 #include <cerrno>
 #include <dirent.h>
@@ -152,6 +153,7 @@ void LoadCopies(const std::string& accountFolder, const std::string& accountKey,
     std::unordered_map<std::string, std::string> byId;
     std::vector<std::string> unwanted;
     for (std::string& name : NamesIn(dirFd)) {
+        if (name == kRestartIndexName) continue;
         if (!IsCopyName(name)) {
             unwanted.push_back(std::move(name));
             continue;
