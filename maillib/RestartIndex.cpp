@@ -50,20 +50,13 @@ bool TakeNumber(std::string_view& in, unsigned long long& n)
 
 std::string IndexPath(const std::string& accountFolder) { return JoinPath(accountFolder, kRestartIndexName); }
 
-bool WriteWhole(const std::string& path, const std::string& text)
+bool WriteFile(const std::string& path, const std::string& text)
 {
     ::unlink(path.c_str());
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return false;
-    size_t done = 0;
-    bool ok = true;
-    while (ok && done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        if (ok) done += static_cast<size_t>(n);
-    }
-    return (::close(fd) == 0) && ok;
+    const bool written = WriteWhole(fd, text);
+    return (::close(fd) == 0) && written;
 }
 
 enum class Found { None, Unsound, Read };
@@ -78,13 +71,7 @@ Found ReadOwnFile(const std::string& path, std::string& text)
               st.st_size <= kMaxIndexBytes;
     if (ok) {
         text.resize(static_cast<size_t>(st.st_size));
-        size_t done = 0;
-        while (ok && done < text.size()) {
-            const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            ok = n > 0;
-            if (ok) done += static_cast<size_t>(n);
-        }
+        ok = ReadWhole(fd, text);
     }
     ::close(fd);
     return ok ? Found::Read : Found::Unsound;
@@ -148,7 +135,7 @@ void SaveRestartIndex(const std::string& accountFolder, const std::string& accou
         Put(body, dash == std::string::npos ? std::string_view() : std::string_view(shadow).substr(dash + 1));
     }
     const std::string path = IndexPath(accountFolder), part = path + ".part";
-    if (!WriteWhole(part, kMagic + Sha256Hex(body) + "\n" + body) || ::rename(part.c_str(), path.c_str()) != 0) {
+    if (!WriteFile(part, kMagic + Sha256Hex(body) + "\n" + body) || ::rename(part.c_str(), path.c_str()) != 0) {
         ::unlink(part.c_str());
         ::unlink(path.c_str());
     }
