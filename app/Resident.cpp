@@ -135,7 +135,7 @@ int RunResident(int& argc, char** argv, const CommandLine& commandLine, const QS
     }
     std::unique_ptr<StallProbe> probe;
     if (const QString path = qEnvironmentVariable("FW_BENCH_PROBE"); !path.isEmpty())
-        probe = std::make_unique<StallProbe>(path, task.logic());
+        probe = std::make_unique<StallProbe>(path, task.logic(), qEnvironmentVariable("FW_BENCH_PROBE_STALLS") != "0");
     QString error;
     // Unguarded, the start has already said so; there is nothing to listen for.
     if (guard.Holds() && !guard.Listen(&error))

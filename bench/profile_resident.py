@@ -79,7 +79,7 @@ def main():
             return 0
         if args.tool == "perf":
             data = os.path.join(out, "perf.data")
-            cmd = ["perf", "record", "-q", "-e", "cpu-clock", "-F", "2000", "--call-graph", "dwarf,32768", "-o", data,
+            cmd = ["perf", "record", "-q", "-e", "cpu-clock", "-F", "4000", "--call-graph", "dwarf,32768", "-o", data,
                    "-p", str(res.pid)]
         else:
             data = os.path.join(out, "strace.txt")

@@ -8,6 +8,7 @@
 #include "maillib/MailLibInternal.h"
 #include "maillib/MailStore.h"
 #include "maillib/MailboxSession.h"
+#include "maillib/RestartIndex.h"
 #include "maillib/SignInCredential.h"
 #include "maillib/SkippedMails.h"
 
@@ -189,6 +190,7 @@ private:
         opts.byteCap = limits_.sizeCap;
         opts.bodyLinesOverCap = limits_.truncatedBodyLines;
         std::unique_ptr<MailboxSession> session = OpenMailboxSession(opts);
+        if (!st_->copiesLoaded && !st_->haveLastOrder) TakeUpRestartIndex();
 
         UncachedMails uncached;    // fetched this check but over the cache budget
         bool stoppedEarly = false; // the session ended before every new mail was fetched
@@ -297,6 +299,7 @@ private:
             st_->lastWindow = placeFirst_;
             st_->haveLastOrder = true;
             st_->fullListingAt = now_;
+            SaveRestartIndex(st_->copyFolder, key_, *st_, internal::WallNow());
         }
         // A listing not kept may have lost cached mails already: no promise about it.
         st_->listingComplete = keep && complete;
@@ -324,6 +327,22 @@ private:
             st_->shortcutRefusedAt = now_;
         }
         return false;
+    }
+
+    // What an earlier process's last listing found stands in for this check's own, and the
+    // copies of its mails are taken in (each checked as it is read).
+    void TakeUpRestartIndex()
+    {
+        auto indexed = LoadRestartIndex(st_->copyFolder, key_);
+        if (!indexed) return;
+        st_->lastListing = std::move(indexed->newest);
+        st_->lastState = std::move(indexed->state);
+        st_->lastWindow = indexed->window;
+        st_->haveLastOrder = true;
+        const auto age = std::max(internal::WallNow() - indexed->listedAt, std::chrono::system_clock::duration{});
+        st_->fullListingAt = now_ - std::chrono::duration_cast<Clock::duration>(age);
+        LoadCopies(st_->copyFolder, key_, st_->lastListing, *st_, limits_.cacheBudget);
+        st_->copiesLoaded = true;
     }
 
     // The server renumbered its mails: nothing cached stands for a mail any more.

@@ -1,6 +1,7 @@
 #include "maillib/CurlTransport.h"
 
 #include "maillib/Cancellation.h"
+#include "maillib/TlsSessions.h"
 
 namespace maillib {
 namespace {
@@ -18,6 +19,18 @@ void SetCredentials(CURL* curl, const SessionOptions& options)
     curl_easy_setopt(curl, CURLOPT_LOGIN_OPTIONS, "AUTH=OAUTHBEARER;AUTH=XOAUTH2");
 }
 
+// For a libcurl whose TLS is not OpenSSL's: curl loads the CA files at every connection.
+void NameCaFiles(CURL* curl, const SessionOptions& options)
+{
+    if (options.caFile.empty()) return;
+    // CAINFO replaces the default bundle; the system's hashed directory (curl's default
+    // CAPATH) keeps the public CAs trusted alongside.
+    curl_easy_setopt(curl, CURLOPT_CAINFO, options.caFile.c_str());
+    char* capath = nullptr;
+    curl_easy_getinfo(curl, CURLINFO_CAPATH, &capath);
+    curl_easy_setopt(curl, CURLOPT_CAPATH, capath ? capath : "/etc/ssl/certs");
+}
+
 } // namespace
 
 void SetTransportOptions(CURL* curl, const SessionOptions& options, const char* protocols, char* errorBuffer)
@@ -32,14 +45,7 @@ void SetTransportOptions(CURL* curl, const SessionOptions& options, const char* 
                                                                                : static_cast<long>(CURLUSESSL_ALL));
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!options.caFile.empty()) {
-        // CAINFO replaces the default bundle; the system's hashed directory
-        // (curl's default CAPATH) keeps the public CAs trusted alongside.
-        curl_easy_setopt(curl, CURLOPT_CAINFO, options.caFile.c_str());
-        char* capath = nullptr;
-        curl_easy_getinfo(curl, CURLINFO_CAPATH, &capath);
-        curl_easy_setopt(curl, CURLOPT_CAPATH, capath ? capath : "/etc/ssl/certs");
-    }
+    if (!KeepTlsAcrossChecks(curl, options)) NameCaFiles(curl, options);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
     // Cancellation: the flag is looked at in every progress call, and CancelChecks shuts
     // down the sockets so that a transfer waiting on a silent server wakes at once.

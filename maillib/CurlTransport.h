@@ -1,6 +1,7 @@
 // What every curl handle of a check is set up with, POP3 or IMAP alike: the server and the
 // credentials, TLS required unless plain text is spelled out, the certificate checked against
-// the system's CAs and the receive folder's cacert.pem, and an end when checks are cancelled.
+// the system's CAs and the receive folder's cacert.pem (both kept across checks, with the
+// account's TLS sessions: TlsSessions.h), and an end when checks are cancelled.
 #pragma once
 
 #include "maillib/Pop3Session.h"

@@ -3,6 +3,7 @@
 #include "maillib/Digest.h"
 #include "maillib/MailLibInternal.h"
 #include "maillib/MailStore.h"
+#include "maillib/RestartIndex.h"
 
 #include <cerrno>
 #include <dirent.h>
@@ -83,13 +84,7 @@ bool ReadCopy(int dirFd, const std::string& name, size_t limit, std::string& con
               static_cast<unsigned long long>(st.st_size) <= limit;
     if (ok) {
         content.resize(static_cast<size_t>(st.st_size));
-        size_t done = 0;
-        while (ok && done < content.size()) {
-            const ssize_t n = ::read(fd, content.data() + done, content.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            ok = n > 0;
-            if (ok) done += static_cast<size_t>(n);
-        }
+        ok = ReadWhole(fd, content);
         // A file that grew since fstat is not the copy we wrote.
         char extra = 0;
         ok = ok && ::read(fd, &extra, 1) == 0;
@@ -128,15 +123,8 @@ std::string SaveCopy(const std::string& accountFolder, const std::string& accoun
     int fd = ::open(path.c_str(), flags, 0600);
     if (fd < 0 && errno == EEXIST && ::unlink(path.c_str()) == 0) fd = ::open(path.c_str(), flags, 0600);
     if (fd < 0) return {};
-    size_t done = 0;
-    bool ok = true;
-    while (ok && done < content.size()) {
-        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        if (ok) done += static_cast<size_t>(n);
-    }
-    ok = (::close(fd) == 0) && ok;
+    const bool written = WriteWhole(fd, content);
+    const bool ok = (::close(fd) == 0) && written;
     if (ok) return path;
     ::unlink(path.c_str());
     return {};
@@ -152,6 +140,7 @@ void LoadCopies(const std::string& accountFolder, const std::string& accountKey,
     std::unordered_map<std::string, std::string> byId;
     std::vector<std::string> unwanted;
     for (std::string& name : NamesIn(dirFd)) {
+        if (name == kRestartIndexName) continue;
         if (!IsCopyName(name)) {
             unwanted.push_back(std::move(name));
             continue;

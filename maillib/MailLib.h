@@ -64,8 +64,8 @@ MailList ReadMail(std::string& mailRef, std::string& fieldList, std::string& fol
 
 // Mails fetched are kept, per account, in a private cache folder in the receive folder, so
 // that a restart need not fetch them again. This removes the copies of every account but
-// `accounts` ((server, user) as given to RcvMail), e.g. of accounts no longer configured.
-// Call it before the checks of `folder` start.
+// `accounts` ((server, user) as given to RcvMail), e.g. of accounts no longer configured, and
+// the TLS sessions kept for the others. Call it before the checks of `folder` start.
 void KeepCachedMailsOnlyOf(const std::string& folder, const std::vector<std::pair<std::string, std::string>>& accounts);
 
 // Ends the wait the account (server and user as given to RcvMail) is in, the back-off after a

@@ -24,7 +24,7 @@ struct Limits {
 Limits GetLimits();
 void SetLimits(const Limits& limits);
 
-// Forgets every cached mail (its copies on disk too), back-off and login delay.
+// Forgets every cached mail (its copies on disk too), back-off, login delay and TLS session.
 void ResetState();
 
 // Forgets what this process knows, as a new process would start; the copies on disk stay.

@@ -14,20 +14,6 @@
 namespace maillib {
 namespace {
 
-bool WriteWhole(int fd, const std::string& data)
-{
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Writes to a temporary name in the folder, then renames: a reader never sees half a mail.
 bool SaveFile(const std::string& folder, const std::string& name, const std::string& data, std::string& error)
 {
@@ -125,6 +111,30 @@ bool PlaceFile(const std::string& folder, const std::string& name, Cached* cache
 }
 
 } // namespace
+
+bool WriteWhole(int fd, std::string_view data)
+{
+    size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool ReadWhole(int fd, std::string& into)
+{
+    size_t done = 0;
+    while (done < into.size()) {
+        const ssize_t n = ::read(fd, into.data() + done, into.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
 
 std::string JoinPath(const std::string& folder, const std::string& name)
 {

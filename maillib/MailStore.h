@@ -8,6 +8,7 @@
 
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace maillib {
@@ -15,6 +16,11 @@ namespace maillib {
 using UncachedMails = std::map<std::string, std::string, std::less<>>;
 
 std::string JoinPath(const std::string& folder, const std::string& name);
+
+// All of `data` written to `fd`, or false.
+bool WriteWhole(int fd, std::string_view data);
+// `into.size()` bytes read from `fd` into `into`, or false (also when the file ends sooner).
+bool ReadWhole(int fd, std::string& into);
 
 // The receive folder's private cache folder (made, mode 0700, on first use in this process,
 // when it also clears what an earlier process left half-written), or empty when the name is

@@ -13,6 +13,7 @@
 #include "maillib/PasswordMask.h"
 #include "maillib/Pop3Session.h"
 #include "maillib/ServerAddress.h"
+#include "maillib/TlsSessions.h"
 
 #include <cstdint>
 #include <mutex>
@@ -109,6 +110,7 @@ namespace internal {
 void ResetState()
 {
     ForgetAccounts(/*dropCopies=*/true);
+    KeepTlsSessionsOnlyOf({});
     ForgetCacheFolders();
     ForgetReported();
     ClearCancel();
@@ -117,6 +119,7 @@ void ResetState()
 void ForgetProcessState()
 {
     ForgetAccounts(/*dropCopies=*/false);
+    KeepTlsSessionsOnlyOf({});
     ForgetCacheFolders();
     ForgetReported();
     ClearCancel();
@@ -196,6 +199,7 @@ void KeepCachedMailsOnlyOf(const std::string& folder, const std::vector<std::pai
         if (auto address = ParseServer(charset::Trim(server)); address && !charset::Trim(user).empty())
             keys.push_back(AccountKey(*address, charset::Trim(user)));
     RemoveOtherAccounts(CacheRoot(charset::Trim(folder)), keys);
+    KeepTlsSessionsOnlyOf(keys);
 }
 
 MailList ReadMail(std::string& mailRef, std::string& fieldList, std::string& /*folder*/)

@@ -56,7 +56,7 @@ app=""
 [ "$rc" -eq 0 ] || fail "ferrowick exited with $rc on SIGTERM"
 [ "$(find "$work/prog/maildata" -maxdepth 1 -name '*.txt' | wc -l)" -eq 0 ] || fail "mail files left after exit"
 cache="$work/prog/maildata/.fw-cache"
-[ "$(find "$cache" -type f | wc -l)" -eq 4 ] || fail "expected 4 cached copies: $(find "$cache" -type f)"
+[ "$(find "$cache" -type f ! -name restart-index | wc -l)" -eq 4 ] || fail "expected 4 cached copies: $(find "$cache" -type f)"
 [ -z "$(find "$cache" -type f ! -perm 600)" ] || fail "a cached copy is readable by others"
 [ -z "$(find "$cache" -type d ! -perm 700)" ] || fail "a cache folder is open to others"
 

@@ -24,6 +24,9 @@ struct TestCertificate {
 };
 const TestCertificate& LoopbackCertificate();
 
+// How many TLS handshakes of this process's servers resumed a session instead of making one.
+long ResumedHandshakes();
+
 // One accepted connection, in clear text or TLS.
 class Channel {
 public:

@@ -158,8 +158,8 @@ private Q_SLOTS:
             << Kind::Ok;
         QTest::newRow("STATUS refused: listed")
             << "refuse status" << QStringList{Session({kStatus, examine, search, "LOGOUT"})} << abc << Kind::Ok;
-        QTest::newRow("restart: the cache is read, nothing fetched")
-            << "restart" << QStringList{Session({examine, search, "LOGOUT"})} << abc << Kind::Ok;
+        QTest::newRow("restart: the index and the cache are read, nothing fetched")
+            << "restart" << QStringList{Session({kStatus, "LOGOUT"})} << abc << Kind::Ok;
         QTest::newRow("mailbox gone") << "remove mailbox" << QStringList{Session({kStatus, "LOGOUT"})} << QStringList{}
                                       << Kind::NoMailbox;
         QTest::newRow("a watcher idles: no connection") << "watch" << QStringList{} << abc << Kind::Ok;

@@ -2,6 +2,7 @@
 // IDLE, sign-in security, mailbox names. No transcript may hold a command that changes a
 // mailbox or marks mail read.
 #include "tests/maillib/FakeImapServer.h"
+#include "tests/maillib/FakeMailClock.h"
 #include "maillib/Cancellation.h"
 #include "maillib/ImapDialogue.h"
 #include "maillib/MailLibInternal.h"
@@ -195,34 +196,40 @@ private Q_SLOTS:
         QTest::addColumn<QString>("knob");
         QTest::addColumn<Kind>("failure"); // Ok: the dialogue opens
         QTest::addColumn<QStringList>("transcript");
+        QTest::addColumn<bool>("goodFirst"); // a good sign-in to the same server came before
         using T = FakeImapServer::Tls;
         const QString plain = "AUTHENTICATE PLAIN AHVAZXhhbXBsZS5qcABzZWNyZXQ=";
-        QTest::newRow("STARTTLS stripped") << T::None << "imap"
-                                           << "" << Kind::NoStls << QStringList{"A001 CAPABILITY"};
-        QTest::newRow("STARTTLS refused")
-            << T::StartTls << "imap"
-            << "refuse starttls" << Kind::NoStls << QStringList{"A001 CAPABILITY", "A002 STARTTLS"};
-        QTest::newRow("data injected after STARTTLS")
-            << T::StartTls << "imap"
-            << "inject" << Kind::ServerError << QStringList{"A001 CAPABILITY", "A002 STARTTLS"};
-        QTest::newRow("LOGINDISABLED before STARTTLS")
-            << T::StartTls << "imap"
-            << "login disabled" << Kind::Ok
-            << QStringList{"A001 CAPABILITY", "A002 STARTTLS", "A003 CAPABILITY", "A004 " + plain, "F1 LOGOUT"};
-        QTest::newRow("LOGINDISABLED in clear text")
-            << T::None << "insecure-imap"
-            << "login disabled" << Kind::LoginRefused << QStringList{"A001 CAPABILITY"};
-        QTest::newRow("LOGIN without SASL, no IDLE")
-            << T::Implicit << "imaps"
-            << "no sasl" << Kind::Ok << QStringList{"A001 CAPABILITY", "A002 LOGIN u@example.jp secret", "F1 LOGOUT"};
-        QTest::newRow("implicit TLS to a clear server") << T::None << "imaps"
-                                                        << "" << Kind::CannotConnect << QStringList{"<binary>"};
-        QTest::newRow("certificate not trusted") << T::Implicit << "imaps"
-                                                 << "no ca" << Kind::CertificateNotTrusted << QStringList{"<no TLS>"};
-        QTest::newRow("wrong password") << T::Implicit << "imaps"
-                                        << "wrong password" << Kind::LoginRefused
-                                        << QStringList{"A001 CAPABILITY",
-                                                       "A002 AUTHENTICATE PLAIN AHVAZXhhbXBsZS5qcAB3cm9uZw=="};
+        const QStringList signedIn{"A001 CAPABILITY", "A002 " + plain, "F1 LOGOUT"};
+        // What a first sign-in kept (the TLS session, the trusted certificates) must not let
+        // the next one past a check it would fail on its own.
+        auto row = [](const char* name, T tls, const QString& scheme, const QString& knob, Kind failure,
+                      const QStringList& transcript, bool alsoSecond) {
+            QTest::newRow(name) << tls << scheme << knob << failure << transcript << false;
+            if (alsoSecond)
+                QTest::addRow("%s, second sign-in", name) << tls << scheme << knob << failure << transcript << true;
+        };
+        row("STARTTLS stripped", T::StartTls, "imap", "strip starttls", Kind::NoStls, {"A001 CAPABILITY"}, true);
+        row("STARTTLS refused", T::StartTls, "imap", "refuse starttls", Kind::NoStls,
+            {"A001 CAPABILITY", "A002 STARTTLS"}, true);
+        row("data injected after STARTTLS", T::StartTls, "imap", "inject", Kind::ServerError,
+            {"A001 CAPABILITY", "A002 STARTTLS"}, true);
+        row("LOGINDISABLED before STARTTLS", T::StartTls, "imap", "login disabled", Kind::Ok,
+            {"A001 CAPABILITY", "A002 STARTTLS", "A003 CAPABILITY", "A004 " + plain, "F1 LOGOUT"}, false);
+        row("LOGINDISABLED in clear text", T::None, "insecure-imap", "login disabled", Kind::LoginRefused,
+            {"A001 CAPABILITY"}, false);
+        row("LOGIN without SASL, no IDLE", T::Implicit, "imaps", "no sasl", Kind::Ok,
+            {"A001 CAPABILITY", "A002 LOGIN u@example.jp secret", "F1 LOGOUT"}, false);
+        row("implicit TLS to a clear server", T::None, "imaps", "", Kind::CannotConnect, {"<binary>"}, false);
+        row("certificate not trusted", T::Implicit, "imaps", "no ca", Kind::CertificateNotTrusted, {"<no TLS>"}, true);
+        row("certificate expired", T::Implicit, "imaps", "expired", Kind::CertificateNotTrusted, {"<no TLS>"}, true);
+        // The handshake completes; the name is checked after it, before a word is sent.
+        row("name not in the certificate", T::Implicit, "imaps", "other name", Kind::CertificateNotTrusted, {}, false);
+        row("wrong password", T::Implicit, "imaps", "wrong password", Kind::LoginRefused,
+            {"A001 CAPABILITY", "A002 AUTHENTICATE PLAIN AHVAZXhhbXBsZS5qcAB3cm9uZw=="}, false);
+        // The session of the first sign-in is taken up again (after STARTTLS, libcurl 7.88 does
+        // not take one up).
+        QTest::newRow("second sign-in, implicit TLS") << T::Implicit << "imaps"
+                                                      << "" << Kind::Ok << signedIn << true;
     }
 
     // Without TLS where it is required no credentials go; nothing said in clear text before
@@ -234,17 +241,39 @@ private Q_SLOTS:
         QFETCH(QString, knob);
         QFETCH(Kind, failure);
         QFETCH(QStringList, transcript);
+        QFETCH(bool, goodFirst);
+        maillib::internal::ResetState(); // no session kept from another test's server
+        FakeMailClock clock;
         server_->tls = tls;
-        if (knob == "refuse starttls") server_->hook = ReplyOnce("STARTTLS", "%T NO not now\r\n");
+        if (knob == "other name") server_->address = "127.0.0.2";
+        // Faults from the checked sign-in on; the good one before it sees none.
+        const int faulty = goodFirst ? 1 : 0;
+        auto from = [faulty](FakeImapServer::Hook hook) -> FakeImapServer::Hook {
+            return [faulty, hook](const std::string& line, int connection) -> std::optional<FakeReply> {
+                return connection < faulty ? std::nullopt : hook(line, connection);
+            };
+        };
+        if (knob == "refuse starttls") server_->hook = from(ReplyOnce("STARTTLS", "%T NO not now\r\n"));
+        if (knob == "strip starttls")
+            server_->hook = from(ReplyOnce("CAPABILITY", "* CAPABILITY IMAP4rev1 AUTH=PLAIN\r\n%T OK done\r\n"));
         // A reply to the CAPABILITY the client will send after TLS, and one to its sign-in.
         if (knob == "inject")
-            server_->afterStartTls = "* CAPABILITY IMAP4rev1 AUTH=PLAIN\r\nA003 OK done\r\nA004 OK Logged in\r\n";
+            server_->hook = from(ReplyOnce("STARTTLS", "%T OK begin\r\n* CAPABILITY IMAP4rev1 AUTH=PLAIN\r\n"
+                                                       "A003 OK done\r\nA004 OK Logged in\r\n"));
         server_->loginDisabledInClear = knob == "login disabled";
         if (knob == "no sasl") server_->capabilities = {"IMAP4rev1"};
         QVERIFY(server_->start());
-        auto options = Options(scheme.toStdString() + "://127.0.0.1:" + std::to_string(server_->port()), 2000ms);
+        const std::string host = knob == "other name" ? "127.0.0.2" : "127.0.0.1";
+        auto options = Options(scheme.toStdString() + "://" + host + ":" + std::to_string(server_->port()), 2000ms);
+        if (goodFirst) {
+            Dialogue good(options, 64 * 1024);
+            QVERIFY(good.Open().ok());
+            good.Logout();
+        }
         if (knob == "no ca") options.caFile.clear();
         if (knob == "wrong password") options.password = "wrong";
+        if (knob == "expired") clock.Advance(8 * 24h); // the test certificate is good for 7 days
+        const long resumedBefore = ResumedHandshakes();
         Dialogue d(options, 64 * 1024);
         Reply r = d.Open();
         QCOMPARE(r.ok() ? Kind::Ok : r.failure, failure);
@@ -256,6 +285,7 @@ private Q_SLOTS:
         }
         server_->stop();
         QCOMPARE(Q(server_->lastTranscript()), transcript);
+        QCOMPARE(ResumedHandshakes() - resumedBefore, goodFirst && r.ok() ? 1L : 0L);
     }
 
     void idle_data()

@@ -16,6 +16,7 @@ using namespace std::chrono_literals;
 namespace {
 
 const QStringList kLogin{"CAPA", "USER u@example.jp", "PASS secret"};
+constexpr char kIndexName[] = "restart-index";
 
 std::string MailFor(const std::string& uid, const std::string& account = "one")
 {
@@ -81,17 +82,18 @@ private Q_SLOTS:
         }
         QCOMPARE(QFileInfo(copies().first()).dir().path().section(u'/', -2, -2), QStringLiteral(".fw-cache"));
 
+        // The last listing's index stands in for a listing: the steady check's question.
         Restart();
         auto refs = check(s);
         QVERIFY(refs);
-        QCOMPARE(LastDialogue(s), Dialogue({"UIDL", "QUIT"}));
+        QCOMPARE(LastDialogue(s), Dialogue({"STAT", "UIDL 3", "QUIT"}));
         QCOMPARE(contents(*refs), (std::vector<std::string>{MailFor("c"), MailFor("b"), MailFor("a")}));
 
         // Deleted while the program was not running: its copy goes at the first check.
         Restart();
         s.setMails(Mailbox({"a", "c"}));
         refs = check(s);
-        QCOMPARE(LastDialogue(s), Dialogue({"UIDL", "QUIT"}));
+        QCOMPARE(LastDialogue(s), Dialogue({"STAT", "UIDL", "QUIT"}));
         QCOMPARE(contents(*refs), (std::vector<std::string>{MailFor("c"), MailFor("a")}));
         QCOMPARE(copies().size(), 2);
 
@@ -170,7 +172,7 @@ private Q_SLOTS:
         Restart();
         auto refs = check(s);
         QVERIFY(refs);
-        QCOMPARE(LastDialogue(s), Dialogue({"UIDL", "LIST", "TOP 2 1000000", "QUIT"}));
+        QCOMPARE(LastDialogue(s), Dialogue({"STAT", "UIDL 2", "LIST", "TOP 2 1000000", "QUIT"}));
         QCOMPARE(contents(*refs), (std::vector<std::string>{MailFor("b"), MailFor("a")}));
         // The bad copy is gone, a good one in its place; what lay outside is untouched.
         QCOMPARE(copies().size(), 2);
@@ -178,7 +180,70 @@ private Q_SLOTS:
         if (damage == u"symlink" || damage == u"folder") QCOMPARE(FileBytes(outside.toStdString()), MailFor("b"));
         Restart();
         QVERIFY(check(s));
+        QCOMPARE(LastDialogue(s), Dialogue({"STAT", "UIDL 2", "QUIT"}));
+    }
+
+    void unsoundIndexIsDroppedAndTheMailboxListed_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::newRow("one byte changed") << "flip";
+        QTest::newRow("truncated") << "truncate";
+        QTest::newRow("emptied") << "empty";
+        QTest::newRow("another account's") << "foreign";
+        QTest::newRow("readable by others") << "mode";
+        QTest::newRow("another user's file") << "owner";
+        QTest::newRow("a link to an index elsewhere") << "symlink";
+    }
+
+    void unsoundIndexIsDroppedAndTheMailboxListed()
+    {
+        QFETCH(QString, damage);
+        FakePop3Server s, other;
+        s.setMails(Mailbox({"a", "b"}));
+        other.setMails(Mailbox({"a", "b"}, "two"));
+        QVERIFY(s.start() && other.start());
+        QVERIFY(check(s));
+        QVERIFY(check(other));
+        // The folders' names are hashes of the accounts: which is whose, their copies say.
+        const bool firstIsOne = FileBytes(copies().first().toStdString()).find(" of one") != std::string::npos;
+        const QString index = QFileInfo(firstIsOne ? copies().first() : copies().last()).dir().filePath(kIndexName);
+        const QString otherIndex =
+            QFileInfo(firstIsOne ? copies().last() : copies().first()).dir().filePath(kIndexName);
+        QVERIFY(index != otherIndex);
+        QCOMPARE(ModeOf(index), 0600u);
+        QFile f(index);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QByteArray bytes = f.readAll();
+        f.close();
+        const QString outside = dir_->path() + QStringLiteral("/outside");
+        auto rewrite = [&](const QByteArray& to) {
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(to);
+            f.close();
+        };
+        if (damage == u"flip") rewrite(bytes.replace(bytes.size() - 1, 1, bytes.endsWith('1') ? "2" : "1"));
+        if (damage == u"truncate") rewrite(bytes.left(bytes.size() - 5));
+        if (damage == u"empty") rewrite({});
+        if (damage == u"foreign") QVERIFY(QFile::remove(index) && QFile::copy(otherIndex, index));
+        if (damage == u"mode") QCOMPARE(::chmod(QFile::encodeName(index).constData(), 0644), 0);
+        if (damage == u"owner") {
+            if (::geteuid() != 0) QSKIP("giving a file to another user needs root");
+            QCOMPARE(::chown(QFile::encodeName(index).constData(), 65534, 65534), 0);
+        }
+        if (damage == u"symlink") QVERIFY(QFile::rename(index, outside) && QFile::link(outside, index));
+
+        Restart();
+        auto refs = check(s);
+        QVERIFY(refs);
+        // Listed as without an index; the copies, sound, are still used.
         QCOMPARE(LastDialogue(s), Dialogue({"UIDL", "QUIT"}));
+        QCOMPARE(contents(*refs), (std::vector<std::string>{MailFor("b"), MailFor("a")}));
+        QVERIFY(!QFileInfo(index).isSymLink());
+        QCOMPARE(ModeOf(index), 0600u);
+        if (damage == u"symlink") QCOMPARE(FileBytes(outside.toStdString()), bytes.toStdString());
+        Restart();
+        QVERIFY(check(s));
+        QCOMPARE(LastDialogue(s), Dialogue({"STAT", "UIDL 2", "QUIT"}));
     }
 
     void neverAnotherAccountsMail()
@@ -202,11 +267,12 @@ private Q_SLOTS:
         Restart();
         auto refs = check(one);
         QVERIFY(refs);
-        QCOMPARE(LastDialogue(one), Dialogue({"UIDL", "LIST", "TOP 1 1000000", "QUIT"}));
+        QCOMPARE(LastDialogue(one), Dialogue({"STAT", "UIDL 1", "LIST", "TOP 1 1000000", "QUIT"}));
         QCOMPARE(contents(*refs), std::vector<std::string>{MailFor("a", "one")});
-        QCOMPARE(QDir(QFileInfo(copyOne).path()).entryList(QDir::Files), QStringList{QFileInfo(copyOne).fileName()});
+        QCOMPARE(QDir(QFileInfo(copyOne).path()).entryList(QDir::Files),
+                 (QStringList{QFileInfo(copyOne).fileName(), kIndexName}));
         refs = check(two);
-        QCOMPARE(LastDialogue(two), Dialogue({"UIDL", "QUIT"}));
+        QCOMPARE(LastDialogue(two), Dialogue({"STAT", "UIDL 1", "QUIT"}));
         QCOMPARE(contents(*refs), std::vector<std::string>{MailFor("a", "two")});
     }
 
@@ -245,7 +311,7 @@ private Q_SLOTS:
         Restart();
         auto refs = check(s);
         QVERIFY(refs);
-        QCOMPARE(LastDialogue(s), Dialogue({"UIDL", "LIST", "TOP 2 1000000", "TOP 1 1000000", "QUIT"}));
+        QCOMPARE(LastDialogue(s), Dialogue({"STAT", "UIDL 4", "LIST", "TOP 2 1000000", "TOP 1 1000000", "QUIT"}));
         QCOMPARE(contents(*refs), (std::vector<std::string>{MailFor("d"), MailFor("c"), MailFor("b"), MailFor("a")}));
         QCOMPARE(copies().size(), 2);
     }
@@ -272,7 +338,7 @@ private Q_SLOTS:
         // A restart takes in the copies of the newest two only.
         Restart();
         refs = checkNewest(s, 2);
-        QCOMPARE(LastDialogue(s), Dialogue({"UIDL", "QUIT"}));
+        QCOMPARE(LastDialogue(s), Dialogue({"STAT", "UIDL 5", "QUIT"}));
         QCOMPARE(contents(*refs).front(), MailFor("e"));
     }
 
@@ -322,7 +388,8 @@ private:
         return maillib::RcvMail(server, user, password, mode, folder, status, placeFirst);
     }
 
-    // Every regular file under the cache folder, links not followed.
+    // Every regular file under the cache folder but the accounts' restart indexes, links not
+    // followed.
     QStringList copies() const
     {
         QStringList out;
@@ -330,7 +397,7 @@ private:
                         QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QString path = it.next();
-            if (!QFileInfo(path).isSymLink()) out << path;
+            if (!QFileInfo(path).isSymLink() && it.fileName() != QLatin1String(kIndexName)) out << path;
         }
         out.sort();
         return out;

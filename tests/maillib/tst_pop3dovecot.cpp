@@ -155,13 +155,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("ca"); // "", "other"
         QTest::addColumn<QString>("password");
         QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("goodFirst"); // a good check, then cacert.pem rewritten as the row has it
         using K = maillib::AccountStatus::Kind;
         QTest::newRow("no CA file") << ""
-                                    << "pass3" << int(K::CertificateNotTrusted);
+                                    << "pass3" << int(K::CertificateNotTrusted) << false;
+        QTest::newRow("no CA file, removed after a good check") << ""
+                                                                << "pass3" << int(K::CertificateNotTrusted) << true;
         QTest::newRow("wrong CA") << "other"
-                                  << "pass3" << int(K::CertificateNotTrusted);
+                                  << "pass3" << int(K::CertificateNotTrusted) << false;
+        QTest::newRow("wrong CA, rewritten after a good check") << "other"
+                                                                << "pass3" << int(K::CertificateNotTrusted) << true;
         QTest::newRow("wrong password") << "right"
-                                        << "wrong" << int(K::LoginRefused);
+                                        << "wrong" << int(K::LoginRefused) << false;
     }
 
     void failuresAreClean()
@@ -169,14 +174,29 @@ private Q_SLOTS:
         QFETCH(QString, ca);
         QFETCH(QString, password);
         QFETCH(int, kind);
+        QFETCH(bool, goodFirst);
         maillib::internal::ResetState();
         deliver("user3", demoMails().mid(0, 1));
         QTemporaryDir folder;
-        if (!ca.isEmpty()) {
-            QDir(folder.path()).mkpath("INI");
-            QVERIFY(QFile::copy(ca == "other" ? env_["OTHER_CA_FILE"] : env_["CA_FILE"],
-                                folder.filePath("INI/cacert.pem")));
-        }
+        QDir(folder.path()).mkpath("INI");
+        const QString caCopy = folder.filePath("INI/cacert.pem");
+        // Rewritten in place, as an editor would: the same file, other certificates.
+        auto trust = [&](const QString& which) {
+            QFile from(which == "other" ? env_["OTHER_CA_FILE"] : env_["CA_FILE"]), to(caCopy);
+            QVERIFY(from.open(QIODevice::ReadOnly) && to.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QVERIFY(to.write(from.readAll()) > 0);
+        };
+        // What the first check keeps must not carry the next one past its certificate check.
+        auto goodCheck = [&] {
+            trust("right");
+            auto good = Receive(pop3s(), "user3", "pass3", folder.path());
+            QVERIFY(good);
+            for (const auto& path : *good) QFile::remove(QString::fromStdString(path));
+            if (ca.isEmpty()) QVERIFY(QFile::remove(caCopy));
+            else trust(ca);
+        };
+        if (goodFirst) goodCheck();
+        else if (!ca.isEmpty()) trust(ca);
         StderrCapture err;
         auto refs = Receive(pop3s(), "user3", password.toStdString(), folder.path());
         std::string log = err.text();
@@ -187,6 +207,7 @@ private Q_SLOTS:
 
         // The same check with its status: the reason, as a kind.
         maillib::internal::ResetState();
+        if (goodFirst) goodCheck();
         std::string server = pop3s(), user = "user3", pw = password.toStdString(), mode = "SAVEALL",
                     dir = folder.path().toStdString();
         maillib::AccountStatus status;

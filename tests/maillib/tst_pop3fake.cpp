@@ -891,7 +891,8 @@ private Q_SLOTS:
         s.setMails({});
         QVERIFY(Receive(Plain(s), kUser, "secret", dir_.path()));
         QDirIterator copies(cache.filePath(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-        QVERIFY2(!copies.hasNext(), qPrintable(copies.hasNext() ? copies.next() : QString()));
+        while (copies.hasNext())
+            QVERIFY2(copies.next().endsWith("/restart-index"), qPrintable(copies.filePath())); // the empty listing's
     }
 
     void placesOnlyTheNewestMailsWhenAsked_data()
