@@ -18,7 +18,6 @@
 
 namespace maillib {
 
-
 struct Cached {
     std::string content;
     // The mail's copy in the account's cache folder, which checks link into the receive

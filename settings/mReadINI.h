@@ -14,7 +14,6 @@ inline QString LogPath;     // the day log of this run
 inline QString DummySource; // placeholder delivered with the program, never changed
 inline QString DummyPath;   // its working copy inside the receive folder
 
-
 constexpr qint16 kDefaultInterval = SettingsKeys::Get(SettingsKeys::Id::Interval).defaultNumber;
 constexpr qint16 kDefaultDisplaySeconds = SettingsKeys::Get(SettingsKeys::Id::DisplaySeconds).defaultNumber;
 constexpr qint16 kDefaultAutoClose = SettingsKeys::Get(SettingsKeys::Id::AutoClose).defaultNumber;
