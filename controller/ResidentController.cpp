@@ -238,6 +238,7 @@ void ResidentController::ApplyCheck()
     announced_ = 0;
 
     holdReceiveFolder(true);
+    const WorkFolders::DayLogBatch dayLogBatch;
     for (int k = 1; k <= 5; ++k) {
         const AccountResult& result = results_[static_cast<std::size_t>(k)];
         if (!result.mails) continue;

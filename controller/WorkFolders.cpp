@@ -33,8 +33,9 @@ struct DayLog {
     dev_t device = 0;
     ino_t inode = 0;
     qint64 readUpTo = 0; // bytes of the file taken into `keys`, up to a line break
-    qint64 size = -1;    // the file's size when last seen
     bool appendFailing = false;
+    int batches = 0;        // DayLogBatch objects alive
+    bool batchRead = false; // the file was read since the outermost batch began
 };
 
 DayLog& dayLog()
@@ -46,8 +47,10 @@ DayLog& dayLog()
 void resetDayLog(const QString& path)
 {
     DayLog& log = dayLog();
+    const int batches = log.batches;
     log = DayLog();
     log.path = path;
+    log.batches = batches;
 }
 
 void takeLines(DayLog& log, const QByteArray& bytes)
@@ -82,7 +85,6 @@ void refreshDayLog(DayLog& log)
         log.inode = st.st_ino;
         log.readUpTo = 0;
     }
-    log.size = st.st_size;
     if (st.st_size == log.readUpTo) {
         ::close(fd);
         return;
@@ -156,18 +158,18 @@ bool LookUpOrAppend(const QString& key)
 {
     DayLog& log = dayLog();
     if (log.path != mReadINI::LogPath) resetDayLog(mReadINI::LogPath);
-    refreshDayLog(log);
+    if (!log.batchRead) {
+        refreshDayLog(log);
+        log.batchRead = log.batches > 0;
+    }
     const QString wanted = TextUtil::TrimSpaces(key);
     if (log.keys.contains(wanted)) return true;
     log.keys.insert(wanted);
     const QByteArray line = key.toUtf8() + kEol;
     QString error;
     if (FileOps::AppendToFile(log.path, line, &error)) {
-        // Our own line needs no reading back when the file held nothing unread before it.
-        if (log.size == log.readUpTo) {
-            takeLines(log, line);
-            log.size = log.readUpTo;
-        }
+        // Our line is read back with whatever else was added, at the next reading: assuming
+        // it is the next line would misplace the reading offset after anyone else's line.
         log.appendFailing = false;
     } else if (!log.appendFailing) {
         log.appendFailing = true;
@@ -175,6 +177,14 @@ bool LookUpOrAppend(const QString& key)
             QStringLiteral("%1; mails already announced are remembered until the program ends").arg(error));
     }
     return false;
+}
+
+DayLogBatch::DayLogBatch() { ++dayLog().batches; }
+
+DayLogBatch::~DayLogBatch()
+{
+    DayLog& log = dayLog();
+    if (--log.batches == 0) log.batchRead = false;
 }
 
 int RemoveOldMailCopies(const QString& programFolder)

@@ -22,6 +22,16 @@ bool StartDayLog(QString* error = nullptr);
 // The file is read once; later look-ups read only what was added to it since.
 bool LookUpOrAppend(const QString& key);
 
+// Held while one check's mails are looked up: the file is read for lines added by others
+// once, at the first look-up, instead of at every one (our own lines are taken as written).
+class DayLogBatch {
+public:
+    DayLogBatch();
+    ~DayLogBatch();
+    DayLogBatch(const DayLogBatch&) = delete;
+    DayLogBatch& operator=(const DayLogBatch&) = delete;
+};
+
 // Deletes the mail copies an older version kept loose in maildata/.fw-cache (copies now live in
 // a folder per account, which the mail library looks after): only files named as it named
 // them, only in a real folder of ours, never through a link. RepairInstallation calls it.

@@ -89,7 +89,7 @@ public:
         UidList all;
         for (uint32_t uid : uids) all.Add(uid, MailId(uidValidity_, uid));
         all.Finish();
-        out.newest = all.Newest(window);
+        out.newest = std::move(all).Newest(window);
         out.state.count = uids.size();
         out.state.mark = internal::ImapMark(counts.uidValidity, counts.uidNext);
         // A mail that came between EXAMINE and SEARCH is listed but not in the mark: the next

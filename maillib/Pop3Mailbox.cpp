@@ -109,7 +109,7 @@ public:
                 out.state.count = all.size();
                 // Distinct numbers up to the largest, as many as listed: exactly 1..count.
                 out.state.known = all.size() == tailNumber;
-                out.newest = all.Newest(window);
+                out.newest = std::move(all).Newest(window);
                 return {};
             }
             if (r.kind != Pop3Reply::Kind::ServerErr) return From(r);

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstdio>
 #include <fcntl.h>
+#include <initializer_list>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,12 +51,14 @@ bool TakeNumber(std::string_view& in, unsigned long long& n)
 
 std::string IndexPath(const std::string& accountFolder) { return JoinPath(accountFolder, kRestartIndexName); }
 
-bool WriteFile(const std::string& path, const std::string& text)
+// Written piece by piece: a listing of a huge mailbox is not copied once more to be written.
+bool WriteFile(const std::string& path, std::initializer_list<std::string_view> pieces)
 {
     ::unlink(path.c_str());
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return false;
-    const bool written = WriteWhole(fd, text);
+    bool written = true;
+    for (std::string_view piece : pieces) written = written && WriteWhole(fd, piece);
     return (::close(fd) == 0) && written;
 }
 
@@ -109,11 +112,45 @@ std::optional<IndexedListing> Parse(std::string_view text, const std::string& ac
 
 } // namespace
 
+namespace {
+
+// What the index says of one listed mail: its number and id, and for a mail with a copy the
+// copy's size and content tag (empty otherwise).
+struct IndexEntry {
+    unsigned long number;
+    std::string_view id;
+    std::string size;
+    std::string_view tag;
+};
+
+IndexEntry EntryOf(const AccountState& st, size_t i)
+{
+    IndexEntry e{st.lastListing.Number(i), st.lastListing.Id(i), {}, {}};
+    const auto cached = st.mails.find(e.id);
+    if (cached == st.mails.end() || cached->second.shadow.empty()) return e;
+    e.size = std::to_string(cached->second.content.size());
+    const std::string_view shadow = cached->second.shadow;
+    const size_t dash = shadow.rfind('-');
+    if (dash != std::string_view::npos) e.tag = shadow.substr(dash + 1);
+    return e;
+}
+
+} // namespace
+
 void SaveRestartIndex(const std::string& accountFolder, const std::string& accountKey, const AccountState& st,
                       std::chrono::system_clock::time_point listedAt)
 {
     if (accountFolder.empty()) return;
+    // Sized first: growing by doubling would hold two copies of a huge listing for a while.
+    const auto fieldBytes = [](size_t n) { return std::to_string(n).size() + 1 + n; };
+    size_t bytes = 512 + st.lastState.mark.size() + st.lastState.note.size();
+    for (size_t i = 0; i < st.lastListing.size(); ++i) {
+        const IndexEntry e = EntryOf(st, i);
+        bytes += fieldBytes(std::to_string(e.number).size()) + fieldBytes(e.id.size()) + fieldBytes(e.size.size()) +
+                 fieldBytes(e.tag.size());
+    }
     std::string body;
+    body.reserve(bytes);
     Put(body, Sha256Hex(accountKey));
     PutNumber(body, st.lastWindow);
     PutNumber(body, st.lastState.known ? 1 : 0);
@@ -124,18 +161,14 @@ void SaveRestartIndex(const std::string& accountFolder, const std::string& accou
     PutNumber(body, static_cast<unsigned long long>(std::max<long long>(0, seconds)));
     PutNumber(body, st.lastListing.size());
     for (size_t i = 0; i < st.lastListing.size(); ++i) {
-        const std::string_view id = st.lastListing.Id(i);
-        PutNumber(body, st.lastListing.Number(i));
-        Put(body, id);
-        const auto cached = st.mails.find(id);
-        const bool copied = cached != st.mails.end() && !cached->second.shadow.empty();
-        Put(body, copied ? std::to_string(cached->second.content.size()) : std::string());
-        const std::string& shadow = copied ? cached->second.shadow : std::string();
-        const size_t dash = shadow.rfind('-');
-        Put(body, dash == std::string::npos ? std::string_view() : std::string_view(shadow).substr(dash + 1));
+        const IndexEntry e = EntryOf(st, i);
+        PutNumber(body, e.number);
+        Put(body, e.id);
+        Put(body, e.size);
+        Put(body, e.tag);
     }
     const std::string path = IndexPath(accountFolder), part = path + ".part";
-    if (!WriteFile(part, kMagic + Sha256Hex(body) + "\n" + body) || ::rename(part.c_str(), path.c_str()) != 0) {
+    if (!WriteFile(part, {kMagic, Sha256Hex(body), "\n", body}) || ::rename(part.c_str(), path.c_str()) != 0) {
         ::unlink(part.c_str());
         ::unlink(path.c_str());
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <utility>
 
 namespace maillib {
 namespace {
@@ -127,7 +128,16 @@ bool UidList::Contains(std::string_view id) const
     return false;
 }
 
-UidList UidList::Newest(size_t window) const
+UidList UidList::Newest(size_t window) &&
+{
+    if (window < entries_.size()) return std::as_const(*this).Newest(window);
+    std::stable_sort(entries_.begin(), entries_.end(),
+                     [](const Entry& a, const Entry& b) { return a.number > b.number; });
+    RenameRepeats(false); // only rebuilds the index: numbers and ids are unique already
+    return std::move(*this);
+}
+
+UidList UidList::Newest(size_t window) const&
 {
     std::vector<uint32_t> order(entries_.size());
     std::iota(order.begin(), order.end(), 0u);

@@ -25,7 +25,10 @@ public:
     std::string_view Id(size_t i) const;
     bool Contains(std::string_view id) const; // after Finish
     // The entries of the `window` highest message numbers, the highest first (after Finish).
-    UidList Newest(size_t window) const;
+    UidList Newest(size_t window) const&;
+    // The same from a list no longer needed: a window that takes every entry reorders this
+    // list's entries instead of copying a listing of maybe hundreds of thousands of ids.
+    UidList Newest(size_t window) &&;
 
 private:
     struct Entry {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -153,16 +154,28 @@ bool DeleteFileInFolder(const QString& path, const QString& folder, int folderFd
 
 int DeleteTxtFiles(const QString& folder)
 {
-    QDir dir(folder);
-    int removed = 0;
-    const QFileInfoList entries =
-        dir.entryInfoList({QStringLiteral("*.txt")}, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo& entry : entries) {
-        if (!entry.fileName().endsWith(QStringLiteral(".txt"), Qt::CaseInsensitive)) continue;
-        // A link is removed itself; what it points to is never touched.
-        if (!entry.isSymLink() && !entry.isFile()) continue;
-        if (QFile::remove(entry.absoluteFilePath())) ++removed;
+    // Runs after every check: one pass over the folder's entries, no path walked per file.
+    const int folderFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0) return 0;
+    DIR* dir = ::fdopendir(folderFd);
+    if (!dir) {
+        ::close(folderFd);
+        return 0;
     }
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const size_t length = std::strlen(entry->d_name);
+        if (length < 4 || ::strcasecmp(entry->d_name + length - 4, ".txt") != 0) continue;
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st {};
+            if (::fstatat(folderFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            type = S_ISREG(st.st_mode) ? DT_REG : S_ISLNK(st.st_mode) ? DT_LNK : DT_UNKNOWN;
+        }
+        // A link is removed itself; what it points to is never touched.
+        if ((type == DT_REG || type == DT_LNK) && ::unlinkat(folderFd, entry->d_name, 0) == 0) ++removed;
+    }
+    ::closedir(dir);
     return removed;
 }
 

@@ -132,6 +132,20 @@ void TestWorkFolders::dayLogFollowsTheFile()
     QVERIFY(WorkFolders::LookUpOrAppend(QStringLiteral("k3x")));
     QVERIFY(!WorkFolders::LookUpOrAppend(QStringLiteral("k4")));
     QVERIFY(readAll(mReadINI::LogPath).endsWith("k3x\r\nk4\r\n"));
+    // One check's look-ups read the file once; lines added meanwhile count from the next check.
+    // Our own lines are found at once, and a line of someone else's between them is not lost.
+    append("k5\r\n");
+    {
+        const WorkFolders::DayLogBatch batch;
+        QVERIFY(WorkFolders::LookUpOrAppend(QStringLiteral("k5")));
+        QVERIFY(!WorkFolders::LookUpOrAppend(QStringLiteral("k6")));
+        append("k7\r\n");
+        QVERIFY(!WorkFolders::LookUpOrAppend(QStringLiteral("k8")));
+        QVERIFY(WorkFolders::LookUpOrAppend(QStringLiteral("k6")));
+    }
+    QVERIFY(readAll(mReadINI::LogPath).endsWith("k5\r\nk6\r\nk7\r\nk8\r\n"));
+    QVERIFY(WorkFolders::LookUpOrAppend(QStringLiteral("k7")));
+    QVERIFY(WorkFolders::LookUpOrAppend(QStringLiteral("k8")));
     // A log replaced by another file is read anew.
     QFile::remove(mReadINI::LogPath);
     writeAll(mReadINI::LogPath, "k9\n");

@@ -90,6 +90,22 @@ private Q_SLOTS:
             list.Finish();
             QCOMPARE(Joined(list), ids);
         }
+        // Newest first, the same from a copy as in place, whatever the window.
+        UidList list;
+        LineSplitter lines([&](std::string_view l) { AddUidlLine(list, l); });
+        lines.Feed(std::string_view(listing.constData(), static_cast<size_t>(listing.size())));
+        lines.Finish();
+        list.Finish();
+        for (size_t window : {size_t(1), list.size(), list.size() + 5}) {
+            UidList spent = list;
+            const UidList newest = std::move(spent).Newest(window);
+            QCOMPARE(Joined(newest), Joined(list.Newest(window)));
+            QCOMPARE(newest.size(), std::min(window, list.size()));
+            for (size_t i = 0; i < newest.size(); ++i) {
+                QVERIFY(i == 0 || newest.Number(i) < newest.Number(i - 1));
+                QVERIFY(newest.Contains(newest.Id(i)));
+            }
+        }
     }
 
     void longUidsAreKeyedByHash()
