@@ -204,7 +204,7 @@ void ResidentController::readFields(MailLibrary& mail, AccountResult& result, Re
                 std::string name = ref;
                 std::string fieldList = utf8(kFieldList);
                 std::string receive = folder;
-                entry.fields = mail.ReadMail(name, fieldList, receive);
+                entry.fields = std::make_shared<const maillib::MailList>(mail.ReadMail(name, fieldList, receive));
             }
             result.fields.push_back(entry.fields);
             if (known) kept.insert_or_assign(ref, std::move(entry));
@@ -318,8 +318,9 @@ void ResidentController::StoreMailHeader(const QString& mailRef, int position, c
     assertGuiThread();
     // ReadMail's answer, read on the account's worker with its other mails.
     if (!applyingFields_ || position < 0 || static_cast<std::size_t>(position) >= applyingFields_->size()) return;
-    const maillib::MailList& result = (*applyingFields_)[static_cast<std::size_t>(position)];
-    if (!result) return;
+    const auto& shared = (*applyingFields_)[static_cast<std::size_t>(position)];
+    if (!shared || !*shared) return;
+    const maillib::MailList& result = *shared;
 
     auto valueOf = [&](std::size_t c) {
         const QString e = TextUtil::TrimSpaces(fromUtf8((*result)[c]));

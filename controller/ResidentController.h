@@ -97,7 +97,8 @@ private:
     struct AccountResult {
         maillib::MailList mails;
         maillib::AccountStatus status;
-        std::vector<maillib::MailList> fields; // ReadMail of the first mails, in list order
+        // ReadMail of the first mails, in list order; shared with the read cache, not copied.
+        std::vector<std::shared_ptr<const maillib::MailList>> fields;
     };
 
     // ReadMail's answer for a file, kept while the file stays the same one: the library links
@@ -105,7 +106,7 @@ private:
     struct ReadCacheEntry {
         unsigned long long device = 0, inode = 0;
         long long size = 0, modifiedNs = 0;
-        maillib::MailList fields;
+        std::shared_ptr<const maillib::MailList> fields;
     };
     using ReadCache = std::unordered_map<std::string, ReadCacheEntry>;
     static void readFields(MailLibrary& mail, AccountResult& result, ReadCache& cache, const std::string& folder);
@@ -159,7 +160,7 @@ private:
     QString programName_ = kProgramName;
     AccountStatusBoard board_{kProgramName};
     // Fields ReadMail gave on a worker for each file of the check being applied.
-    const std::vector<maillib::MailList>* applyingFields_ = nullptr;
+    const std::vector<std::shared_ptr<const maillib::MailList>>* applyingFields_ = nullptr;
     int receiveDirFd_ = -1; // the receive folder, held open while a check is applied
     // Where the watchers' news is queued for the GUI thread; the watchers go before it does.
     std::unique_ptr<QObject> pushContext_;
