@@ -2,6 +2,7 @@
 
 #include "maillib/AccountCheck.h"
 #include "maillib/MailClock.h"
+#include "maillib/NetworkEvents.h"
 #include "maillib/TrustStore.h"
 
 #include <openssl/ssl.h>
@@ -9,6 +10,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <ctime>
 #include <limits>
 #include <map>
@@ -27,9 +29,10 @@ long long WallSeconds() { return static_cast<long long>(std::chrono::system_cloc
 // One account's sessions, with the trust they were verified under. A connection that uses them
 // holds the share, and the entry lives until no connection does.
 struct AccountTls {
-    CURLSH* share = nullptr;
+    CURLSH* share = nullptr; // the TLS sessions, and the server's addresses as resolved
     StoreRef store;
     unsigned long generation = 0;
+    std::uint64_t network = 0;                 // NetworkGeneration() when made: another network resolves anew
     std::atomic<long long> validUntil{kNoEnd}; // the earliest end of a certificate verified, in s
     unsigned long long lastUse = 0;
     std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
@@ -113,8 +116,10 @@ struct Registry {
         auto kept = std::make_unique<AccountTls>();
         kept->store = std::move(trust.store);
         kept->generation = trust.generation;
+        kept->network = NetworkGeneration();
         kept->share = curl_share_init();
         if (kept->share && (curl_share_setopt(kept->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) != CURLSHE_OK ||
+                            curl_share_setopt(kept->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS) != CURLSHE_OK ||
                             curl_share_setopt(kept->share, CURLSHOPT_LOCKFUNC, &Lock) != CURLSHE_OK ||
                             curl_share_setopt(kept->share, CURLSHOPT_UNLOCKFUNC, &Unlock) != CURLSHE_OK ||
                             curl_share_setopt(kept->share, CURLSHOPT_USERDATA, kept.get()) != CURLSHE_OK)) {
@@ -156,8 +161,11 @@ bool KeepTlsAcrossChecks(CURL* curl, const SessionOptions& options)
     std::lock_guard lock(r.mutex);
     r.Sweep();
     std::unique_ptr<AccountTls>& kept = r.live[AccountKey(options.server, options.user)];
-    // Sessions verified under other trust, or with a certificate that has run out, go.
-    if (kept && (kept->generation != trust.generation || kept->validUntil.load() <= now)) r.Retire(kept);
+    // Sessions verified under other trust, or with a certificate that has run out, go; after a
+    // network change or a resume, so do the addresses resolved before it.
+    if (kept && (kept->generation != trust.generation || kept->validUntil.load() <= now ||
+                 kept->network != NetworkGeneration()))
+        r.Retire(kept);
     if (!kept) kept = r.Make(std::move(trust));
     kept->lastUse = ++r.uses;
     AccountTls* const mine = kept.get();

@@ -1,7 +1,9 @@
 // What a connection keeps from one check to the next, for POP3 and IMAP alike: the trusted
-// certificates (TrustStore.h) and the account's TLS sessions, so that the next connection
+// certificates (TrustStore.h), the account's TLS sessions, so that the next connection
 // resumes a session instead of making a new one, which spares the server's certificate and
-// key exchange. Nothing else is kept: every check still connects and logs in anew.
+// key exchange, and the server's addresses (for libcurl's usual minute), so that a check does
+// not look its server's name up again. Nothing else is kept: every check still connects and
+// logs in anew. A network change or a resume drops all of it.
 //
 // A kept session is as strict as the handshake that made it: it belongs to one account (server
 // and user), so it is never offered to another host or port; and it is dropped when the trusted

@@ -34,7 +34,7 @@ TestCertificate MakeCertificate()
     X509V3_CTX v3;
     X509V3_set_ctx_nodb(&v3);
     X509V3_set_ctx(&v3, cert, cert, nullptr, nullptr, 0);
-    for (auto [nid, value] : {std::pair{NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost"},
+    for (auto [nid, value] : {std::pair{NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost,DNS:mail.fw-test.invalid"},
                               std::pair{NID_basic_constraints, "critical,CA:TRUE"}}) {
         X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &v3, nid, value);
         X509_add_ext(cert, ext, -1);

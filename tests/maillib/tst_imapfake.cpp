@@ -6,10 +6,15 @@
 #include "maillib/Cancellation.h"
 #include "maillib/ImapDialogue.h"
 #include "maillib/MailLibInternal.h"
+#include "maillib/NetworkEvents.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
 
+#include <atomic>
+#include <dlfcn.h>
+#include <netdb.h>
+#include <string_view>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -21,6 +26,28 @@ using ReplyKind = maillib::imap::Reply::Kind;
 namespace {
 
 const std::string kUser = "u@example.jp";
+
+// The name the test certificate also holds; the stand-in below resolves it to the loopback
+// server and counts how often libcurl asks.
+constexpr std::string_view kTestHost = "mail.fw-test.invalid";
+std::atomic<int> g_testHostLookups{0};
+
+} // namespace
+
+// Stands in for the C library's resolver for this process (libcurl calls it from its resolver
+// thread); every other name goes to the real one.
+extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** res)
+{
+    using Real = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
+    static const auto real = reinterpret_cast<Real>(::dlsym(RTLD_NEXT, "getaddrinfo"));
+    if (node && node == kTestHost) {
+        ++g_testHostLookups;
+        node = "127.0.0.1";
+    }
+    return real(node, service, hints, res);
+}
+
+namespace {
 
 std::string Mail(int i, const std::string& body = "body\r\n")
 {
@@ -286,6 +313,32 @@ private Q_SLOTS:
         server_->stop();
         QCOMPARE(Q(server_->lastTranscript()), transcript);
         QCOMPARE(ResumedHandshakes() - resumedBefore, goodFirst && r.ok() ? 1L : 0L);
+    }
+
+    // A server's name is looked up once, not at every check, and again after a network change.
+    void namesAreLookedUpOncePerNetwork()
+    {
+        maillib::internal::ResetState();
+        server_->tls = FakeImapServer::Tls::Implicit;
+        QVERIFY(server_->start());
+        const std::string address = "imaps://" + std::string(kTestHost) + ":" + std::to_string(server_->port());
+        const int before = g_testHostLookups.load();
+        const long resumedBefore = ResumedHandshakes();
+        const auto signIn = [&] {
+            Dialogue d(Options(address), 64 * 1024);
+            const Reply r = d.Open();
+            QVERIFY2(r.ok(), r.reason.c_str());
+            d.Logout();
+        };
+        for (int expected : {1, 1, 1}) {
+            signIn();
+            QCOMPARE(g_testHostLookups.load() - before, expected);
+        }
+        QCOMPARE(ResumedHandshakes() - resumedBefore, 2L);
+        maillib::DropOpenConnections();
+        signIn();
+        QCOMPARE(g_testHostLookups.load() - before, 2);
+        QCOMPARE(ResumedHandshakes() - resumedBefore, 2L); // nothing of the old network is taken up
     }
 
     void idle_data()
