@@ -141,35 +141,47 @@ bool SingleInstance::Send(StartAction action, QString* error, int timeoutMs)
         return false;
     };
     QDeadlineTimer deadline(timeoutMs);
-    QLocalSocket socket;
     const QString socketFolder = QFileInfo(serverName_).path();
-    // The running instance takes the lock a moment before it listens.
     for (;;) {
-        QString why;
-        // A folder another user made or can enter is never talked through, nor waited on.
-        if (!PrivateSocket::IsPrivateFolder(socketFolder, &why) &&
-            (QFileInfo::exists(socketFolder) || QFileInfo(socketFolder).isSymLink()))
-            return fail(QStringLiteral("its socket cannot be trusted: %1").arg(why));
-        socket.connectToServer(serverName_);
-        if (socket.waitForConnected(int(deadline.remainingTime()))) break;
-        if (deadline.hasExpired()) return fail(QStringLiteral("it does not answer (%1)").arg(socket.errorString()));
-        QThread::msleep(100);
+        QLocalSocket socket;
+        // The running instance takes the lock a moment before it listens.
+        for (;;) {
+            QString why;
+            // A folder another user made or can enter is never talked through, nor waited on.
+            if (!PrivateSocket::IsPrivateFolder(socketFolder, &why) &&
+                (QFileInfo::exists(socketFolder) || QFileInfo(socketFolder).isSymLink()))
+                return fail(QStringLiteral("its socket cannot be trusted: %1").arg(why));
+            socket.connectToServer(serverName_);
+            if (socket.waitForConnected(int(deadline.remainingTime()))) break;
+            if (deadline.hasExpired()) return fail(QStringLiteral("it does not answer (%1)").arg(socket.errorString()));
+            QThread::msleep(100);
+        }
+        if (!PrivateSocket::PeerIsUs(socket.socketDescriptor())) {
+            const long uid = PrivateSocket::PeerUid(socket.socketDescriptor());
+            socket.abort();
+            return fail(QStringLiteral("its socket is held by a process of another user (uid %1)").arg(uid));
+        }
+        socket.write(ActionWord(action).toLatin1() + '\n');
+        if (!socket.waitForBytesWritten(int(deadline.remainingTime())))
+            return fail(QStringLiteral("cannot send the request (%1)").arg(socket.errorString()));
+        bool hungUp = false;
+        while (!socket.canReadLine() && !hungUp) {
+            if (socket.waitForReadyRead(int(deadline.remainingTime()))) continue;
+            if (socket.error() != QLocalSocket::PeerClosedError || deadline.hasExpired())
+                return fail(QStringLiteral("no reply (%1)").arg(socket.errorString()));
+            hungUp = true;
+        }
+        if (hungUp) {
+            // Hung up on before a word: the instance is serving as many connections as it
+            // will, and has not read the request. It is asked again once a place is free.
+            QThread::msleep(100);
+            continue;
+        }
+        const QByteArray reply = socket.readLine(kMaxRequest).trimmed();
+        if (reply != "ok") return fail(QStringLiteral("it refused the request (%1)").arg(QString::fromLatin1(reply)));
+        if (action == StartAction::Quit && socket.state() != QLocalSocket::UnconnectedState &&
+            !socket.waitForDisconnected(kQuitWaitMs))
+            return fail(QStringLiteral("it did not end within %1 seconds").arg(kQuitWaitMs / 1000));
+        return true;
     }
-    if (!PrivateSocket::PeerIsUs(socket.socketDescriptor())) {
-        const long uid = PrivateSocket::PeerUid(socket.socketDescriptor());
-        socket.abort();
-        return fail(QStringLiteral("its socket is held by a process of another user (uid %1)").arg(uid));
-    }
-    socket.write(ActionWord(action).toLatin1() + '\n');
-    if (!socket.waitForBytesWritten(int(deadline.remainingTime())))
-        return fail(QStringLiteral("cannot send the request (%1)").arg(socket.errorString()));
-    while (!socket.canReadLine())
-        if (!socket.waitForReadyRead(int(deadline.remainingTime())))
-            return fail(QStringLiteral("no reply (%1)").arg(socket.errorString()));
-    const QByteArray reply = socket.readLine(kMaxRequest).trimmed();
-    if (reply != "ok") return fail(QStringLiteral("it refused the request (%1)").arg(QString::fromLatin1(reply)));
-    if (action == StartAction::Quit && socket.state() != QLocalSocket::UnconnectedState &&
-        !socket.waitForDisconnected(kQuitWaitMs))
-        return fail(QStringLiteral("it did not end within %1 seconds").arg(kQuitWaitMs / 1000));
-    return true;
 }

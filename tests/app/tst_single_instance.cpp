@@ -13,12 +13,14 @@
 #include <QSignalSpy>
 #include <QSysInfo>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTest>
 #include <atomic>
 #include <csignal>
 #include <cstring>
 #include <memory>
 #include <thread>
+#include <vector>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -172,6 +174,7 @@ private Q_SLOTS:
     void listenerOfAnotherUserIsRefused();
     void clientOfAnotherUserIsHungUpOn();
     void idleFloodNeitherExhaustsNorEndsTheListener();
+    void busyInstanceIsAskedAgain();
 
 private:
     QTemporaryDir runtime_;
@@ -594,6 +597,28 @@ void TestSingleInstance::idleFloodNeitherExhaustsNorEndsTheListener()
     // Whatever happened to the listener on the way, a later start reaches it again.
     const QString folder = r.folder.path();
     Other later([folder] { return SingleInstance(folder).Send(StartAction::Check, nullptr, 8000); });
+    QTRY_VERIFY_WITH_TIMEOUT(later.done(), 9000);
+    QVERIFY(later.ok());
+    QCOMPARE(r.requests.count(), 1);
+}
+
+void TestSingleInstance::busyInstanceIsAskedAgain()
+{
+    Running r;
+    QVERIFY(r.listening);
+    const QString name = r.instance.ServerName(), folder = r.folder.path();
+    // Every place taken by a connection that says nothing: a later start is hung up on until
+    // the instance drops them, and then gets through.
+    Other later([name, folder] {
+        std::vector<std::unique_ptr<QLocalSocket>> idle;
+        for (int i = 0; i < SingleInstance::kMaxConnections; ++i) {
+            idle.push_back(std::make_unique<QLocalSocket>());
+            idle.back()->connectToServer(name);
+            if (!idle.back()->waitForConnected(3000)) return false;
+        }
+        QThread::msleep(300); // taken in by the instance meanwhile
+        return SingleInstance(folder).Send(StartAction::Check, nullptr, 8000);
+    });
     QTRY_VERIFY_WITH_TIMEOUT(later.done(), 9000);
     QVERIFY(later.ok());
     QCOMPARE(r.requests.count(), 1);
